@@ -1,0 +1,74 @@
+// Platform services used throughout the library: allocation that ends the
+// process on failure, file search along directory lists, the persistent
+// environment store, calendar time and formatted length.
+//
+// They live in namespace mox because several names (time, localtime) are
+// also C library functions and both must stay usable.
+#ifndef MOX_PLATFORM_H
+#define MOX_PLATFORM_H
+
+#include <cstdarg>
+#include <cstdint>
+
+#include "core/MoxConfig.h"
+
+namespace mox {
+
+// Ends the process with the given exit code through the normal exit path.
+[[noreturn]] MOX_API void errorExit(int code);
+
+// malloc that never returns null: exhaustion ends the process with code 1.
+MOX_API void* allocmem(size_t size);
+// realloc with the same guarantee.
+MOX_API void* reallocmem(void* block, size_t size);
+
+// Full path of the first readable file "dir/name" for the directories of a
+// list separated by ';' or ':'. Null when nothing matches or an argument is
+// null. The result lives in a buffer overwritten by the next search.
+MOX_API const MoxChar* searchDirList(const MoxChar* dirList, const MoxChar* fileName);
+// The same along the directory list held in an environment variable.
+MOX_API const MoxChar* searchEnv(const MoxChar* varName, const MoxChar* fileName);
+// The same along "Path", then "PATH".
+MOX_API const MoxChar* searchPath(const MoxChar* fileName);
+
+// The variable's value: from the process environment when set there, else
+// from the persistent store, else an empty text. Never null; overwritten by
+// the next call.
+MOX_API const MoxChar* _tgetenv(const MoxChar* name);
+// "name=value": stores the variable persistently and in the process
+// environment; an empty value removes it. 0 on success, an errno value on
+// failure, -1 without "=".
+MOX_API int _tputenv(const MoxChar* assignment);
+
+// Local-time record: month 1 to 12, full year, day of year and daylight flag
+// always -1.
+struct MoxTm {
+  int32_t sec;
+  int32_t min;
+  int32_t hour;
+  int32_t mday;
+  int32_t mon;
+  int32_t year;
+  int32_t wday;
+  int32_t yday;
+  int32_t isdst;
+};
+
+// Seconds since 1970-01-01 00:00:00 UTC, also stored through t when non-null.
+MOX_API uint32_t time(uint32_t* t);
+// "Thu Jan 01 00:00:10 1970\n" in local time; null for a null pointer or a
+// failed conversion. Overwritten by the next call.
+MOX_API const MoxChar* _tctime(const uint32_t* t);
+// The local-time record of t; null for a null pointer or a failed conversion.
+MOX_API const MoxTm* localtime(const uint32_t* t);
+
+// One UTF-16 unit read from standard input and echoed.
+MOX_API MoxChar _gettche();
+
+// Number of UTF-16 units (bytes for the narrow form) the format produces.
+MOX_API int _vscwprintf(const MoxChar* format, va_list args);
+MOX_API int _vscprintf(const char* format, va_list args);
+
+}  // namespace mox
+
+#endif
