@@ -1,0 +1,23 @@
+// Conversion between the library's UTF-16 text and the UTF-8 used at the
+// platform boundary (file names, command-line words, narrow output).
+//
+// Decoding never rejects anything: each byte of an ill-formed sequence
+// becomes the code unit of the same value. Encoding writes an unpaired
+// surrogate in its 3-byte form.
+#ifndef MOX_UTF8_H
+#define MOX_UTF8_H
+
+#include <string>
+
+#include "core/MoxConfig.h"
+
+// Appends the UTF-16 form of len bytes of s to out.
+MOX_API void moxUtf8Decode(const char* s, size_t len, std::u16string& out);
+// Appends the UTF-8 form of len units of s to out.
+MOX_API void moxUtf8Encode(const MoxChar* s, size_t len, std::string& out);
+// Bytes that moxUtf8Encode produces for len units of s.
+MOX_API size_t moxUtf8EncodedLength(const MoxChar* s, size_t len);
+// Units before the terminating zero; 0 for null.
+MOX_API size_t moxStrLen(const MoxChar* s);
+
+#endif
