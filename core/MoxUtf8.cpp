@@ -74,6 +74,37 @@ void moxUtf8Decode(const char* s, size_t len, std::u16string& out) {
   }
 }
 
+size_t moxUtf8DecodeZ(const char* s, size_t maxUnits, std::u16string& out) {
+  if (!s) return 0;
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(s);
+  size_t units = 0;
+  size_t i = 0;
+  while (p[i] != 0 && units < maxUnits) {
+    uint32_t cp = 0;
+    // decodeOne stops at the first byte that is not a continuation, so the
+    // terminator is never passed even with an unbounded length.
+    size_t n = decodeOne(p + i, SIZE_MAX, cp);
+    if (n == 0) {
+      out.push_back(static_cast<MoxChar>(p[i]));
+      ++units;
+      ++i;
+      continue;
+    }
+    if (cp >= 0x10000) {
+      if (maxUnits - units < 2) break;
+      cp -= 0x10000;
+      out.push_back(static_cast<MoxChar>(0xD800 + (cp >> 10)));
+      out.push_back(static_cast<MoxChar>(0xDC00 + (cp & 0x3FF)));
+      units += 2;
+    } else {
+      out.push_back(static_cast<MoxChar>(cp));
+      ++units;
+    }
+    i += n;
+  }
+  return units;
+}
+
 void moxUtf8Encode(const MoxChar* s, size_t len, std::string& out) {
   if (!s) return;
   out.reserve(out.size() + len);
