@@ -125,7 +125,7 @@ void emitInteger(std::u16string& out, const Spec& sp, uint64_t bits, int intBits
   for (uint64_t m = mag; m != 0; m /= base) digits[nd++] = set[m % base];
 
   int minDigits = sp.precision >= 0 ? sp.precision : 1;  // precision 0 and value 0: no digits
-  if (letter == u'o' && sp.alt && (nd == 0 || minDigits <= nd)) minDigits = nd + 1;
+  if (letter == u'o' && sp.alt && minDigits <= nd) minDigits = nd + 1;
   int zeros = minDigits > nd ? minDigits - nd : 0;
 
   char prefix[3];
@@ -416,6 +416,11 @@ inline int addDigit(int v, MoxChar c) {
 
 inline int clampField(int v) { return v > kMaxField ? kMaxField : v; }
 
+inline bool takesPrefix(MoxChar c) {
+  if (c == 0) return false;
+  return std::strchr("diouxXeEfFgGaAcCsSpnhlLwIjztN", static_cast<char>(c)) != nullptr && c < 128;
+}
+
 // Parses the size prefix at p; returns the position after it.
 const MoxChar* parseSize(const MoxChar* p, Spec& sp) {
   for (;;) {
@@ -436,7 +441,10 @@ const MoxChar* parseSize(const MoxChar* p, Spec& sp) {
         sp.size = SIZE_W;
         ++p;
         continue;
-      case u'F': case u'N':  // far and near pointer marks: no meaning here
+      case u'F': case u'N':
+        // Old far and near pointer marks, without meaning here; "F" is also
+        // a conversion letter when nothing that takes a prefix follows.
+        if (!takesPrefix(p[1])) return p;
         ++p;
         continue;
       case u'I':
