@@ -15,6 +15,11 @@
 MOX_API void moxUtf8Decode(const char* s, size_t len, std::u16string& out);
 // Appends the UTF-8 form of len units of s to out.
 MOX_API void moxUtf8Encode(const MoxChar* s, size_t len, std::string& out);
+// Appends the UTF-16 form of the zero-terminated s, stopping before the
+// character that would make the appended units exceed maxUnits. Never reads
+// beyond the terminator or beyond the bytes of the last character taken.
+// Returns the number of units appended.
+MOX_API size_t moxUtf8DecodeZ(const char* s, size_t maxUnits, std::u16string& out);
 // Bytes that moxUtf8Encode produces for len units of s.
 MOX_API size_t moxUtf8EncodedLength(const MoxChar* s, size_t len);
 // Units before the terminating zero; 0 for null.

@@ -1,0 +1,103 @@
+// Script and native classes, and their instances.
+//
+// An object's member data is a vector: element 0 holds the object's class,
+// elements 1 to the data size hold the data members, those of the base
+// classes first.
+#ifndef MOX_CLASS_H
+#define MOX_CLASS_H
+
+#include "core/MoxConfig.h"
+#include "core/MoxDictionary.h"
+#include "core/MoxString.h"
+#include "core/MoxValue.h"
+#include "core/MoxVector.h"
+
+class MOX_API MoxClass : public MoxRefObject {
+ public:
+  explicit MoxClass(MoxVirtualMachine& vm);
+  // Takes counted references to name and base (either may be null).
+  MoxClass(MoxVirtualMachine& vm, MoxString* name, MoxClass* base);
+  // Copies a non-empty name; an empty one leaves the class unnamed.
+  MoxClass(MoxVirtualMachine& vm, const MoxString& name, MoxClass* base);
+  ~MoxClass() override;
+  MoxClass(const MoxClass&) = delete;
+  MoxClass& operator=(const MoxClass&) = delete;
+
+  // Unsorted (declaration order): SYM_MEMBER and SYM_VARIABLE entries.
+  MoxDictionary* dataMembers() const { return dataMembers_; }
+  // Sorted: SYM_METHOD and SYM_FUNCTION entries.
+  MoxDictionary* funcMembers() const { return funcMembers_; }
+
+  MoxClass* getBaseClass() const { return base_; }
+  // False when a base is already set (or the new base would make a cycle);
+  // true without change for null.
+  bool setBaseClass(MoxClass* base);
+  // True for this class or one of its bases.
+  bool isSubtypeOf(const MoxClass* cls) const;
+  bool isSubtypeOf(const MoxString& name) const;
+
+  MoxString* getClassName() const { return name_; }
+  // Only while the class has no name.
+  bool setClassName(MoxString* name);
+  bool setClassName(const MoxString& name);
+
+  // Object data slots including all bases; stored and returned.
+  int32_t computeDataSize();
+  int32_t getDataSize() const { return dataSize_; }
+
+  // Own data members, own function members, then each base in turn.
+  MoxDictionaryEntry* findMember(const MoxString& name, bool searchBases) const;
+  // Slot of an object data member (bases searched), or -1.
+  int32_t getMemberIndex(const MoxString& name) const;
+
+  // Each fails for an empty name or a name this class already has.
+  bool addDataMember(const MoxString& name);
+  bool addStaticDataMember(const MoxString& name);
+  bool addStaticDataMember(const MoxString& name, const MoxValue& value);
+  bool addMethod(const MoxString& name, MoxNativeFunction function);
+  bool addStaticMethod(const MoxString& name, MoxNativeFunction function);
+
+  // Numbers the own object members after the base's slots, then recomputes
+  // the data size.
+  void fixupDataDefs();
+
+  void setIsNative(bool native) { native_ = native; }
+  bool getIsNative() const { return native_; }
+
+  MoxVirtualMachine& getVM() const { return vm_; }
+  // Runs the dying object's script destructor through the machine.
+  void notifyObjDelete(MoxObject* obj);
+
+ private:
+  bool hasOwnMember(const MoxString& name) const;
+  bool addEntry(MoxDictionary* dict, const MoxString& name, const MoxValue& value,
+                MoxSymbolType type);
+
+  MoxString* name_;
+  MoxClass* base_;
+  MoxDictionary* dataMembers_;
+  MoxDictionary* funcMembers_;
+  int32_t dataSize_;
+  MoxVirtualMachine& vm_;
+  bool native_;
+};
+
+class MOX_API MoxObject : public MoxRefObject {
+ public:
+  // Member data of data size + 1 null values with the class in element 0;
+  // no member data for a null class.
+  explicit MoxObject(MoxClass* cls);
+  // Shares the other's member values (a new vector of the same elements).
+  MoxObject(const MoxObject& other);
+  // Runs the class's notifyObjDelete first, then releases the member data.
+  ~MoxObject() override;
+  MoxObject& operator=(const MoxObject&) = delete;
+
+  MoxClass* getClass() const;
+  MoxVector* getMemberData() const { return data_; }
+
+ private:
+  MoxVector* data_;
+};
+
+#endif

@@ -1,0 +1,265 @@
+// The tagged value every part of the system passes around, and the reference
+// counted base of all heap data.
+//
+// A MoxValue is 16 bytes: a 32-bit kind and an 8-byte payload. Kinds 6 to 13
+// hold a counted reference (the value keeps its object alive); each kind from
+// 5 to 13 has an uncounted twin numbered 10 higher.
+#ifndef MOX_VALUE_H
+#define MOX_VALUE_H
+
+#include <cstdint>
+
+#include "core/MoxConfig.h"
+
+enum MoxValueType : int32_t {
+  MVT_NULL = 0,
+  MVT_INTEGER = 1,
+  MVT_FLOAT = 2,
+  MVT_DOUBLE = 3,
+  MVT_FILE = 4,
+  MVT_CODE = 5,
+  MVT_BYTECODE = 6,
+  MVT_BUFFER = 7,
+  MVT_CHARBUFFER = 8,
+  MVT_CLASS = 9,
+  MVT_OBJECT = 10,
+  MVT_VECTOR = 11,
+  MVT_STRING = 12,
+  MVT_DICTIONARY = 13,
+  MVT_VAR = 14,
+  MVT_CODEREF = 15,
+  MVT_BYTECODEREF = 16,
+  MVT_BUFFERREF = 17,
+  MVT_CHARBUFFERREF = 18,
+  MVT_CLASSREF = 19,
+  MVT_OBJECTREF = 20,
+  MVT_VECTORREF = 21,
+  MVT_STRINGREF = 22,
+  MVT_DICTIONARYREF = 23
+};
+
+// Number of kinds; valid kinds are 0 to MVT_COUNT - 1.
+const int32_t MVT_COUNT = 24;
+
+// The kind's name ("MVT_NULL" ... "MVT_DICTIONARYREF"); "MVT_UNKNOWN" for a
+// number outside the table.
+MOX_API const MoxChar* getValueTypeName(MoxValueType type);
+
+// True for the kinds that own a reference (6 to 13).
+inline bool moxIsCountedType(MoxValueType t) { return uint32_t(t) - 6u <= 7u; }
+// True for the uncounted twins of kinds 5 to 13 (15 to 23).
+inline bool moxIsRefType(MoxValueType t) { return uint32_t(t) - 15u <= 8u; }
+
+class MOX_API MoxRefObject {
+ public:
+  virtual ~MoxRefObject();
+
+  int32_t addRef() { return ++refCnt_; }
+  // Drops one reference; the release that brings the count to 0 or below
+  // deletes the object. Returns the new count, or 0 after deletion.
+  int32_t release() {
+    if (--refCnt_ > 0) return refCnt_;
+    destroy();
+    return 0;
+  }
+  int32_t getRefCnt() const { return refCnt_; }
+  void setRefCnt(int32_t count) { refCnt_ = count; }
+
+ protected:
+  MoxRefObject() : refCnt_(0) {}
+  // A copy is a new object: its count starts at 0.
+  MoxRefObject(const MoxRefObject&) : refCnt_(0) {}
+  // Assigning content never touches either count.
+  MoxRefObject& operator=(const MoxRefObject&) { return *this; }
+
+ private:
+  // Deletes the object. Deletions nested deeper than a few levels (a vector
+  // holding a vector holding ...) are queued and run by the outermost one,
+  // so releasing a deep structure does not use deep native recursion.
+  void destroy();
+
+  int32_t refCnt_;
+};
+
+class MOX_API MoxValue {
+ public:
+  MoxValue() : type_(MVT_NULL) { u_.i64 = 0; }
+  MoxValue(int32_t v) : type_(MVT_INTEGER) {
+    u_.i64 = 0;
+    u_.i = v;
+  }
+  MoxValue(float v) : type_(MVT_FLOAT) {
+    u_.i64 = 0;
+    u_.f = v;
+  }
+  MoxValue(double v) : type_(MVT_DOUBLE) { u_.d = v; }
+  // An open stdio stream (MVT_FILE).
+  MoxValue(void* file) : type_(MVT_FILE) {
+    u_.i64 = 0;
+    u_.p = file;
+  }
+  MoxValue(MoxNativeFunction fn) : type_(MVT_CODE) {
+    u_.i64 = 0;
+    u_.fn = fn;
+  }
+  MoxValue(MoxDictionaryEntry* var) : type_(MVT_VAR) {
+    u_.i64 = 0;
+    u_.p = var;
+  }
+  MoxValue(MoxBuffer* buf, bool ref = false);
+  MoxValue(MoxCharBuffer* buf, bool ref = false);
+  MoxValue(MoxClass* cls, bool ref = false);
+  MoxValue(MoxObject* obj, bool ref = false);
+  MoxValue(MoxString* str, bool ref = false);
+  MoxValue(MoxDictionary* dict, bool ref = false);
+  MoxValue(MoxVector* vec, bool bytecode = false, bool ref = false);
+  // The given kind over an object; a reference is taken for counted kinds.
+  MoxValue(MoxRefObject* obj, MoxValueType type) : type_(type) {
+    u_.i64 = 0;
+    u_.ref = obj;
+    if (obj && moxIsCountedType(type)) obj->addRef();
+  }
+
+  MoxValue(const MoxValue& o) : type_(o.type_), u_(o.u_) {
+    if (u_.ref && moxIsCountedType(type_)) u_.ref->addRef();
+  }
+  MoxValue(MoxValue&& o) noexcept : type_(o.type_), u_(o.u_) {
+    o.type_ = MVT_NULL;
+    o.u_.i64 = 0;
+  }
+  ~MoxValue() { dispose(); }
+
+  // The new reference is taken before the old one is released, and the old
+  // content is released only after this value holds the new one, so an
+  // assigned value reachable only through the old content stays valid.
+  MoxValue& operator=(const MoxValue& o) {
+    if (this != &o) {
+      if (o.u_.ref && moxIsCountedType(o.type_)) o.u_.ref->addRef();
+      MoxValueType oldType = type_;
+      MoxRefObject* oldRef = u_.ref;
+      type_ = o.type_;
+      u_ = o.u_;
+      if (oldRef && moxIsCountedType(oldType)) oldRef->release();
+    }
+    return *this;
+  }
+  MoxValue& operator=(MoxValue&& o) noexcept {
+    if (this != &o) {
+      MoxValueType oldType = type_;
+      MoxRefObject* oldRef = u_.ref;
+      type_ = o.type_;
+      u_ = o.u_;
+      o.type_ = MVT_NULL;
+      o.u_.i64 = 0;
+      if (oldRef && moxIsCountedType(oldType)) oldRef->release();
+    }
+    return *this;
+  }
+
+  // Releases a counted reference and leaves MVT_NULL with a zero payload.
+  void dispose() {
+    MoxValueType oldType = type_;
+    MoxRefObject* oldRef = u_.ref;
+    type_ = MVT_NULL;
+    u_.i64 = 0;
+    if (oldRef && moxIsCountedType(oldType)) oldRef->release();
+  }
+
+  // Keeps the kind and replaces the pointer payload (counting for counted
+  // kinds, plain store otherwise).
+  void assignRef(MoxRefObject* obj) {
+    if (moxIsCountedType(type_)) {
+      if (obj) obj->addRef();
+      MoxRefObject* old = u_.ref;
+      u_.i64 = 0;
+      u_.ref = obj;
+      if (old) old->release();
+    } else {
+      u_.i64 = 0;
+      u_.ref = obj;
+    }
+  }
+
+  // Hot-path accessors: no checks beyond what the name says.
+  MoxValueType type() const { return type_; }
+  MoxValueType getType() const { return type_; }
+  bool isNull() const { return type_ == MVT_NULL; }
+  bool isInt() const { return type_ == MVT_INTEGER; }
+  bool isCounted() const { return moxIsCountedType(type_); }
+  // The first 32 bits of the payload as an integer.
+  int32_t asInt() const { return u_.i; }
+  float asFloat() const { return u_.f; }
+  double asDouble() const { return u_.d; }
+  // The whole payload (an MVT_INTEGER that carries a 64-bit address).
+  int64_t asInt64() const { return u_.i64; }
+  MoxRefObject* getRef() const { return u_.ref; }
+  void* ptr() const { return u_.p; }
+
+  // Stores a number in place, releasing what the value held.
+  void setInt(int32_t v) {
+    if (isCounted()) dispose();
+    type_ = MVT_INTEGER;
+    u_.i64 = 0;
+    u_.i = v;
+  }
+  void setDouble(double v) {
+    if (isCounted()) dispose();
+    type_ = MVT_DOUBLE;
+    u_.d = v;
+  }
+  // An MVT_INTEGER whose payload holds a whole 64-bit number (an address or
+  // a handle); its integer conversion gives the low 32 bits.
+  static MoxValue fromInt64(int64_t v) {
+    MoxValue r;
+    r.type_ = MVT_INTEGER;
+    r.u_.i64 = v;
+    return r;
+  }
+
+  // The address of the value's data for native code: the payload itself for
+  // numbers, the data of buffers and strings, else the pointer payload.
+  void* addr();
+
+  // Typed reads; the wrong kind gives null or the fixed numbers below.
+  operator MoxClass*() const;
+  operator MoxObject*() const;
+  operator MoxString*() const;
+  operator MoxBuffer*() const;
+  operator MoxCharBuffer*() const;
+  operator MoxDictionary*() const;
+  // MVT_VECTOR, MVT_VECTORREF, MVT_BYTECODE and MVT_BYTECODEREF.
+  operator MoxVector*() const;
+  operator MoxDictionaryEntry*() const {
+    return type_ == MVT_VAR ? static_cast<MoxDictionaryEntry*>(u_.p) : nullptr;
+  }
+  // MVT_CODE only.
+  operator MoxNativeFunction() const { return type_ == MVT_CODE ? u_.fn : nullptr; }
+  // MVT_FILE only.
+  operator void*() const { return type_ == MVT_FILE ? u_.p : nullptr; }
+  // Floats and doubles truncate toward zero (saturating outside the 32-bit
+  // range); every other kind gives the first 32 bits of the payload.
+  operator int32_t() const;
+  // Non-numbers give the largest finite float.
+  operator float() const;
+  // Non-numbers give the largest finite double.
+  operator double() const;
+
+ private:
+  union Payload {
+    int32_t i;
+    float f;
+    double d;
+    int64_t i64;
+    void* p;
+    MoxRefObject* ref;
+    MoxNativeFunction fn;
+  };
+
+  MoxValueType type_;
+  alignas(8) Payload u_;
+};
+
+static_assert(sizeof(MoxValue) == 16, "a MoxValue is 16 bytes");
+static_assert(sizeof(MoxValueType) == 4, "the kind is 32 bits");
+
+#endif

@@ -1,0 +1,111 @@
+// The growable array of values, and the cursor over one that the
+// interpreter uses as stack and frame pointer and native functions receive
+// to reach their arguments.
+#ifndef MOX_VECTOR_H
+#define MOX_VECTOR_H
+
+#include "core/MoxConfig.h"
+#include "core/MoxValue.h"
+
+class MOX_API MoxVector : public MoxRefObject {
+ public:
+  // Size 0, capacity 2.
+  MoxVector();
+  // Capacity max(n, 2); filled: n null elements, otherwise empty.
+  MoxVector(unsigned int n, bool filled);
+  MoxVector(const MoxVector& other);
+  ~MoxVector() override;
+  MoxVector& operator=(const MoxVector& other);
+
+  // The caller keeps the index below size().
+  MoxValue& operator[](unsigned int i) { return data_[i]; }
+  const MoxValue& operator[](unsigned int i) const { return data_[i]; }
+
+  unsigned int size() const { return size_; }
+  unsigned int capacity() const { return capacity_; }
+  MoxValue* data() const { return data_; }
+
+  // Capacity := max(n, size), n = 0 counting as 2; new slots are null.
+  unsigned int setCapacity(unsigned int n);
+  unsigned int shrink() { return setCapacity(size_); }
+
+  // May push an element of this same vector.
+  void push_back(const MoxValue& value);
+  // The last element (removed), or null when empty.
+  MoxValue pop_back();
+
+  MoxVector operator+(const MoxVector& other) const;
+  // Appending a vector to itself doubles its contents.
+  MoxVector& operator+=(const MoxVector& other);
+
+  ValPtr first();
+  ValPtr last();
+  void clear();
+
+  // First MVT_STRING or MVT_STRINGREF element whose text equals s; -1 if none.
+  int getStringIndex(const MoxChar* s) const;
+  // First MVT_VAR element referring to e; -1 if none.
+  int getVarIndex(const MoxDictionaryEntry* e) const;
+
+ private:
+  // Grows by pushing null elements until size = n.
+  void extendTo(unsigned int n);
+  friend class ValPtr;
+
+  uint32_t size_;
+  uint32_t capacity_;
+  MoxValue* data_;
+};
+
+// A (vector, index) cursor. It never keeps its vector alive. Stepping
+// forward past the end extends the vector with null values.
+class MOX_API ValPtr {
+ public:
+  ValPtr() : vec_(nullptr), index_(-1) {}
+  ValPtr(MoxVector* vec, int index) : vec_(vec), index_(index) {}
+  ValPtr(const ValPtr& o) = default;
+  ValPtr& operator=(const ValPtr& o) = default;
+  ~ValPtr() {
+    vec_ = nullptr;
+    index_ = -1;
+  }
+
+  // The element at the index; null (pointer form) outside the vector.
+  MoxValue* get() const {
+    return (vec_ && index_ >= 0 && uint32_t(index_) < vec_->size_) ? vec_->data_ + index_
+                                                                 : nullptr;
+  }
+  MoxValue& operator*() const { return *get(); }
+  MoxValue* operator->() const { return get(); }
+  operator MoxValue*() const { return get(); }
+
+  ValPtr& operator+=(int n) {
+    if (vec_) {
+      index_ = int(uint32_t(index_) + uint32_t(n));
+      if (index_ >= 0 && uint32_t(index_) >= vec_->size_) vec_->extendTo(uint32_t(index_) + 1);
+    }
+    return *this;
+  }
+  ValPtr& operator++() { return *this += 1; }
+  ValPtr& operator++(int) { return *this += 1; }
+  ValPtr& operator-=(int n) {
+    if (vec_) index_ = int(uint32_t(index_) - uint32_t(n));
+    return *this;
+  }
+  ValPtr& operator--() { return *this -= 1; }
+  ValPtr& operator--(int) { return *this -= 1; }
+
+  int current() const { return index_; }
+  MoxVector* vector() const { return vec_; }
+  // Unchecked: the element at index + i.
+  MoxValue& operator[](int i) const { return vec_->data_[index_ + i]; }
+
+  bool operator==(const ValPtr& o) const { return vec_ == o.vec_ && index_ == o.index_; }
+  bool operator!=(const ValPtr& o) const { return !(*this == o); }
+
+ private:
+  MoxVector* vec_;
+  int index_;
+};
+
+#endif
