@@ -705,10 +705,17 @@ bool MoxDictionaryIOState::readVarListEntry(Slot slot) {
 
 bool MoxDictionaryIOState::readValue(Slot slot, bool insideContainer) {
   DepthGuard guard(depth_);
-  slot.get().dispose();
-  if (depth_ > MoxDictionaryIO::kMaxDepth) return fail(u"values nested too deeply in module file\n");
+  if (depth_ > MoxDictionaryIO::kMaxDepth) {
+    slot.get().dispose();
+    return fail(u"values nested too deeply in module file\n");
+  }
   int32_t t;
-  if (!readInt(t)) return false;
+  bool typeRead = readInt(t);
+  // A stream or native function is bound by name in the reading machine,
+  // which may be the very entry being read ("stdout" = stdout): its value
+  // is looked up before the slot is cleared.
+  if (!typeRead || (t != MVT_FILE && t != MVT_CODE)) slot.get().dispose();
+  if (!typeRead) return false;
   if (t < 0 || t >= MVT_COUNT) return failN(u"unknown value type %d in module file\n", t);
   MoxValueType type = MoxValueType(t);
   switch (type) {
@@ -738,16 +745,21 @@ bool MoxDictionaryIOState::readValue(Slot slot, bool insideContainer) {
     case MVT_FILE:
     case MVT_CODE: {
       MoxString name;
-      if (!readString(name)) return false;
+      if (!readString(name)) {
+        slot.get().dispose();
+        return false;
+      }
       if (name.empty()) {
+        slot.get().dispose();
         // A stream without a name is the null stream; a native function
         // without one cannot be called, so it reads as null.
         if (type == MVT_FILE) slot.get() = MoxValue(static_cast<void*>(nullptr));
         return true;
       }
       MoxDictionaryEntry* e = symbols_.find(name);
+      MoxValue found = e ? e->getValue() : MoxValue();
+      slot.get() = found;
       if (!e) return failS(u"native symbol %s not found\n", name.c_str());
-      slot.get() = e->getValue();
       return true;
     }
     case MVT_BYTECODE: case MVT_VECTOR: case MVT_BYTECODEREF: case MVT_VECTORREF:
