@@ -1,0 +1,223 @@
+// The bytecode interpreter: value stack, activation records, the execution
+// loop, operators and element access, message dispatch and the run-time
+// error text.
+//
+// Stack model. The interpreter is itself the value stack (a MoxVector); sp is
+// a cursor on the top slot, which acts as accumulator: loads overwrite it and
+// OP_PUSH opens a new slot above it. Moving sp past the end appends nulls;
+// moving it down never shrinks the vector. The vector is trimmed only when a
+// call returns and by reset().
+//
+// Native calling convention. A native function receives the interpreter's own
+// sp by reference, positioned on its last argument: argument i is
+// args[-argc + i], the result goes into args[-argc] (the slot that held the
+// called value) and args is moved there before returning true. Leaving args
+// where it was makes the last argument the result; moving it below the
+// function slot is reported as "stack corrupted".
+//
+// Errors. A failing operation appends one report to errors() (returnError:
+// message, detail, "\n") and returns false; every caller returns false in
+// turn up to execute().
+#ifndef MOX_INTERPRETER_H
+#define MOX_INTERPRETER_H
+
+#include "core/MoxConfig.h"
+#include "core/MoxString.h"
+#include "core/MoxValue.h"
+#include "core/MoxVector.h"
+
+// One activation of a procedure. Records form a chain from the current one
+// through parent to the outermost; a record owns its parent.
+class MOX_API MoxProcInfo {
+ public:
+  MoxProcInfo(MoxVector* proc, int nargs, ValPtr bp, ValPtr fp, bool hideCaller = false);
+  // A copy refers to the same parent but does not own it, so destroying both
+  // the copy and the original never frees the chain twice.
+  MoxProcInfo(const MoxProcInfo& other);
+  MoxProcInfo& operator=(const MoxProcInfo& other);
+  // Destroys the owned parent chain (iteratively, whatever its length).
+  ~MoxProcInfo();
+
+  // Element i of the procedure, unchecked.
+  const MoxValue& operator[](unsigned i) const { return (*proc_)[i]; }
+  // The code bytes of element 0, or null when element 0 is not a buffer.
+  operator unsigned char*() const;
+  // Number of code bytes (0 when element 0 is not a buffer).
+  unsigned int codeSize() const;
+
+  MoxVector* getProc() const { return proc_; }
+  int getNargs() const { return nargs_; }
+  // The text of element 2, or "<unnamed>".
+  const MoxChar* getName() const;
+  // The frame pointers as recorded at the call: bp is the function slot
+  // (arguments at bp[1] .. bp[nargs]), fp the top at the moment of the call.
+  ValPtr& bp() { return bp_; }
+  ValPtr& fp() { return fp_; }
+  // Null when the caller is hidden, else the parent.
+  MoxProcInfo* getCaller() const { return hideCaller_ ? nullptr : parent_; }
+  MoxProcInfo* getParent() const { return parent_; }
+  // Replaces the parent; the record owns the new one.
+  void setParent(MoxProcInfo* parent) {
+    parent_ = parent;
+    ownsParent_ = true;
+  }
+  bool getHideCaller() const { return hideCaller_; }
+
+ private:
+  friend class MoxInterpreter;
+
+  MoxVector* proc_;
+  ValPtr bp_;
+  ValPtr fp_;
+  int nargs_;
+  MoxProcInfo* parent_;
+  bool hideCaller_;
+  bool ownsParent_;
+
+  // Loop bookkeeping. An activation that the execution loop started for an
+  // OP_CALL or OP_SEND runs in the same loop as its caller; the caller's
+  // program counter, operand width and temporaries pointer wait here.
+  enum Kind : unsigned char { kEntry = 0, kLoopCall = 1, kLoopSend = 2 };
+  Kind kind_;
+  unsigned char resumeWidth_;
+  unsigned int resumePc_;
+  int resumeFp_;
+  // The slot that receives the callee's result (for kLoopCall the function
+  // slot, for kLoopSend the receiver slot).
+  int resultSlot_;
+};
+
+class MOX_API MoxInterpreter : public MoxVector {
+ public:
+  // Bound on nested activations (script calls, sends, operator and
+  // destructor methods). Deeper nesting fails with "call depth exceeded".
+  static const int kMaxCallDepth = 10000;
+  // Bound on the native stack used by re-entrant runs (native code and
+  // operator dispatch calling back into scripts).
+  static const size_t kMaxNativeStack = 3u * 1024u * 1024u;
+
+  explicit MoxInterpreter(MoxVirtualMachine& vm);
+  ~MoxInterpreter() override;
+  MoxInterpreter(const MoxInterpreter&) = delete;
+  MoxInterpreter& operator=(const MoxInterpreter&) = delete;
+
+  MoxVirtualMachine& getVirtualMachine() { return vm_; }
+  MoxProcInfo* getProcInfo() const { return procInfo_; }
+  int getCallDepth() const { return depth_; }
+
+  // The stack cursor (on the top slot). Native code that pushes values for a
+  // send moves it up; whatever it pushes it pops again.
+  ValPtr& sp() { return sp_; }
+  const ValPtr& sp() const { return sp_; }
+
+  // Attaches a tracer (null detaches). The tracer's trace switch becomes the
+  // interpreter's trace flag.
+  void setDebugger(MoxDebugger* debugger);
+  MoxDebugger* getDebugger() const { return debugger_; }
+  bool getTrace() const { return trace_; }
+  bool getStep() const { return step_; }
+
+  // Empties the stack (one null slot, sp on it) and the error text.
+  void reset();
+
+  // Runs the global function name with argc string arguments. Fails without
+  // error text when the name is missing or not callable.
+  bool execute(const MoxChar* name, int argc = 0, const MoxChar** argv = nullptr);
+  // Runs one bytecode activation whose function slot lies argc slots below
+  // the top; the result is left at the top.
+  bool call(int argc, MoxVector* proc);
+  // Sends a message to the object argc slots below the top. With a selector
+  // the argc slots above it are the arguments; without one (null) the slot
+  // above the receiver holds the selector string. Afterwards the result lies
+  // in the receiver's slot, which is the top.
+  bool send(int argc, const MoxChar* selector);
+
+  // True when value is of kind expected or (for the counted kinds other than
+  // strings) its uncounted twin; otherwise reports badType.
+  bool checkType(const MoxValue& value, MoxValueType expected);
+  // Reports "invalid value type <actual>, <expected> expected"; false.
+  bool badType(MoxValueType actual, MoxValueType expected);
+  // Reports "no method for name <name>"; false.
+  bool noMethod(const MoxChar* name);
+  // Appends message, detail (each when not null) and "\n"; false.
+  bool returnError(const MoxChar* message, const MoxChar* detail = nullptr);
+  MoxString& errors() { return errors_; }
+  const MoxString& errors() const { return errors_; }
+
+  // The text of a string value, or the string that the object's "toString"
+  // method returns (owned by a stack slot above the top: use it at once);
+  // null otherwise.
+  MoxString* getStringFromValue(MoxValue& value);
+
+ private:
+  void enterProc(MoxVector* proc, int argc, ValPtr bp, ValPtr fp);
+  void leaveProc();
+  // Depth and native stack checks made before a new activation starts.
+  bool checkCallDepth();
+  bool checkNativeStack();
+
+  // The execution loop: runs the current activation (and every activation it
+  // starts itself) until the entry activation returns or something fails.
+  bool run();
+
+  // Message dispatch in two steps: lookup and stack set-up, then the call.
+  // prepareSend leaves the method value in *method, the method's argument
+  // count in *methodArgc and its function slot in *funcSlot. bcClass, when
+  // not null, is the class where a "BC_" lookup starts its walk (the class
+  // of the running method). Returns false on failure; true with a null
+  // method kind when there is nothing to call (a missing destructor).
+  bool prepareSend(int argc, const MoxChar* selector, MoxClass* bcClass, MoxValue* method,
+                   int* methodArgc, int* funcSlot);
+  bool invokeMethod(const MoxValue& method, const MoxChar* name, int methodArgc);
+  bool sendFrom(int argc, const MoxChar* selector, MoxClass* bcClass);
+  // After a send: the value at the top moves into base, the stack is trimmed
+  // above it and the top is base.
+  void finishSend(int base);
+  // After OP_CALL: the OP_CALL clean-up rules for the function slot base.
+  bool finishCall(int base);
+  // Pops the stack vector down to size n, releasing values one at a time
+  // with sp kept below them (a destructor that runs meanwhile finds a
+  // consistent stack).
+  void trimTo(unsigned int n);
+
+  // Operators (left operand below the top, right operand on top).
+  bool doArith(unsigned char op);
+  bool doOP_ADD() { return doArith(8); }
+  bool doOP_SUB() { return doArith(9); }
+  bool doOP_MUL() { return doArith(10); }
+  bool doOP_DIV() { return doArith(11); }
+  bool doOP_REM() { return doArith(12); }
+  bool doBitwise(unsigned char op);
+  bool doOP_BAND() { return doBitwise(13); }
+  bool doOP_BOR() { return doBitwise(14); }
+  bool doOP_XOR() { return doBitwise(15); }
+  bool doOP_SHL() { return doBitwise(17); }
+  bool doOP_SHR() { return doBitwise(18); }
+  bool doOP_BNOT();
+  bool doUnary(unsigned char op);  // OP_NEG, OP_INC, OP_DEC
+  bool doCompare();
+  bool doOP_VREF();
+  bool doOP_VSET();
+  bool doOP_MKREF();
+  bool doOP_DELETE();
+  // Sends name with one argument (the right operand, or the left one after a
+  // swap when only the right operand is an object).
+  bool sendOperator(const MoxChar* name, bool swap);
+  bool stringConcat();
+
+  ValPtr sp_;
+  MoxDictionary& classes_;
+  MoxDictionary& symbols_;
+  IMoxPrinter& printer_;
+  MoxVirtualMachine& vm_;
+  MoxString errors_;
+  MoxProcInfo* procInfo_;
+  MoxDebugger* debugger_;
+  bool trace_;
+  bool step_;
+  int depth_;
+  // Native stack position where the outermost run started (0: none).
+  uintptr_t stackBase_;
+};
+
+#endif

@@ -1,0 +1,362 @@
+// Platform services on Linux: allocation, directory-list search, the
+// persistent environment store, calendar time, console input and formatted
+// length.
+#include "vm/MoxPlatform.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "core/MoxFormat.h"
+#include "core/MoxUtf8.h"
+
+namespace {
+
+std::string toUtf8(const MoxChar* s) {
+  std::string out;
+  if (s) moxUtf8Encode(s, moxStrLen(s), out);
+  return out;
+}
+
+std::u16string fromUtf8(const char* s, size_t len) {
+  std::u16string out;
+  moxUtf8Decode(s, len, out);
+  return out;
+}
+
+// A regular (non-directory) file that can be opened for reading.
+bool isReadableFile(const std::string& path) {
+  FILE* f = fopen(path.c_str(), "r");
+  if (!f) return false;
+  struct stat st;
+  bool ok = fstat(fileno(f), &st) == 0 && !S_ISDIR(st.st_mode);
+  fclose(f);
+  return ok;
+}
+
+// ------------------------------------------------------ environment store
+
+// Where the store lives; empty when no location can be determined.
+std::string storePath() {
+  const char* explicitPath = getenv("MOX_ENVIRONMENT");
+  if (explicitPath && *explicitPath) return explicitPath;
+  const char* xdg = getenv("XDG_CONFIG_HOME");
+  if (xdg && *xdg == '/') return std::string(xdg) + "/mox/environment";
+  const char* home = getenv("HOME");
+  if (home && *home) return std::string(home) + "/.config/mox/environment";
+  return std::string();
+}
+
+// Whole store text; empty when missing or unreadable.
+std::string readStore(const std::string& path) {
+  std::string text;
+  if (path.empty()) return text;
+  FILE* f = fopen(path.c_str(), "rb");
+  if (!f) return text;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+  fclose(f);
+  return text;
+}
+
+// Calls visit(line) for each line (without its line end) of text.
+template <class Visit>
+void forEachLine(const std::string& text, Visit visit) {
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string::npos) end = text.size();
+    size_t len = end - pos;
+    if (len && text[pos + len - 1] == '\r') --len;
+    visit(text.substr(pos, len));
+    pos = end + 1;
+  }
+}
+
+bool lookupStore(const std::string& name, std::string& value) {
+  bool found = false;
+  forEachLine(readStore(storePath()), [&](const std::string& line) {
+    size_t eq = line.find('=');
+    if (eq != std::string::npos && line.compare(0, eq, name) == 0 && eq == name.size()) {
+      value = line.substr(eq + 1);
+      found = true;  // the last line for a name wins, like a later assignment
+    }
+  });
+  return found;
+}
+
+// Creates every missing folder of path's parent; 0 or an errno value.
+int makeParents(const std::string& path) {
+  for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+    std::string dir = path.substr(0, slash);
+    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return errno;
+  }
+  return 0;
+}
+
+// Replaces the file at path with text: a temporary file in the same folder
+// is written, flushed to disk and renamed over the old one, so readers see
+// either the old or the new store, never a partial one.
+int replaceFileAtomically(const std::string& path, const std::string& text) {
+  int err = makeParents(path);
+  if (err) return err;
+  size_t slash = path.rfind('/');
+  std::string dir = slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
+  std::string tmpl = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) +
+                     ".environment.XXXXXX";
+  std::string tmp = tmpl;
+  int fd = mkstemp(&tmp[0]);
+  if (fd < 0) return errno;
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      err = errno;
+      break;
+    }
+    done += static_cast<size_t>(n);
+  }
+  if (!err && fsync(fd) != 0) err = errno;
+  if (close(fd) != 0 && !err) err = errno;
+  if (!err && rename(tmp.c_str(), path.c_str()) != 0) err = errno;
+  if (err) {
+    unlink(tmp.c_str());
+    return err;
+  }
+  // Make the rename itself durable.
+  int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+  if (dfd >= 0) {
+    fsync(dfd);
+    close(dfd);
+  }
+  return 0;
+}
+
+// Sets (or with an empty value removes) one variable of the store.
+int writeStore(const std::string& name, const std::string& value) {
+  std::string path = storePath();
+  if (path.empty()) return ENOENT;
+  std::string old = readStore(path);
+  std::string text;
+  bool changed = false;
+  bool placed = false;
+  forEachLine(old, [&](const std::string& line) {
+    size_t eq = line.find('=');
+    if (eq == name.size() && line.compare(0, eq, name) == 0) {
+      changed = true;
+      if (!value.empty() && !placed) {
+        text += name + "=" + value + "\n";
+        placed = true;
+      }
+      return;
+    }
+    if (!line.empty()) text += line + "\n";  // other lines survive untouched
+  });
+  if (!value.empty() && !placed) {
+    text += name + "=" + value + "\n";
+    changed = true;
+  }
+  if (!changed) return 0;  // removing a variable the store never held
+  return replaceFileAtomically(path, text);
+}
+
+// Text for the time services.
+const char* const kWeekdays[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+const char* const kMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                 "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+bool toLocal(const uint32_t* t, struct tm& out) {
+  if (!t) return false;
+  time_t secs = static_cast<time_t>(*t);
+  return localtime_r(&secs, &out) != nullptr;
+}
+
+// Units of a character _gettche has read but not yet handed out (the second
+// half of a pair, or the bytes of an ill-formed sequence).
+std::u16string& pendingUnits() {
+  static std::u16string pending;
+  return pending;
+}
+
+}  // namespace
+
+namespace mox {
+
+void errorExit(int code) { exit(code); }
+
+void* allocmem(size_t size) {
+  void* p = malloc(size ? size : 1);
+  if (!p) errorExit(1);
+  return p;
+}
+
+void* reallocmem(void* block, size_t size) {
+  void* p = realloc(block, size ? size : 1);
+  if (!p) errorExit(1);
+  return p;
+}
+
+const MoxChar* searchDirList(const MoxChar* dirList, const MoxChar* fileName) {
+  static std::u16string found;
+  if (!dirList || !fileName) return nullptr;
+  std::string list = toUtf8(dirList);
+  std::string name = toUtf8(fileName);
+  size_t pos = 0;
+  while (pos <= list.size()) {
+    size_t end = list.find_first_of(";:", pos);
+    if (end == std::string::npos) end = list.size();
+    if (end > pos) {
+      std::string candidate = list.substr(pos, end - pos);
+      if (candidate.back() != '/') candidate += '/';
+      candidate += name;
+      if (isReadableFile(candidate)) {
+        found = fromUtf8(candidate.data(), candidate.size());
+        return found.c_str();
+      }
+    }
+    pos = end + 1;
+  }
+  return nullptr;
+}
+
+const MoxChar* searchEnv(const MoxChar* varName, const MoxChar* fileName) {
+  if (!varName || !fileName) return nullptr;
+  std::u16string list = _tgetenv(varName);  // copied: the value buffer is shared
+  if (list.empty()) return nullptr;
+  return searchDirList(list.c_str(), fileName);
+}
+
+const MoxChar* searchPath(const MoxChar* fileName) {
+  if (!fileName) return nullptr;
+  const MoxChar* p = searchEnv(u"Path", fileName);
+  return p ? p : searchEnv(u"PATH", fileName);
+}
+
+const MoxChar* _tgetenv(const MoxChar* name) {
+  static std::u16string value;
+  value.clear();
+  if (!name || !*name) return value.c_str();
+  std::string key = toUtf8(name);
+  if (const char* fromProcess = getenv(key.c_str())) {
+    moxUtf8Decode(fromProcess, strlen(fromProcess), value);
+    return value.c_str();
+  }
+  std::string stored;
+  if (lookupStore(key, stored)) moxUtf8Decode(stored.data(), stored.size(), value);
+  return value.c_str();
+}
+
+int _tputenv(const MoxChar* assignment) {
+  if (!assignment) return -1;
+  std::string text = toUtf8(assignment);
+  size_t eq = text.find('=');
+  if (eq == std::string::npos) return -1;
+  std::string name = text.substr(0, eq);
+  std::string value = text.substr(eq + 1);
+  // A line break would split the entry into two lines of the store.
+  if (name.empty() || text.find_first_of("\r\n") != std::string::npos) return EINVAL;
+  int err = writeStore(name, value);
+  if (err) return err;
+  int rc = value.empty() ? unsetenv(name.c_str()) : setenv(name.c_str(), value.c_str(), 1);
+  return rc == 0 ? 0 : errno;
+}
+
+uint32_t time(uint32_t* t) {
+  uint32_t now = static_cast<uint32_t>(::time(nullptr));
+  if (t) *t = now;
+  return now;
+}
+
+const MoxChar* _tctime(const uint32_t* t) {
+  static std::u16string text;
+  struct tm tmv;
+  if (!toLocal(t, tmv)) return nullptr;
+  char buf[64];
+  snprintf(buf, sizeof buf, "%s %s %02d %02d:%02d:%02d %04d\n", kWeekdays[tmv.tm_wday % 7],
+           kMonths[tmv.tm_mon % 12], tmv.tm_mday, tmv.tm_hour, tmv.tm_min, tmv.tm_sec,
+           tmv.tm_year + 1900);
+  text = fromUtf8(buf, strlen(buf));
+  return text.c_str();
+}
+
+const MoxTm* localtime(const uint32_t* t) {
+  static MoxTm record;
+  struct tm tmv;
+  if (!toLocal(t, tmv)) return nullptr;
+  record.sec = tmv.tm_sec;
+  record.min = tmv.tm_min;
+  record.hour = tmv.tm_hour;
+  record.mday = tmv.tm_mday;
+  record.mon = tmv.tm_mon + 1;
+  record.year = tmv.tm_year + 1900;
+  record.wday = tmv.tm_wday;
+  record.yday = -1;
+  record.isdst = -1;
+  return &record;
+}
+
+MoxChar _gettche() {
+  std::u16string& pending = pendingUnits();
+  if (!pending.empty()) {
+    MoxChar u = pending[0];
+    pending.erase(0, 1);
+    return u;
+  }
+  // On a terminal, take the key without waiting for Enter; the echo is ours.
+  struct termios saved;
+  bool raw = isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &saved) == 0;
+  if (raw) {
+    struct termios t = saved;
+    t.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+    tcsetattr(STDIN_FILENO, TCSANOW, &t);
+  }
+  char bytes[4];
+  size_t n = 0;
+  int c = fgetc(stdin);
+  if (c != EOF) {
+    bytes[n++] = static_cast<char>(c);
+    size_t need = (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 1;
+    while (n < need) {
+      int d = fgetc(stdin);
+      if (d == EOF) break;
+      if ((d & 0xC0) != 0x80) {
+        ungetc(d, stdin);
+        break;
+      }
+      bytes[n++] = static_cast<char>(d);
+    }
+  }
+  if (raw) tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+  if (n == 0) return 0xFFFF;
+  fwrite(bytes, 1, n, stdout);
+  fflush(stdout);
+  std::u16string units = fromUtf8(bytes, n);
+  pending.assign(units, 1, std::u16string::npos);
+  return units[0];
+}
+
+int _vscwprintf(const MoxChar* format, va_list args) { return moxVFormatLength(format, args); }
+
+int _vscprintf(const char* format, va_list args) {
+  if (!format) return -1;
+  va_list copy;
+  va_copy(copy, args);
+  int n = vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  return n;
+}
+
+}  // namespace mox
