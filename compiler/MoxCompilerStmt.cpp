@@ -115,28 +115,25 @@ void MoxCompiler::_requireSemicolon() {
 }
 
 void MoxCompiler::_codeBlock(MoxFuncContext& ctx) {
-  MoxToken t = _next();
-  if (_isChar(t, '}')) {
-    _codeOp(ctx, OP_NIL);  // an empty block yields null
-    return;
-  }
-  _back();
+  bool any = false;
   for (;;) {
-    _codeStatement(ctx);
-    for (;;) {
-      t = _next();
-      if (t == TOK_EOF) {
-        _error("unexpected EOF in block");
-        return;
-      }
-      if (_isChar(t, '}')) return;
-      if (!_isChar(t, '#')) break;
-      if (!_doPreproc()) {
-        _back();
-        break;
-      }
+    // Directives may stand between statements, also before the first one.
+    MoxToken t = _next();
+    if (t == TOK_EOF) {
+      _error("unexpected EOF in block");
+      return;
+    }
+    if (_isChar(t, '}')) {
+      if (!any) _codeOp(ctx, OP_NIL);  // an empty block yields null
+      return;
+    }
+    if (_isChar(t, '#')) {
+      if (_doPreproc()) continue;
+      // The directive stopped: its last token is read again as a statement.
     }
     _back();
+    _codeStatement(ctx);
+    any = true;
   }
 }
 
