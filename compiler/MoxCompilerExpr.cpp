@@ -128,12 +128,6 @@ void MoxCompiler::_codeExpr(MoxFuncContext& ctx, MoxVarInfo& vi) {
 }
 
 void MoxCompiler::_codeExpr1(MoxFuncContext& ctx, MoxVarInfo& vi) {
-  // Every nesting of expressions passes through here.
-  if (!_enter()) {
-    _leave();
-    vi = MoxVarInfo();
-    return;
-  }
   _codeExpr2(ctx, vi);
   MoxToken t = _next();
   if (_isChar(t, ',')) {
@@ -146,14 +140,21 @@ void MoxCompiler::_codeExpr1(MoxFuncContext& ctx, MoxVarInfo& vi) {
     _codeRValue(ctx, vi);
   }
   _back();
-  _leave();
 }
 
 void MoxCompiler::_codeExpr2(MoxFuncContext& ctx, MoxVarInfo& vi) {
+  // Every nesting of expressions (parentheses, arguments, indices,
+  // assignments, conditionals) passes through here.
+  if (!_enter()) {
+    _leave();
+    vi = MoxVarInfo();
+    return;
+  }
   _codeExpr3(ctx, vi);
   MoxToken t = _next();
   if (_isChar(t, '=') || t == TOK_REF_ASSIGN || compoundOpcode(t) != 0) _codeAssign(ctx, vi, t);
   else _back();
+  _leave();
 }
 
 void MoxCompiler::_codeExpr3(MoxFuncContext& ctx, MoxVarInfo& vi) {
