@@ -368,7 +368,10 @@ void MoxCompiler::_codeNew(MoxFuncContext& ctx, MoxVarInfo& vi) {
   std::u16string name = scanner_->getTokenString();
   MoxClass* cls = _findClass(name.c_str());
   if (cls != nullptr) {
-    _codeLiteral(ctx, _addLiteral(ctx, MoxValue(cls)));
+    // Uncounted like the procedure's own class: classes live in the
+    // machine's class table, and a method creating objects of its own class
+    // must not keep that class alive through a cycle.
+    _codeLiteral(ctx, _addLiteral(ctx, MoxValue(cls, true)));
     _codeOp(ctx, OP_NEW);
   }
   vi.kind = VI_VALUE;

@@ -75,7 +75,10 @@ MoxValue MoxCompiler::_codeFunctionBody(const MoxChar* name, MoxClass* cls, bool
   ctx.holder = MoxValue(ctx.proc, true);
   ctx.code = new MoxBuffer();
   ctx.proc->push_back(MoxValue(ctx.code));
-  ctx.proc->push_back(cls != nullptr ? MoxValue(cls) : MoxValue());
+  // The class holds its methods, so a counted reference back to it would
+  // form a cycle that keeps both alive forever; the class outlives its
+  // procedures anyway.
+  ctx.proc->push_back(cls != nullptr ? MoxValue(cls, true) : MoxValue());
   ctx.proc->push_back(MoxValue(new MoxString(name)));
 
   if (!ctx.temporaries.empty()) _codeIndexedOpcode(ctx, OP_TSPACE, uint32_t(ctx.temporaries.size()));

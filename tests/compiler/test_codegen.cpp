@@ -301,3 +301,16 @@ TEST(CodeGen, MemberSlotsFollowTheBase) {
   EXPECT_CODE(f.code("getx", "B"), OP_PUSH, OP_MREF, 1, OP_PUSH, OP_MREF, 3, OP_ADD, OP_RETURN,
               OP_RETURN);
 }
+
+TEST(CodeGen, ProceduresDoNotKeepTheirClassAlive) {
+  Fixture f;
+  ASSERT_TRUE(f.compile("class A { m(); }"));
+  int32_t before = f.cls("A")->getRefCnt();
+  ASSERT_TRUE(f.compile("A::m() { return new A(); } g() { new A(); }"));
+  // Methods sit inside their class: counted references back to it would be
+  // cycles that nothing ever frees.
+  EXPECT_EQ(f.cls("A")->getRefCnt(), before);
+  MoxVector* m = f.proc("m", "A");
+  EXPECT_EQ((*m)[MOX_PROC_CLASS].getType(), MVT_CLASSREF);
+  EXPECT_EQ((*m)[3].getType(), MVT_CLASSREF);
+}
