@@ -5,10 +5,7 @@
 #include "vm/MoxPrinter.h"
 #include "vm/MoxVirtualMachine.h"
 
-#if __has_include("debugger/MoxDebugger.h")
 #include "debugger/MoxDebugger.h"
-#define MOX_HAVE_DEBUGGER 1
-#endif
 
 // ---------------------------------------------------------------------------
 // Emission
@@ -104,9 +101,7 @@ MoxValue MoxCompiler::_codeFunctionBody(const MoxChar* name, MoxClass* cls, bool
   _codeOp(ctx, OP_RETURN);
   ctx.proc->shrink();
   ctx.code->shrink();
-#ifdef MOX_HAVE_DEBUGGER
   if (debugger_ != nullptr) debugger_->decodeProcedure(ctx.proc);
-#endif
   return ctx.holder;
 }
 
