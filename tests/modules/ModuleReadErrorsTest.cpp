@@ -330,3 +330,29 @@ TEST(ModuleReadErrors, WritingTooDeepOrBrokenValuesFailsCleanly) {
   unlink(path.c_str());
   EXPECT_NE(MoxString(out.c_str()).find(MoxString(u"error while writing dictionary entry bad\n")), -1);
 }
+
+TEST(ModuleReadErrors, OwnerlessUncountedObjectsGetAnOwner) {
+  // An uncounted first occurrence that nothing counted refers to: the slot
+  // that holds it becomes its owner instead of leaking it or freeing it
+  // under the reference.
+  Reader r;
+  ByteBuilder b;
+  b.i32(MVT_VECTOR).i32(1).i32(2);
+  b.i32(MVT_STRINGREF).i32(2).str("lonely");
+  b.i32(MVT_STRINGREF).i32(2).u8(255);
+  MoxValue v;
+  ASSERT_TRUE(r.value(b.b, v)) << r.out.a_str();
+  MoxVector* vec = v;
+  ASSERT_NE(vec, nullptr);
+  EXPECT_EQ((*vec)[0].getType(), MVT_STRING);
+  EXPECT_EQ((*vec)[1].getType(), MVT_STRINGREF);
+  EXPECT_EQ((*vec)[0].getRef(), (*vec)[1].getRef());
+  EXPECT_EQ((*vec)[0].getRef()->getRefCnt(), 1);
+
+  // An object rejected for a duplicate identifier is released too.
+  Reader r2;
+  ByteBuilder d;
+  d.i32(MVT_VECTOR).i32(1).i32(1).i32(MVT_STRINGREF).i32(1).str("dup");
+  MoxValue v2;
+  EXPECT_FALSE(r2.value(d.b, v2));
+}
