@@ -11,7 +11,7 @@ namespace {
 int waits = 0;
 bool countWait() { return ++waits < 3; }
 
-struct Run {
+struct TracedRun {
   MoxStringPrinter out, errors, trace;
   MoxVirtualMachine vm{&out};
   bool ok = false;
@@ -29,7 +29,7 @@ struct Run {
   if (!(r).ok && std::string((r).errors.a_str()).empty()) GTEST_SKIP() << "interpreter not available"
 
 TEST(ExecuteTrace, TracedRunOfASmallFunction) {
-  Run r;
+  TracedRun r;
   auto lines = r.run(u"main() { return 1 + 2; }\n", true);
   SKIP_WITHOUT_INTERPRETER(r);
   ASSERT_TRUE(r.ok) << r.errors.a_str();
@@ -46,7 +46,7 @@ TEST(ExecuteTrace, TracedRunOfASmallFunction) {
 }
 
 TEST(ExecuteTrace, CallsPrintHeadersForEachActivation) {
-  Run r;
+  TracedRun r;
   auto lines = r.run(u"g(a) { return a; }\nmain() { return g(4); }\n", true);
   SKIP_WITHOUT_INTERPRETER(r);
   ASSERT_TRUE(r.ok) << r.errors.a_str();
@@ -68,7 +68,7 @@ TEST(ExecuteTrace, CallsPrintHeadersForEachActivation) {
 }
 
 TEST(ExecuteTrace, TronAndTroffInTheScript) {
-  Run r;
+  TracedRun r;
   auto lines = r.run(u"main() { 5; TRON; 6; TROFF; return 7; }\n", false);
   SKIP_WITHOUT_INTERPRETER(r);
   ASSERT_TRUE(r.ok) << r.errors.a_str();
@@ -81,7 +81,7 @@ TEST(ExecuteTrace, TronAndTroffInTheScript) {
 }
 
 TEST(ExecuteTrace, SingleStepAsksTheWaitProcedureAfterEachStep) {
-  Run r;
+  TracedRun r;
   waits = 0;
   r.vm.setDbgWaitProc(&countWait);
   auto lines = r.run(u"main() { TRSTEP; 1; 2; 3; 4; return 5; }\n", false);
