@@ -108,6 +108,7 @@ class MoxDictionaryIOState {
     reported_ = false;
     depth_ = 0;
     nextId_ = 0;
+    defining_.clear();
   }
 
   // ---- writing ----
@@ -228,6 +229,8 @@ class MoxDictionaryIOState {
     MoxString key;
   };
   std::vector<VarEntry> vars_;
+  // Classes whose definitions are being read, outermost first.
+  std::vector<MoxClass*> defining_;
 };
 
 // Increments the nesting depth for the lifetime of the guard.
@@ -692,14 +695,25 @@ bool MoxDictionaryIOState::readClass(Slot slot, MoxValueType type, bool insideCo
       if (++chain > MoxDictionaryIO::kMaxDepth)
         return failS(u"base classes of %s nested too deeply\n", name.c_str());
   }
+  // A definition nested in the definition of a class of the same name, or
+  // deriving from a class whose definition is still being read, would tie
+  // the classes into a cycle.
+  for (MoxClass* open : defining_) {
+    if (*open->getClassName() == name)
+      return failS(u"class %s defined inside its own definition\n", name.c_str());
+    for (MoxClass* c = base; c; c = c->getBaseClass())
+      if (c == open) return failS(u"class %s derives from a class still being read\n", name.c_str());
+  }
   MoxClass* cls = new MoxClass(vm_, name, base);
   // Assigned at once, so procedures read inside find their class by name.
   slot.get() = MoxValue(cls, ref);
   keepAlive(cls, type, slot);
+  defining_.push_back(cls);
   int32_t dataSize;
-  if (!readDictionary(*cls->dataMembers(), true) || !readDictionary(*cls->funcMembers(), true) ||
-      !readInt(dataSize))
-    return false;
+  bool ok = readDictionary(*cls->dataMembers(), true) && readDictionary(*cls->funcMembers(), true) &&
+            readInt(dataSize);
+  defining_.pop_back();
+  if (!ok) return false;
   int32_t computed = cls->computeDataSize();
   if (dataSize != -1 && dataSize != computed)
     return failS(u"data size of class %s does not match its members\n", name.c_str());

@@ -356,3 +356,23 @@ TEST(ModuleReadErrors, OwnerlessUncountedObjectsGetAnOwner) {
   MoxValue v2;
   EXPECT_FALSE(r2.value(d.b, v2));
 }
+
+TEST(ModuleReadErrors, ClassDefinitionsCannotCloseACycle) {
+  // Class K whose static member holds a definition of a class deriving
+  // from K, whose definition is still being read.
+  Reader r;
+  ByteBuilder b;
+  b.emptyDict().u8(0).str("K").i32(SYM_CLASS).i32(MVT_CLASS).str("K").str("");
+  b.u8(0).str("s").i32(SYM_VARIABLE).i32(MVT_CLASS).str("L").str("K").emptyDict().emptyDict().i32(0).end();
+  b.u8(1).end().i32(0).end().emptyDict();
+  EXPECT_FALSE(r.module(b.b));
+  EXPECT_TRUE(r.said(u"class L derives from a class still being read\n"));
+
+  Reader r2;
+  ByteBuilder c;
+  c.emptyDict().u8(0).str("K").i32(SYM_CLASS).i32(MVT_CLASS).str("K").str("");
+  c.u8(0).str("s").i32(SYM_VARIABLE).i32(MVT_CLASS).str("K").str("").emptyDict().emptyDict().i32(0).end();
+  c.u8(1).end().i32(0).end().emptyDict();
+  EXPECT_FALSE(r2.module(c.b));
+  EXPECT_TRUE(r2.said(u"class K defined inside its own definition\n"));
+}
