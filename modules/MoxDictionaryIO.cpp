@@ -108,6 +108,7 @@ class MoxDictionaryIOState {
     reported_ = false;
     depth_ = 0;
     nextId_ = 0;
+    defining_.clear();
   }
 
   // ---- writing ----
@@ -128,6 +129,7 @@ class MoxDictionaryIOState {
   void dropPending() {
     vars_.clear();
     refs_.clear();
+    for (Held& h : held_) h.refSlots.clear();
   }
 
  private:
@@ -181,9 +183,9 @@ class MoxDictionaryIOState {
   bool readObject(Slot slot, MoxValueType type);
   bool readClass(Slot slot, MoxValueType type, bool insideContainer);
   bool readVarListEntry(Slot slot);
-  bool addOLEntry(uint32_t id, MoxRefObject* obj, MoxValueType type);
+  bool addOLEntry(uint32_t id, MoxRefObject* obj, MoxValueType type, Slot slot);
   void addORefEntry(uint32_t id, Slot slot, MoxValueType type);
-  void keepAlive(MoxRefObject* obj, MoxValueType type);
+  void keepAlive(MoxRefObject* obj, MoxValueType type, Slot slot);
   MoxDictionary* findDictionaryByName(const MoxString& name) const;
 
   MoxVirtualMachine& vm_;
@@ -203,11 +205,17 @@ class MoxDictionaryIOState {
   // Reader: objects by identifier; every object made is held here until the
   // end of the operation, so slots recorded below stay valid even when a
   // later entry of the same key replaces the value that held them.
+  // For objects first read through an uncounted kind, the slots that hold
+  // them uncounted are remembered: when nothing counted holds such an
+  // object at the end, the first of those slots becomes its owner (or, when
+  // none still holds it, it is released), so it neither leaks nor dies under
+  // its references.
   struct Held {
     MoxRefObject* obj;
     MoxValueType type;
+    std::vector<Slot> refSlots;
   };
-  std::unordered_map<uint32_t, Held> objects_;
+  std::unordered_map<uint32_t, size_t> objects_;  // identifier -> index in held_
   std::vector<Held> held_;
   struct RefEntry {
     uint32_t id;
@@ -221,6 +229,8 @@ class MoxDictionaryIOState {
     MoxString key;
   };
   std::vector<VarEntry> vars_;
+  // Classes whose definitions are being read, outermost first.
+  std::vector<MoxClass*> defining_;
 };
 
 // Increments the nesting depth for the lifetime of the guard.
@@ -512,16 +522,19 @@ int MoxDictionaryIOState::readDictEntry(MoxDictionary& dict) {
   return readValue(Slot::of(&e.value()), false) ? 1 : -1;
 }
 
-bool MoxDictionaryIOState::addOLEntry(uint32_t id, MoxRefObject* obj, MoxValueType type) {
-  if (!objects_.emplace(id, Held{obj, type}).second)
+bool MoxDictionaryIOState::addOLEntry(uint32_t id, MoxRefObject* obj, MoxValueType type, Slot slot) {
+  // Held in every case, so that a rejected object is still released.
+  size_t index = held_.size();
+  keepAlive(obj, type, slot);
+  if (!objects_.emplace(id, index).second)
     return failN(u"object %d defined twice in module file\n", int32_t(id));
-  keepAlive(obj, type);
   return true;
 }
 
-void MoxDictionaryIOState::keepAlive(MoxRefObject* obj, MoxValueType type) {
+void MoxDictionaryIOState::keepAlive(MoxRefObject* obj, MoxValueType type, Slot slot) {
   obj->addRef();
-  held_.push_back(Held{obj, type});
+  held_.push_back(Held{obj, type, {}});
+  if (moxIsRefType(type)) held_.back().refSlots.push_back(slot);
 }
 
 void MoxDictionaryIOState::addORefEntry(uint32_t id, Slot slot, MoxValueType type) {
@@ -542,7 +555,7 @@ bool MoxDictionaryIOState::readVector(Slot slot, MoxValueType type) {
   uint32_t reserve = in_.known ? uint32_t(count) : (uint32_t(count) < 256 ? uint32_t(count) : 256);
   MoxVector* vec = new MoxVector(reserve, false);
   slot.get() = MoxValue(static_cast<MoxRefObject*>(vec), type);
-  if (!addOLEntry(uint32_t(id), vec, type)) return false;
+  if (!addOLEntry(uint32_t(id), vec, type, slot)) return false;
   for (uint32_t i = 0; i < uint32_t(count); ++i) {
     vec->push_back(MoxValue());
     if (!readValue(Slot::of(vec, i), true)) return false;
@@ -561,7 +574,7 @@ bool MoxDictionaryIOState::readBuffer(Slot slot, MoxValueType type) {
     return failN(u"byte count %d exceeds the module file\n", count);
   MoxBuffer* buf = new MoxBuffer(in_.known ? uint32_t(count) : 0);
   slot.get() = MoxValue(static_cast<MoxRefObject*>(buf), type);
-  if (!addOLEntry(uint32_t(id), buf, type)) return false;
+  if (!addOLEntry(uint32_t(id), buf, type, slot)) return false;
   unsigned char chunk[4096];
   uint32_t left = uint32_t(count);
   while (left) {
@@ -592,7 +605,7 @@ bool MoxDictionaryIOState::readCharBuffer(Slot slot, MoxValueType type) {
     return failN(u"character count %d exceeds the module file\n", count);
   MoxCharBuffer* buf = new MoxCharBuffer(in_.known ? uint32_t(count) : 0);
   slot.get() = MoxValue(static_cast<MoxRefObject*>(buf), type);
-  if (!addOLEntry(uint32_t(id), buf, type)) return false;
+  if (!addOLEntry(uint32_t(id), buf, type, slot)) return false;
   unsigned char chunk[4096];
   uint32_t left = uint32_t(count);
   while (left) {
@@ -617,7 +630,7 @@ bool MoxDictionaryIOState::readStringValue(Slot slot, MoxValueType type) {
   }
   MoxString* s = new MoxString(text);
   slot.get() = MoxValue(static_cast<MoxRefObject*>(s), type);
-  return addOLEntry(uint32_t(id), s, type);
+  return addOLEntry(uint32_t(id), s, type, slot);
 }
 
 bool MoxDictionaryIOState::readDictionaryValue(Slot slot, MoxValueType type) {
@@ -630,7 +643,7 @@ bool MoxDictionaryIOState::readDictionaryValue(Slot slot, MoxValueType type) {
   }
   MoxDictionary* d = new MoxDictionary(flag == 1);
   slot.get() = MoxValue(static_cast<MoxRefObject*>(d), type);
-  if (!addOLEntry(uint32_t(id), d, type)) return false;
+  if (!addOLEntry(uint32_t(id), d, type, slot)) return false;
   return readDictionary(*d, false);
 }
 
@@ -646,11 +659,11 @@ bool MoxDictionaryIOState::readObject(Slot slot, MoxValueType type) {
   MoxClass* cls = ce ? static_cast<MoxClass*>(ce->getValue()) : nullptr;
   if (!cls) return failS(u"class %s not found\n", name.c_str());
   int32_t n = cls->getDataSize();
-  if (n < 0) return failS(u"class %s has no data layout\n", name.c_str());
+  if (n < 0) n = 0;  // a layout never computed: no members, as the writer wrote them
   if (!in_.canHold(uint64_t(n) * 4)) return failN(u"member count %d exceeds the module file\n", n);
   MoxObject* obj = new MoxObject(cls);
   slot.get() = MoxValue(static_cast<MoxRefObject*>(obj), type);
-  if (!addOLEntry(uint32_t(id), obj, type)) return false;
+  if (!addOLEntry(uint32_t(id), obj, type, slot)) return false;
   MoxVector* data = obj->getMemberData();
   for (int32_t i = 1; i <= n; ++i) {
     if (!data || unsigned(i) >= data->size()) return fail(u"object layout mismatch in module file\n");
@@ -682,14 +695,25 @@ bool MoxDictionaryIOState::readClass(Slot slot, MoxValueType type, bool insideCo
       if (++chain > MoxDictionaryIO::kMaxDepth)
         return failS(u"base classes of %s nested too deeply\n", name.c_str());
   }
+  // A definition nested in the definition of a class of the same name, or
+  // deriving from a class whose definition is still being read, would tie
+  // the classes into a cycle.
+  for (MoxClass* open : defining_) {
+    if (*open->getClassName() == name)
+      return failS(u"class %s defined inside its own definition\n", name.c_str());
+    for (MoxClass* c = base; c; c = c->getBaseClass())
+      if (c == open) return failS(u"class %s derives from a class still being read\n", name.c_str());
+  }
   MoxClass* cls = new MoxClass(vm_, name, base);
   // Assigned at once, so procedures read inside find their class by name.
   slot.get() = MoxValue(cls, ref);
-  keepAlive(cls, type);
+  keepAlive(cls, type, slot);
+  defining_.push_back(cls);
   int32_t dataSize;
-  if (!readDictionary(*cls->dataMembers(), true) || !readDictionary(*cls->funcMembers(), true) ||
-      !readInt(dataSize))
-    return false;
+  bool ok = readDictionary(*cls->dataMembers(), true) && readDictionary(*cls->funcMembers(), true) &&
+            readInt(dataSize);
+  defining_.pop_back();
+  if (!ok) return false;
   int32_t computed = cls->computeDataSize();
   if (dataSize != -1 && dataSize != computed)
     return failS(u"data size of class %s does not match its members\n", name.c_str());
@@ -810,12 +834,14 @@ bool MoxDictionaryIOState::dissolve(bool ok) {
       if (ok) ok = failN(u"back-reference to undefined object %d in module file\n", int32_t(r.id));
       continue;
     }
-    if (family(it->second.type) != family(r.type)) {
+    Held& h = held_[it->second];
+    if (family(h.type) != family(r.type)) {
       slot.dispose();
       if (ok) ok = failN(u"back-reference to object %d of another kind in module file\n", int32_t(r.id));
       continue;
     }
-    slot.assignRef(it->second.obj);
+    slot.assignRef(h.obj);
+    if (moxIsRefType(r.type)) h.refSlots.push_back(r.slot);
   }
   vars_.clear();
   refs_.clear();
@@ -828,14 +854,19 @@ void MoxDictionaryIOState::clearObjectLists() {
   objects_.clear();
   ids_.clear();
   classesWritten_.clear();
+  // First give ownerless objects an owner, while every recorded slot is
+  // still alive; then drop the list's own references.
   for (Held& h : held_) {
-    // An object that only uncounted references reach has no owner: leave it
-    // alive as such references expect instead of freeing it under them.
-    if (moxIsRefType(h.type) && h.obj->getRefCnt() == 1)
-      h.obj->setRefCnt(0);
-    else
-      h.obj->release();
+    if (h.obj->getRefCnt() != 1) continue;
+    for (Slot& slot : h.refSlots) {
+      MoxValue& v = slot.get();
+      if (v.getRef() == h.obj && moxIsRefType(v.getType())) {
+        v = MoxValue(h.obj, MoxValueType(v.getType() - 10));
+        break;
+      }
+    }
   }
+  for (Held& h : held_) h.obj->release();
   held_.clear();
 }
 
