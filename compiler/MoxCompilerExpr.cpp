@@ -59,18 +59,25 @@ uint8_t compoundOpcode(MoxToken t) {
 
 uint32_t MoxCompiler::_addLiteral(MoxFuncContext& ctx, const MoxValue& value) {
   ctx.proc->push_back(value);
-  return ctx.proc->size() - 1;
+  uint32_t index = ctx.proc->size() - 1;
+  if (value.getType() == MVT_STRING) {
+    MoxString* s = static_cast<MoxString*>(value);
+    ctx.strings.emplace(s->c_str(), index);  // the first string of a text wins
+  }
+  return index;
 }
 
 uint32_t MoxCompiler::_varLiteral(MoxFuncContext& ctx, MoxDictionaryEntry* entry) {
-  int i = ctx.proc->getVarIndex(entry);
-  if (i >= 0) return uint32_t(i);
-  return _addLiteral(ctx, MoxValue(entry));
+  auto it = ctx.variables.find(entry);
+  if (it != ctx.variables.end()) return it->second;
+  uint32_t index = _addLiteral(ctx, MoxValue(entry));
+  ctx.variables.emplace(entry, index);
+  return index;
 }
 
 uint32_t MoxCompiler::_selectorLiteral(MoxFuncContext& ctx, const MoxChar* selector) {
-  int i = ctx.proc->getStringIndex(selector);
-  if (i >= 0) return uint32_t(i);
+  auto it = ctx.strings.find(selector);
+  if (it != ctx.strings.end()) return it->second;
   return _addLiteral(ctx, MoxValue(new MoxString(selector)));
 }
 

@@ -76,7 +76,7 @@ MoxValue MoxCompiler::_codeFunctionBody(const MoxChar* name, MoxClass* cls, bool
   // form a cycle that keeps both alive forever; the class outlives its
   // procedures anyway.
   ctx.proc->push_back(cls != nullptr ? MoxValue(cls, true) : MoxValue());
-  ctx.proc->push_back(MoxValue(new MoxString(name)));
+  _addLiteral(ctx, MoxValue(new MoxString(name)));  // element 2, also a selector
 
   if (!ctx.temporaries.empty()) _codeIndexedOpcode(ctx, OP_TSPACE, uint32_t(ctx.temporaries.size()));
   _codeOp(ctx, OP_PUSH);

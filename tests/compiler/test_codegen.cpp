@@ -1,4 +1,6 @@
 // Emitted instruction sequences, byte for byte, and literal pool contents.
+#include <algorithm>
+
 #include "CompilerTestUtil.h"
 
 namespace {
@@ -313,4 +315,20 @@ TEST(CodeGen, ProceduresDoNotKeepTheirClassAlive) {
   MoxVector* m = f.proc("m", "A");
   EXPECT_EQ((*m)[MOX_PROC_CLASS].getType(), MVT_CLASSREF);
   EXPECT_EQ((*m)[3].getType(), MVT_CLASSREF);
+}
+
+TEST(CodeGen, HugePoolsUseFourByteOperandsAndStayFast) {
+  std::string src = "f(o) {";
+  for (int i = 0; i < 70000; ++i) src += " v" + std::to_string(i) + ";";
+  src += " v69999; o->m(); o->m(); }";
+  Fixture f;
+  ASSERT_TRUE(f.compile(src));
+  Bytes code = f.code("f");
+  MoxVector* p = f.proc("f");
+  ASSERT_EQ(p->size(), 3u + 70000u + 1u);  // one entry per variable, one selector
+  // v69999 is pool element 70002: OP_RDWORD, OP_REF, 4 bytes, OP_RBYTE.
+  Bytes ref = {OP_RDWORD, OP_REF, 0x72, 0x11, 0x01, 0x00, OP_RBYTE};
+  size_t first = std::search(code.begin(), code.end(), ref.begin(), ref.end()) - code.begin();
+  size_t second = std::search(code.begin() + first + 1, code.end(), ref.begin(), ref.end()) - code.begin();
+  EXPECT_LT(second, code.size());  // found again: the reference was shared
 }
