@@ -466,3 +466,18 @@ TEST(Platform, ConsoleReadsOneUnitAndEchoes) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_EQ(echo, std::string(feed));
 }
+
+TEST(Platform, WideOpenTakesUtf8PathsAndDropsTextMode) {
+  TempDir a;
+  std::string path = a.path() + "/\xc3\xa9.txt";
+  writeFile(path, "data");
+  std::u16string wide = utf16(path);
+  FILE* f = mox::_wfopen(wide.c_str(), u"rt");
+  ASSERT_NE(f, nullptr);
+  char buf[8] = {0};
+  EXPECT_EQ(fread(buf, 1, sizeof buf - 1, f), 4u);
+  EXPECT_STREQ(buf, "data");
+  fclose(f);
+  EXPECT_EQ(mox::_wfopen(nullptr, u"r"), nullptr);
+  EXPECT_EQ(mox::_wfopen(wide.c_str(), nullptr), nullptr);
+}
