@@ -1,11 +1,45 @@
-// Minimal machine: dictionaries, printer and registration. The run-time parts
-// (execute, script destructors, the standard library) are added with the
-// interpreter.
+// The machine: construction and teardown, registration of native code, the
+// execute entry point and script destructors of dying objects.
 #include "vm/MoxVirtualMachine.h"
+
+#include <dlfcn.h>
 
 #include "core/MoxClass.h"
 #include "core/MoxString.h"
+#include "core/MoxVector.h"
+#include "debugger/MoxDebugger.h"
+#include "interpreter/MoxInterpreter.h"
+#include "stdlib/MoxDefaultFunctions.h"
 #include "vm/MoxPrinter.h"
+
+namespace {
+
+// Name of the script-level destructor method.
+const MoxString kDtorName(u"dtor");
+
+// Destructors that run while another destructor is running nest on the
+// native stack (a chain of objects each owning the next). Beyond this depth a
+// destructor is not run at all, so a long chain cannot overflow the stack.
+const int kMaxDestructorDepth = 400;
+int destructorDepth = 0;
+
+// Pops the stack down to position.
+void popTo(ValPtr& sp, int position) {
+  // Each value is moved out of its slot before it is released, so a
+  // destructor that runs meanwhile finds a consistent stack below it.
+  while (sp.current() > position) {
+    MoxValue* slot = sp;
+    MoxValue held;
+    if (slot) {
+      held = *slot;
+      slot->dispose();
+    }
+    --sp;
+  }
+  if (sp.current() < position) sp += position - sp.current();
+}
+
+}  // namespace
 
 MoxVirtualMachine::MoxVirtualMachine(IMoxPrinter* printer)
     : classes_(false),
@@ -23,24 +57,34 @@ MoxVirtualMachine::MoxVirtualMachine(IMoxPrinter* printer)
   classes_.addRef();
   symbols_.addRef();
   modules_.addRef();
+  MoxDefaultFunctions::registerFunctions(this);
 }
 
 MoxVirtualMachine::~MoxVirtualMachine() {
   classes_.clear();
   symbols_.clear();
+  // The result may hold objects made by a native module; release it while
+  // the module's code is still loaded.
+  result_.dispose();
   freeModules();
   if (ownsPrinter_) delete printer_;
   printer_ = nullptr;
-  result_.dispose();
 }
 
 void MoxVirtualMachine::reinit() {
   classes_.clear();
   symbols_.clear();
   freeModules();
+  MoxDefaultFunctions::registerFunctions(this);
 }
 
-void MoxVirtualMachine::freeModules() { modules_.clear(); }
+void MoxVirtualMachine::freeModules() {
+  for (MoxDictionaryEntry* e = modules_.getFirst(); e; e = e->getNext()) {
+    void* handle = e->getValue().ptr();
+    if (handle) dlclose(handle);
+  }
+  modules_.clear();
+}
 
 bool MoxVirtualMachine::registerNativeFunction(const MoxChar* name, MoxNativeFunction function) {
   if (!name || !*name || !function) return false;
@@ -62,11 +106,75 @@ bool MoxVirtualMachine::registerNativeClass(const MoxChar* name, MoxClass* cls) 
   return true;
 }
 
-void MoxVirtualMachine::notifyObjDelete(MoxObject*) {}
+void MoxVirtualMachine::notifyObjDelete(MoxObject* obj) {
+  MoxInterpreter* interp = interpreter_;
+  if (!interp || !obj) return;
+  MoxClass* cls = obj->getClass();
+  if (!cls || !cls->findMember(kDtorName, true)) return;
+  if (destructorDepth >= kMaxDestructorDepth) {
+    interp->returnError(u"destructor nesting too deep", nullptr);
+    return;
+  }
+  ++destructorDepth;
+  ValPtr& sp = interp->sp();
+  const int saved = sp.current();
+  // An uncounted reference: the push must not keep the dying object alive.
+  ++sp;
+  *sp = MoxValue(obj, true);
+  interp->send(0, kDtorName.c_str());
+  popTo(sp, saved);
+  --destructorDepth;
+}
 
-void MoxVirtualMachine::cloneSymbols(const MoxVirtualMachine&) {}
+void MoxVirtualMachine::cloneSymbols(const MoxVirtualMachine& other) {
+  if (&other == this) return;
+  symbols_.clear();
+  classes_.clear();
+  freeModules();
+  for (MoxDictionaryEntry* e = other.modules_.getFirst(); e; e = e->getNext()) {
+    if (e->getKey()) loadNativeModule(e->getKey()->c_str());
+  }
+  for (MoxDictionaryEntry* e = other.symbols_.getFirst(); e; e = e->getNext()) {
+    if (e->getKey()) symbols_[*e->getKey()] = *e;
+  }
+  for (MoxDictionaryEntry* e = other.classes_.getFirst(); e; e = e->getNext()) {
+    if (e->getKey()) classes_[*e->getKey()] = *e;
+  }
+}
 
-bool MoxVirtualMachine::execute(const MoxChar*, int, const MoxChar**, bool, IMoxPrinter*,
-                                IMoxPrinter*) {
-  return false;
+bool MoxVirtualMachine::execute(const MoxChar* name, int argc, const MoxChar** argv, bool trace,
+                                IMoxPrinter* errorPrinter, IMoxPrinter* tracePrinter) {
+  if (!name) return false;
+  // A native function may run another function of the same machine while a
+  // script runs; the outer interpreter comes back afterwards.
+  MoxInterpreter* outer = interpreter_;
+  MoxInterpreter* interp = new MoxInterpreter(*this);
+  interpreter_ = interp;
+  MoxDebugger* tracer = new MoxDebugger(*this, tracePrinter);
+  tracer->setTrace(trace);
+  interp->setDebugger(tracer);
+
+  const bool ok = interp->execute(name, argc, argv);
+
+  const MoxValue* top = interp->sp();
+  if (top)
+    result_ = *top;
+  else
+    result_.dispose();
+  if (!ok) {
+    IMoxPrinter& out = errorPrinter ? *errorPrinter : *printer_;
+    out(u"%s", interp->errors().c_str());
+  }
+  // Objects still held by the stack (locals of the finished function) are
+  // released while the interpreter works, so their destructors run fully.
+  // Nothing released after this point sees this interpreter.
+  ValPtr& sp = interp->sp();
+  const int last = static_cast<int>(interp->size()) - 1;
+  if (sp.current() < last) sp += last - sp.current();
+  popTo(sp, 0);
+  interp->setDebugger(nullptr);
+  interpreter_ = outer;
+  delete interp;
+  delete tracer;
+  return ok;
 }

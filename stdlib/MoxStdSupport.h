@@ -1,0 +1,73 @@
+// Helpers shared by the standard library's native functions: error reports,
+// argument-count checks and storing the result into the result slot.
+#ifndef MOX_STD_SUPPORT_H
+#define MOX_STD_SUPPORT_H
+
+#include "core/MoxValue.h"
+#include "core/MoxVector.h"
+#include "interpreter/MoxInterpreter.h"
+#include "vm/MoxPrinter.h"
+#include "vm/MoxVirtualMachine.h"
+
+namespace moxstd {
+
+// Reports a failure through the running interpreter's error text. Without an
+// interpreter there is nothing to hold the text, so the machine's printer
+// gets "missing interpreter" instead.
+inline bool fail(MoxVirtualMachine* vm, const MoxChar* message, const MoxChar* detail = nullptr) {
+  if (!vm) return false;
+  MoxInterpreter* interp = vm->interpreter();
+  if (!interp) {
+    vm->printer()(u"missing interpreter\n");
+    return false;
+  }
+  return interp->returnError(message, detail);
+}
+
+// The test every function of the checking group makes first.
+inline bool haveInterpreter(MoxVirtualMachine* vm) {
+  if (!vm) return false;
+  if (!vm->interpreter()) {
+    vm->printer()(u"missing interpreter\n");
+    return false;
+  }
+  return true;
+}
+
+// Count check; max < 0 means no upper bound. The minimum is tested first,
+// and a negative count is always too few.
+inline bool checkCount(MoxVirtualMachine* vm, int argc, int min, int max) {
+  if (argc < min || argc < 0) return fail(vm, u"too few arguments");
+  if (max >= 0 && argc > max) return fail(vm, u"too many arguments");
+  return true;
+}
+
+// Cursor on the result slot; argument i is base[i].
+inline ValPtr argBase(const ValPtr& args, int argc) {
+  ValPtr base(args);
+  base -= argc;
+  return base;
+}
+
+// Stores value into the result slot and moves the cursor there. The value
+// may live in an argument slot: assignment takes the new reference first.
+inline bool result(ValPtr& args, int argc, const MoxValue& value) {
+  MoxValue held(value);
+  args -= argc;
+  *args = held;
+  return true;
+}
+
+inline bool resultNull(ValPtr& args, int argc) {
+  args -= argc;
+  args->dispose();
+  return true;
+}
+
+inline bool isString(const MoxValue& v) {
+  return v.getType() == MVT_STRING || v.getType() == MVT_STRINGREF;
+}
+
+}  // namespace moxstd
+
+#endif
