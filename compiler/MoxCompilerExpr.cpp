@@ -59,18 +59,25 @@ uint8_t compoundOpcode(MoxToken t) {
 
 uint32_t MoxCompiler::_addLiteral(MoxFuncContext& ctx, const MoxValue& value) {
   ctx.proc->push_back(value);
-  return ctx.proc->size() - 1;
+  uint32_t index = ctx.proc->size() - 1;
+  if (value.getType() == MVT_STRING) {
+    MoxString* s = static_cast<MoxString*>(value);
+    ctx.strings.emplace(s->c_str(), index);  // the first string of a text wins
+  }
+  return index;
 }
 
 uint32_t MoxCompiler::_varLiteral(MoxFuncContext& ctx, MoxDictionaryEntry* entry) {
-  int i = ctx.proc->getVarIndex(entry);
-  if (i >= 0) return uint32_t(i);
-  return _addLiteral(ctx, MoxValue(entry));
+  auto it = ctx.variables.find(entry);
+  if (it != ctx.variables.end()) return it->second;
+  uint32_t index = _addLiteral(ctx, MoxValue(entry));
+  ctx.variables.emplace(entry, index);
+  return index;
 }
 
 uint32_t MoxCompiler::_selectorLiteral(MoxFuncContext& ctx, const MoxChar* selector) {
-  int i = ctx.proc->getStringIndex(selector);
-  if (i >= 0) return uint32_t(i);
+  auto it = ctx.strings.find(selector);
+  if (it != ctx.strings.end()) return it->second;
   return _addLiteral(ctx, MoxValue(new MoxString(selector)));
 }
 
@@ -128,12 +135,6 @@ void MoxCompiler::_codeExpr(MoxFuncContext& ctx, MoxVarInfo& vi) {
 }
 
 void MoxCompiler::_codeExpr1(MoxFuncContext& ctx, MoxVarInfo& vi) {
-  // Every nesting of expressions passes through here.
-  if (!_enter()) {
-    _leave();
-    vi = MoxVarInfo();
-    return;
-  }
   _codeExpr2(ctx, vi);
   MoxToken t = _next();
   if (_isChar(t, ',')) {
@@ -146,14 +147,21 @@ void MoxCompiler::_codeExpr1(MoxFuncContext& ctx, MoxVarInfo& vi) {
     _codeRValue(ctx, vi);
   }
   _back();
-  _leave();
 }
 
 void MoxCompiler::_codeExpr2(MoxFuncContext& ctx, MoxVarInfo& vi) {
+  // Every nesting of expressions (parentheses, arguments, indices,
+  // assignments, conditionals) passes through here.
+  if (!_enter()) {
+    _leave();
+    vi = MoxVarInfo();
+    return;
+  }
   _codeExpr3(ctx, vi);
   MoxToken t = _next();
   if (_isChar(t, '=') || t == TOK_REF_ASSIGN || compoundOpcode(t) != 0) _codeAssign(ctx, vi, t);
   else _back();
+  _leave();
 }
 
 void MoxCompiler::_codeExpr3(MoxFuncContext& ctx, MoxVarInfo& vi) {
@@ -367,7 +375,10 @@ void MoxCompiler::_codeNew(MoxFuncContext& ctx, MoxVarInfo& vi) {
   std::u16string name = scanner_->getTokenString();
   MoxClass* cls = _findClass(name.c_str());
   if (cls != nullptr) {
-    _codeLiteral(ctx, _addLiteral(ctx, MoxValue(cls)));
+    // Uncounted like the procedure's own class: classes live in the
+    // machine's class table, and a method creating objects of its own class
+    // must not keep that class alive through a cycle.
+    _codeLiteral(ctx, _addLiteral(ctx, MoxValue(cls, true)));
     _codeOp(ctx, OP_NEW);
   }
   vi.kind = VI_VALUE;

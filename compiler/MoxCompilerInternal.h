@@ -4,6 +4,7 @@
 #define MOX_COMPILER_INTERNAL_H
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "compiler/MoxCompiler.h"
@@ -32,6 +33,10 @@ struct MoxFuncContext {
   MoxClass* lookupClass = nullptr;
   // A static member function: it has no "this" and no object members.
   bool isStatic = false;
+  // Pool indices of the first string of each text and of each variable
+  // reference, so that finding them again does not search the whole pool.
+  std::unordered_map<std::u16string, uint32_t> strings;
+  std::unordered_map<const MoxDictionaryEntry*, uint32_t> variables;
 };
 
 #endif

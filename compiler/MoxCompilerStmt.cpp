@@ -5,10 +5,7 @@
 #include "vm/MoxPrinter.h"
 #include "vm/MoxVirtualMachine.h"
 
-#if __has_include("debugger/MoxDebugger.h")
 #include "debugger/MoxDebugger.h"
-#define MOX_HAVE_DEBUGGER 1
-#endif
 
 // ---------------------------------------------------------------------------
 // Emission
@@ -75,8 +72,11 @@ MoxValue MoxCompiler::_codeFunctionBody(const MoxChar* name, MoxClass* cls, bool
   ctx.holder = MoxValue(ctx.proc, true);
   ctx.code = new MoxBuffer();
   ctx.proc->push_back(MoxValue(ctx.code));
-  ctx.proc->push_back(cls != nullptr ? MoxValue(cls) : MoxValue());
-  ctx.proc->push_back(MoxValue(new MoxString(name)));
+  // The class holds its methods, so a counted reference back to it would
+  // form a cycle that keeps both alive forever; the class outlives its
+  // procedures anyway.
+  ctx.proc->push_back(cls != nullptr ? MoxValue(cls, true) : MoxValue());
+  _addLiteral(ctx, MoxValue(new MoxString(name)));  // element 2, also a selector
 
   if (!ctx.temporaries.empty()) _codeIndexedOpcode(ctx, OP_TSPACE, uint32_t(ctx.temporaries.size()));
   _codeOp(ctx, OP_PUSH);
@@ -101,9 +101,7 @@ MoxValue MoxCompiler::_codeFunctionBody(const MoxChar* name, MoxClass* cls, bool
   _codeOp(ctx, OP_RETURN);
   ctx.proc->shrink();
   ctx.code->shrink();
-#ifdef MOX_HAVE_DEBUGGER
   if (debugger_ != nullptr) debugger_->decodeProcedure(ctx.proc);
-#endif
   return ctx.holder;
 }
 
@@ -115,28 +113,25 @@ void MoxCompiler::_requireSemicolon() {
 }
 
 void MoxCompiler::_codeBlock(MoxFuncContext& ctx) {
-  MoxToken t = _next();
-  if (_isChar(t, '}')) {
-    _codeOp(ctx, OP_NIL);  // an empty block yields null
-    return;
-  }
-  _back();
+  bool any = false;
   for (;;) {
-    _codeStatement(ctx);
-    for (;;) {
-      t = _next();
-      if (t == TOK_EOF) {
-        _error("unexpected EOF in block");
-        return;
-      }
-      if (_isChar(t, '}')) return;
-      if (!_isChar(t, '#')) break;
-      if (!_doPreproc()) {
-        _back();
-        break;
-      }
+    // Directives may stand between statements, also before the first one.
+    MoxToken t = _next();
+    if (t == TOK_EOF) {
+      _error("unexpected EOF in block");
+      return;
+    }
+    if (_isChar(t, '}')) {
+      if (!any) _codeOp(ctx, OP_NIL);  // an empty block yields null
+      return;
+    }
+    if (_isChar(t, '#')) {
+      if (_doPreproc()) continue;
+      // The directive stopped: its last token is read again as a statement.
     }
     _back();
+    _codeStatement(ctx);
+    any = true;
   }
 }
 

@@ -475,6 +475,9 @@ MoxToken MoxScanner::readIdent(MoxChar c) {
     }
     text_ += c;
   }
+  // Keywords are 2 to 8 lower-case letters, or start with 'T'.
+  if (text_.size() < 2 || text_.size() > 8 || !((text_[0] >= 'a' && text_[0] <= 'z') || text_[0] == 'T'))
+    return TOK_IDENT;
   for (const Keyword* k = kKeywords; k->text != nullptr; ++k)
     if (text_ == k->text) return k->token;
   return TOK_IDENT;

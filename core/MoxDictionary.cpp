@@ -10,7 +10,7 @@
 #include <map>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 
 namespace {
 
@@ -21,70 +21,174 @@ typedef std::u16string_view KeyView;
 
 KeyView viewOf(const MoxString& s) { return KeyView(s.c_str(), s.length()); }
 
+uint32_t hashOf(KeyView key) {
+  uint32_t h = 2166136261u;  // FNV-1a over the code units
+  for (MoxChar c : key) {
+    h ^= c;
+    h *= 16777619u;
+  }
+  return h;
+}
+
+// The entry's current key text equals key.
+bool keyEquals(const MoxDictionaryEntry* e, KeyView key) {
+  const MoxString* k = e->getKey();
+  if (!k) return false;
+  const MoxChar* t = k->c_str();
+  for (size_t i = 0; i < key.size(); ++i)
+    if (t[i] != key[i]) return false;
+  return t[key.size()] == 0;
+}
+
+// Open addressing with linear probing over (hash, entry) slots. Entries are
+// found by their key text and removed by identity, from the hash stored in
+// the entry, so an edited key string can only make its entry unfindable,
+// never leave a stale slot behind.
+class HashIndex {
+ public:
+  HashIndex() : slots_(16), used_(0), tombs_(0) {}
+
+  MoxDictionaryEntry* find(KeyView key, uint32_t h) const {
+    size_t mask = slots_.size() - 1;
+    for (size_t i = h & mask;; i = (i + 1) & mask) {
+      const Slot& s = slots_[i];
+      if (!s.entry) return nullptr;
+      if (s.entry != tomb() && s.hash == h && keyEquals(s.entry, key)) return s.entry;
+    }
+  }
+
+  void add(MoxDictionaryEntry* e, uint32_t h) {
+    if ((used_ + tombs_ + 1) * 4 > slots_.size() * 3) rehash();
+    size_t mask = slots_.size() - 1;
+    size_t i = h & mask;
+    while (slots_[i].entry && slots_[i].entry != tomb()) i = (i + 1) & mask;
+    if (slots_[i].entry == tomb()) --tombs_;
+    slots_[i].entry = e;
+    slots_[i].hash = h;
+    ++used_;
+  }
+
+  void remove(MoxDictionaryEntry* e, uint32_t h) {
+    size_t mask = slots_.size() - 1;
+    for (size_t i = h & mask; slots_[i].entry; i = (i + 1) & mask) {
+      if (slots_[i].entry == e) {
+        slots_[i].entry = tomb();
+        --used_;
+        ++tombs_;
+        return;
+      }
+    }
+  }
+
+ private:
+  struct Slot {
+    Slot() : hash(0), entry(nullptr) {}
+    uint32_t hash;
+    MoxDictionaryEntry* entry;
+  };
+
+  static MoxDictionaryEntry* tomb() {
+    static char marker;
+    return reinterpret_cast<MoxDictionaryEntry*>(&marker);
+  }
+
+  void rehash() {
+    size_t size = slots_.size();
+    while ((used_ + 1) * 2 > size) size *= 2;
+    std::vector<Slot> old(size);
+    old.swap(slots_);
+    used_ = 0;
+    tombs_ = 0;
+    for (const Slot& s : old)
+      if (s.entry && s.entry != tomb()) add(s.entry, s.hash);
+  }
+
+  std::vector<Slot> slots_;
+  size_t used_;
+  size_t tombs_;
+};
+
 }  // namespace
 
+// Hash lookup for every indexed dictionary; sorted ones also keep an ordered
+// index over copies of the key texts to find where a new key belongs.
 struct MoxDictionaryIndex {
-  explicit MoxDictionaryIndex(bool sortedIndex) : sorted(sortedIndex) {}
+  explicit MoxDictionaryIndex(bool sortedIndex) : sorted(sortedIndex), hintValid(false) {}
   ~MoxDictionaryIndex() {
-    // Only an empty dictionary drops its index; nothing is left to free.
+    // Only an empty dictionary drops its index; free whatever is left anyway.
+    for (auto& item : tree) delete item.second.text;
   }
 
-  MoxDictionaryEntry* find(KeyView key) const {
-    if (sorted) {
-      auto it = tree.find(key);
-      return it == tree.end() ? nullptr : it->second;
-    }
-    auto it = hash.find(key);
-    return it == hash.end() ? nullptr : it->second;
-  }
+  MoxDictionaryEntry* find(KeyView key) const { return hash.find(key, hashOf(key)); }
 
-  // Returns the stored text that the entry is indexed under, or null when
-  // another entry already holds that text (possible only after a key string
-  // was edited in place); such an entry is reached along the list only.
-  const std::u16string* add(KeyView key, MoxDictionaryEntry* entry) {
+  void add(MoxDictionaryEntry* e) {
+    if (!e->getKey()) return;
+    KeyView key = viewOf(*e->getKey());
+    uint32_t h = hashOf(key);
+    hash.add(e, h);
+    e->hash_ = h;
+    e->hashed_ = true;
+    if (!sorted) return;
+    // A second entry with the same text exists only after a key string was
+    // edited in place; it stays out of the ordered index.
     std::u16string* text = new std::u16string(key);
-    bool added = sorted ? tree.emplace(KeyView(*text), entry).second
-                        : hash.emplace(KeyView(*text), entry).second;
-    if (!added) {
+    size_t before = tree.size();
+    // The position found by predecessor() for this very key saves a second
+    // descent; emplace_hint stays correct whatever the hint.
+    auto at = hintValid ? hint : tree.lower_bound(KeyView(*text));
+    hintValid = false;
+    tree.emplace_hint(at, KeyView(*text), Node{e, text});
+    if (tree.size() != before)
+      e->indexKey_ = text;
+    else
       delete text;
-      return nullptr;
-    }
-    return text;
   }
 
-  void remove(const std::u16string* text) {
-    KeyView key(*text);
-    if (sorted)
-      tree.erase(key);
-    else
-      hash.erase(key);
-    delete text;
+  void remove(MoxDictionaryEntry* e) {
+    hintValid = false;
+    if (e->hashed_) hash.remove(e, e->hash_);
+    e->hashed_ = false;
+    if (e->indexKey_) {
+      const std::u16string* text = static_cast<const std::u16string*>(e->indexKey_);
+      tree.erase(KeyView(*text));
+      delete text;
+      e->indexKey_ = nullptr;
+    }
   }
 
   // Sorted only: the entry with the largest key below key (null for none).
-  MoxDictionaryEntry* predecessor(KeyView key) const {
+  MoxDictionaryEntry* predecessor(KeyView key) {
     auto it = tree.lower_bound(key);
+    hint = it;
+    hintValid = true;
     if (it == tree.begin()) return nullptr;
     --it;
-    return it->second;
+    return it->second.entry;
   }
 
+  struct Node {
+    MoxDictionaryEntry* entry;
+    std::u16string* text;
+  };
+
   bool sorted;
-  std::unordered_map<KeyView, MoxDictionaryEntry*> hash;
-  std::map<KeyView, MoxDictionaryEntry*> tree;
+  HashIndex hash;
+  std::map<KeyView, Node> tree;
+  std::map<KeyView, Node>::iterator hint;
+  bool hintValid;
 };
 
 // ---- MoxDictionaryEntry ----
 
 MoxDictionaryEntry::MoxDictionaryEntry(MoxString* key, const MoxValue& value, MoxSymbolType type)
     : type_(type), key_(key), value_(value), dict_(nullptr), next_(nullptr), prev_(nullptr),
-      indexKey_(nullptr) {
+      hash_(0), hashed_(false), indexKey_(nullptr) {
   if (key_) key_->addRef();
 }
 
 MoxDictionaryEntry::MoxDictionaryEntry(const MoxDictionaryEntry& other)
     : type_(other.type_), key_(other.key_), value_(other.value_), dict_(nullptr),
-      next_(nullptr), prev_(nullptr), indexKey_(nullptr) {
+      next_(nullptr), prev_(nullptr), hash_(0), hashed_(false), indexKey_(nullptr) {
   if (key_) key_->addRef();
 }
 
@@ -193,7 +297,7 @@ void MoxDictionary::link(MoxDictionaryEntry* entry, MoxDictionaryEntry* after) {
   else
     last_ = entry;
   ++count_;
-  if (index_ && entry->key_) entry->indexKey_ = index_->add(viewOf(*entry->key_), entry);
+  if (index_) index_->add(entry);
 }
 
 void MoxDictionary::unlink(MoxDictionaryEntry* entry) {
@@ -205,10 +309,7 @@ void MoxDictionary::unlink(MoxDictionaryEntry* entry) {
     entry->next_->prev_ = entry->prev_;
   else
     last_ = entry->prev_;
-  if (entry->indexKey_) {
-    index_->remove(static_cast<const std::u16string*>(entry->indexKey_));
-    entry->indexKey_ = nullptr;
-  }
+  if (index_) index_->remove(entry);
   entry->next_ = nullptr;
   entry->prev_ = nullptr;
   entry->dict_ = nullptr;
@@ -218,7 +319,7 @@ void MoxDictionary::unlink(MoxDictionaryEntry* entry) {
 void MoxDictionary::buildIndex() {
   index_ = new MoxDictionaryIndex(sorted_);
   for (MoxDictionaryEntry* e = first_; e; e = e->next_)
-    if (e->key_) e->indexKey_ = index_->add(viewOf(*e->key_), e);
+    index_->add(e);
 }
 
 bool MoxDictionary::erase(MoxDictionaryEntry* entry) {

@@ -11,9 +11,7 @@
 #include "vm/MoxPrinter.h"
 #include "vm/MoxVirtualMachine.h"
 
-#if __has_include("debugger/MoxDebugger.h")
 #include "debugger/MoxDebugger.h"
-#endif
 
 namespace {
 

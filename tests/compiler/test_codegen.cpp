@@ -1,4 +1,6 @@
 // Emitted instruction sequences, byte for byte, and literal pool contents.
+#include <algorithm>
+
 #include "CompilerTestUtil.h"
 
 namespace {
@@ -300,4 +302,33 @@ TEST(CodeGen, MemberSlotsFollowTheBase) {
   ASSERT_TRUE(f.compile("class A { x, y; } class B : A { z; getx(); } B::getx() { return x + z; }"));
   EXPECT_CODE(f.code("getx", "B"), OP_PUSH, OP_MREF, 1, OP_PUSH, OP_MREF, 3, OP_ADD, OP_RETURN,
               OP_RETURN);
+}
+
+TEST(CodeGen, ProceduresDoNotKeepTheirClassAlive) {
+  Fixture f;
+  ASSERT_TRUE(f.compile("class A { m(); }"));
+  int32_t before = f.cls("A")->getRefCnt();
+  ASSERT_TRUE(f.compile("A::m() { return new A(); } g() { new A(); }"));
+  // Methods sit inside their class: counted references back to it would be
+  // cycles that nothing ever frees.
+  EXPECT_EQ(f.cls("A")->getRefCnt(), before);
+  MoxVector* m = f.proc("m", "A");
+  EXPECT_EQ((*m)[MOX_PROC_CLASS].getType(), MVT_CLASSREF);
+  EXPECT_EQ((*m)[3].getType(), MVT_CLASSREF);
+}
+
+TEST(CodeGen, HugePoolsUseFourByteOperandsAndStayFast) {
+  std::string src = "f(o) {";
+  for (int i = 0; i < 70000; ++i) src += " v" + std::to_string(i) + ";";
+  src += " v69999; o->m(); o->m(); }";
+  Fixture f;
+  ASSERT_TRUE(f.compile(src));
+  Bytes code = f.code("f");
+  MoxVector* p = f.proc("f");
+  ASSERT_EQ(p->size(), 3u + 70000u + 1u);  // one entry per variable, one selector
+  // v69999 is pool element 70002: OP_RDWORD, OP_REF, 4 bytes, OP_RBYTE.
+  Bytes ref = {OP_RDWORD, OP_REF, 0x72, 0x11, 0x01, 0x00, OP_RBYTE};
+  size_t first = std::search(code.begin(), code.end(), ref.begin(), ref.end()) - code.begin();
+  size_t second = std::search(code.begin() + first + 1, code.end(), ref.begin(), ref.end()) - code.begin();
+  EXPECT_LT(second, code.size());  // found again: the reference was shared
 }
