@@ -84,7 +84,7 @@ bool hasCompareMethod(const MoxValue& v) {
 // The result of a binary operation replaces the left operand; sp_ moves down.
 #define MOX_BINARY_RESULT(value)                  \
   do {                                            \
-    MoxValue result_(value);                      \
+    MoxValue result_ = (value);                   \
     sp_ -= 1;                                     \
     moxSafeStore(sp_.get(), result_);             \
   } while (0)
