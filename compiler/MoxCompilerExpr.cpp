@@ -496,13 +496,14 @@ void MoxCompiler::_codePrimary(MoxFuncContext& ctx, MoxVarInfo& vi) {
 
 void MoxCompiler::_codeScoped(MoxFuncContext& ctx, MoxVarInfo& vi, const MoxChar* className) {
   vi = MoxVarInfo();
+  // The class first; without it the member name is still read.
+  MoxClass* cls = _findClass(className);
   MoxToken t = _next();
   if (!_require(TOK_IDENT, t, 0)) {
     _count();
     return;
   }
   std::u16string member = scanner_->getTokenString();
-  MoxClass* cls = _findClass(className);
   if (cls == nullptr) return;
   MoxDictionaryEntry* m = cls->findMember(MoxString(member.c_str()), true);
   if (m == nullptr) {

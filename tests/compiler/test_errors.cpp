@@ -41,7 +41,7 @@ TEST(Errors, BodyAndExpressionMessages) {
       {"f() { a->5; }", "expected '<ident>', found '<long>'", 11},
       {"f() { new 5; }", "expected '<ident>', found '<long>'", 12},
       {"f() { new Q(); }", "undefined class", 12},
-      {"f() { Q::x; }", "undefined class", 11},
+      {"f() { Q::x; }", "undefined class", 9},
       {"class A { x; m(); } f() { A::x; }", "not a static class member", 31},
       {"class A { x; m(); } f() { A::m; }", "not a static class member", 31},
       {"class A { } f() { A::y; }", "not a class member", 23},
@@ -163,4 +163,15 @@ TEST(Errors, GarbageNeverHangs) {
     c.compile(src.c_str(), u"junk");
     EXPECT_LE(count(out.a_str(), "-->"), 10u);
   }
+}
+
+TEST(Errors, UndefinedClassInAnExpressionGoesOn) {
+  Fixture f;
+  EXPECT_FALSE(f.compile("d() { Undefined::x = 1; return 2; } e() { }"));
+  // The unresolved operand also draws a follow-up report.
+  EXPECT_EQ(count(f.output(), "-->"), 2u);
+  EXPECT_EQ(count(f.output(), "undefined class"), 1u);
+  EXPECT_EQ(count(f.output(), "lvalue expected"), 1u);
+  EXPECT_CODE(f.code("d"), OP_PUSH, OP_LIT, 3, OP_LIT, 4, OP_RETURN, OP_RETURN);
+  EXPECT_NE(f.proc("e"), nullptr);
 }
