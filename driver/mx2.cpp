@@ -1,0 +1,178 @@
+// mx2: the command-line program. It loads precompiled modules, compiles
+// sources, and then either writes a module file or runs the script function
+// "main", whose result becomes the exit code.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core/MoxString.h"
+#include "core/MoxValue.h"
+#include "core/MoxVector.h"
+#include "vm/MoxPlatform.h"
+#include "vm/MoxPrinter.h"
+#include "vm/MoxVirtualMachine.h"
+
+namespace {
+
+const MoxChar kUsage[] =
+    u"mx2 - the mox script compiler and interpreter v2.0\n"
+    u"written by the mox developers\n"
+    u"\n"
+    u"usage:\n"
+    u"mx2 [-i][-d][-t][-c] [sourcefile [..]] [-r objfile [..]] \n"
+    u"   [-o outfile] [# userarg [..]]\n"
+    u"options:\n"
+    u"    -d ... shows debug information during compilation\n"
+    u"    -t ... trace bytecodes during execution\n"
+    u"    -i ... info (shows syntax and names of compiled functions)\n"
+    u"    -c ... compile only\n"
+    u"    -r ... specifies precompiled files to be loaded\n"
+    u"    -o ... name of output file (only used with -c)\n"
+    u"     # ... marks begin of user argument list\n";
+
+// Where the next plain argument goes.
+enum ArgMode { MODE_SOURCES = 1, MODE_MODULES = 2, MODE_OUTPUT = 3 };
+
+// The terminal the single-step prompt talks to: /dev/tty when the process
+// has one, else standard error for the question and standard input for the
+// answer.
+struct PromptStreams {
+  FILE* out;
+  FILE* in;
+  bool ownsTty;
+};
+
+PromptStreams openPrompt() {
+  FILE* tty = fopen("/dev/tty", "r+");
+  if (tty) return {tty, tty, true};
+  return {stderr, stdin, false};
+}
+
+// Single-step wait procedure: Enter continues with the next step; "c" and
+// Enter, or the end of input, leaves step mode.
+bool singleStepWait() {
+  PromptStreams p = openPrompt();
+  fputs("Single Step Mode\nPress OK for next step\nor Cancel to leave step mode.\n"
+        "[Enter = OK, c + Enter = Cancel] ",
+        p.out);
+  fflush(p.out);
+  bool ok = true;
+  bool first = true;
+  for (;;) {
+    int ch = fgetc(p.in);
+    if (ch == EOF) {
+      ok = false;
+      break;
+    }
+    if (ch == '\n') break;
+    if (first && (ch == 'c' || ch == 'C')) ok = false;
+    first = false;
+  }
+  if (p.ownsTty) fclose(p.out);
+  return ok;
+}
+
+// The program's own absolute path, as UTF-8.
+std::string ownPath(const char* fallback) {
+  std::vector<char> buf(256);
+  for (;;) {
+    ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size());
+    if (n < 0) return fallback ? fallback : "mx2";
+    if (static_cast<size_t>(n) < buf.size()) return std::string(buf.data(), n);
+    buf.resize(buf.size() * 2);
+  }
+}
+
+bool hasDot(const MoxString& s) { return s.find(u'.', 0) >= 0; }
+
+// A new list element: the name, with the suffix appended when it holds no ".".
+MoxValue nameValue(const MoxChar* arg, const MoxChar* suffix) {
+  MoxString* name = new MoxString(arg);
+  if (!hasDot(*name)) *name += suffix;
+  return MoxValue(name, false);
+}
+
+int run(int argc, MoxChar** argv) {
+  MoxFileStreamPrinter printer(stdout, false);
+  int exitCode = -1;
+  {
+    MoxVirtualMachine vm(&printer);
+    vm.setDbgWaitProc(singleStepWait);
+    vm.cmdargc() = argc;
+    vm.cmdargv() = argv;
+
+    bool compileOnly = false, debug = false, trace = false, info = false;
+    MoxString outputName(u"out.mxm");
+    MoxVector modules;
+    MoxVector sources;
+    ArgMode mode = MODE_SOURCES;
+
+    if (argc < 2) {
+      printer(u"%s", kUsage);
+      return -1;
+    }
+    for (int i = 1; i < argc; ++i) {
+      const MoxChar* arg = argv[i];
+      if (arg[0] == u'#') break;
+      if (arg[0] == u'-') {
+        switch (arg[1]) {
+          case u'c': compileOnly = true; break;
+          case u'd': debug = true; break;
+          case u'i': info = true; break;
+          case u't': trace = true; break;
+          case u'r': mode = MODE_MODULES; break;
+          case u'o': mode = MODE_OUTPUT; break;
+          default:
+            printer(u"invalid option %s\n%s", arg, kUsage);
+            return -1;
+        }
+        continue;
+      }
+      switch (mode) {
+        case MODE_OUTPUT:
+          outputName = MoxString(arg);
+          if (!hasDot(outputName)) outputName += u".mxm";
+          break;
+        case MODE_MODULES: modules.push_back(nameValue(arg, u".mxm")); break;
+        case MODE_SOURCES: sources.push_back(nameValue(arg, u".mox")); break;
+      }
+    }
+
+    for (unsigned int i = 0; i < modules.size(); ++i) {
+      const MoxChar* name = static_cast<MoxString*>(modules[i])->c_str();
+      const MoxChar* found = mox::searchEnv(u"MOXLIB", name);
+      // The search result lives in a shared buffer; keep a copy.
+      MoxString path(found ? found : name);
+      if (!vm.readModule(path.c_str())) return -1;
+    }
+    for (unsigned int i = 0; i < sources.size(); ++i) {
+      const MoxChar* name = static_cast<MoxString*>(sources[i])->c_str();
+      if (!vm.compileFile(name, info, debug, nullptr, nullptr)) return -1;
+    }
+    if (compileOnly) {
+      exitCode = vm.writeModule(outputName.c_str()) ? 0 : -1;
+    } else if (vm.execute(u"main", argc, const_cast<const MoxChar**>(argv), trace, nullptr,
+                          nullptr)) {
+      exitCode = static_cast<int32_t>(vm.getResult());
+    }
+  }
+  fflush(stdout);
+  return exitCode;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Element 0 is the program's own path, then the words as the shell passed
+  // them; each becomes a UTF-16 copy that lives for the whole run.
+  std::vector<MoxString> words;
+  words.reserve(argc > 0 ? argc : 1);
+  words.emplace_back(ownPath(argc > 0 ? argv[0] : nullptr).c_str());
+  for (int i = 1; i < argc; ++i) words.emplace_back(argv[i]);
+  std::vector<MoxChar*> vec;
+  for (MoxString& w : words) vec.push_back(const_cast<MoxChar*>(w.c_str()));
+  return run(static_cast<int>(vec.size()), vec.data()) & 0xff;
+}
