@@ -25,7 +25,8 @@ base=$(basename "$script")
 name=${base%.mox}
 expected_out="$dir/$name.out"
 
-tmp=$(mktemp -d "${TMPDIR:-/tmp}/moxscript.XXXXXX")
+# No dot in the folder name: mx2 adds ".mxm" only to names without one.
+tmp=$(mktemp -d "${TMPDIR:-/tmp}/moxscript_XXXXXX")
 trap 'rm -rf "$tmp"' EXIT
 # Never touch a real home folder's environment store.
 export MOX_ENVIRONMENT="$tmp/environment"
