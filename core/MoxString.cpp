@@ -22,11 +22,16 @@ size_t unitLength(const MoxChar* s) {
   return size_t(p - s);
 }
 
+// memcpy of n units that allows null pointers when n is 0.
+void copyUnits(MoxChar* dst, const MoxChar* src, size_t n) {
+  if (n) memcpy(dst, src, n * sizeof(MoxChar));
+}
+
 // A new block of len units plus terminator; null for len 0.
 MoxChar* newBlock(const MoxChar* text, size_t len) {
   if (len == 0) return nullptr;
   MoxChar* block = static_cast<MoxChar*>(mox::allocmem((len + 1) * sizeof(MoxChar)));
-  if (text) memcpy(block, text, len * sizeof(MoxChar));
+  if (text) copyUnits(block, text, len);
   block[len] = 0;
   return block;
 }
@@ -82,8 +87,8 @@ void MoxString::append(const MoxChar* text, size_t len) {
   size_t old = length();
   if (len > kMaxLength - old) return;
   MoxChar* block = newBlock(nullptr, old + len);
-  if (old) memcpy(block, text_, old * sizeof(MoxChar));
-  memcpy(block + old, text, len * sizeof(MoxChar));
+  if (old) copyUnits(block, text_, old);
+  copyUnits(block + old, text, len);
   adopt(block);
 }
 
@@ -193,8 +198,8 @@ MoxString& MoxString::erase(unsigned int pos, int32_t count) {
   size_t n = (count < 0 || size_t(count) > rest) ? rest : size_t(count);
   MoxChar* block = newBlock(nullptr, len - n);
   if (block) {
-    memcpy(block, text_, pos * sizeof(MoxChar));
-    memcpy(block + pos, text_ + pos + n, (len - pos - n) * sizeof(MoxChar));
+    copyUnits(block, text_, pos);
+    copyUnits(block + pos, text_ + pos + n, (len - pos - n));
   }
   adopt(block);
   return *this;
@@ -205,9 +210,9 @@ MoxString& MoxString::insert(unsigned int pos, const MoxString& s) {
   size_t n = s.length();
   if (n == 0 || pos > len || n > kMaxLength - len) return *this;
   MoxChar* block = newBlock(nullptr, len + n);
-  memcpy(block, text_, pos * sizeof(MoxChar));
-  memcpy(block + pos, s.text_, n * sizeof(MoxChar));
-  memcpy(block + pos + n, text_ + pos, (len - pos) * sizeof(MoxChar));
+  copyUnits(block, text_, pos);
+  copyUnits(block + pos, s.text_, n);
+  copyUnits(block + pos + n, text_ + pos, (len - pos));
   adopt(block);
   return *this;
 }
@@ -216,9 +221,9 @@ MoxString& MoxString::insert(unsigned int pos, MoxChar ch, unsigned int count) {
   size_t len = length();
   if (count == 0 || pos > len || ch == 0 || count > kMaxLength - len) return *this;
   MoxChar* block = newBlock(nullptr, len + count);
-  memcpy(block, text_, pos * sizeof(MoxChar));
+  copyUnits(block, text_, pos);
   for (size_t i = 0; i < count; ++i) block[pos + i] = ch;
-  memcpy(block + pos + count, text_ + pos, (len - pos) * sizeof(MoxChar));
+  copyUnits(block + pos + count, text_ + pos, (len - pos));
   adopt(block);
   return *this;
 }

@@ -1,5 +1,6 @@
 // libFuzzer target: arbitrary bytes read as a module file, then "main" run
-// when the module defines one.
+// when the module defines one; the same bytes are also read as a single
+// value from a stream of unknown length.
 //
 // Build by hand from the repository root (clang with libFuzzer):
 //   clang++ -std=c++17 -g -O1 -fno-exceptions -fsanitize=fuzzer,address,undefined \
@@ -136,6 +137,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Writing back what was read must work on whatever the reader accepted.
   if (ok) {
     vm.writeModule(path.c_str());
+  }
+  // The same bytes as one value, from a stream of unknown length.
+  if (size) {
+    FILE* mem = fmemopen(const_cast<uint8_t*>(data), size, "rb");
+    if (mem) {
+      MoxDictionaryIO io(vm);
+      MoxValue value;
+      io.readSingleValue(mem, value);
+      fclose(mem);
+    }
   }
   return 0;
 }

@@ -128,6 +128,7 @@ MoxInterpreter::MoxInterpreter(MoxVirtualMachine& vm)
       debugger_(nullptr),
       trace_(false),
       step_(false),
+      hooked_(false),
       depth_(0),
       freeRecords_(nullptr),
       freeCount_(0),
@@ -166,6 +167,7 @@ void MoxInterpreter::setDebugger(MoxDebugger* debugger) {
     debugger_->setCurrentProc(nullptr);
     trace_ = debugger_->getTrace();
   }
+  updateHooks();
 }
 
 void MoxInterpreter::trimTo(unsigned int n) {
@@ -185,6 +187,7 @@ void MoxInterpreter::reset() {
   sp_ = ValPtr(this, 0);
   errors_.clear();
   depth_ = 0;
+  stackBase_ = 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -242,9 +245,12 @@ bool MoxInterpreter::checkCallDepth() {
 }
 
 bool MoxInterpreter::checkNativeStack() {
+  // The native stack grows downwards; the distance from where the run
+  // started bounds re-entrant runs (native code and operator methods calling
+  // back into scripts), whatever size their frames have.
   uintptr_t here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
-  if (stackBase_ == 0 || depth_ == 0) {
-    if (stackBase_ == 0 || here > stackBase_) stackBase_ = here;
+  if (stackBase_ == 0) {
+    stackBase_ = here;
     return true;
   }
   if (here < stackBase_ && stackBase_ - here > kMaxNativeStack)
@@ -431,7 +437,7 @@ bool MoxInterpreter::run() {
 
   for (;;) {
     if (MOX_UNLIKELY(pc >= codeLen)) goto codeEnd;
-    if (MOX_UNLIKELY(trace_ || step_)) {
+    if (MOX_UNLIKELY(hooked_)) {
       if (debugger_) {
         SYNC();
         debugger_->traceInstruction(sp_, ValPtr(this, bpi), ValPtr(this, fpi),
@@ -440,6 +446,7 @@ bool MoxInterpreter::run() {
         if (step_) step_ = vm_.dbgWait();
         RELOAD();
       }
+      updateHooks();
     }
     const uint8_t op = code[pc++];
     switch (op) {
@@ -780,15 +787,23 @@ bool MoxInterpreter::run() {
 
       case OP_TRON:
         if (debugger_) debugger_->onTraceOn(trace_, step_, procInfo_);
+        updateHooks();
         break;
       case OP_TROFF:
         trace_ = false;
+        updateHooks();
         break;
       case OP_TRSTEP:
         if (debugger_) debugger_->onStepOn(trace_, step_, procInfo_);
+        updateHooks();
         break;
 
-      default:  // OP_NOP and bytes outside the opcode set
+      // OP_NOP and bytes outside the opcode set. Every byte value has a case,
+      // so the jump table needs no range check.
+      case OP_NOP:
+      case 49 ... 127:
+      case 131 ... 239:
+      case 243 ... 255:
         break;
     }
     continue;

@@ -92,7 +92,7 @@ class MOX_API MoxProcInfo {
 class MOX_API MoxInterpreter : public MoxVector {
  public:
   // Bound on nested activations (script calls, sends, operator and
-  // destructor methods). Deeper nesting fails with "call depth exceeded".
+  // destructor methods). Deeper nesting fails with "call depth limit exceeded".
   static const int kMaxCallDepth = 10000;
   // Bound on the native stack used by re-entrant runs (native code and
   // operator dispatch calling back into scripts).
@@ -156,6 +156,7 @@ class MOX_API MoxInterpreter : public MoxVector {
   void leaveProc();
   // Depth and native stack checks made before a new activation starts.
   bool checkCallDepth();
+  void updateHooks() { hooked_ = trace_ || step_; }
   bool checkNativeStack();
 
   // The execution loop: runs the current activation (and every activation it
@@ -222,6 +223,8 @@ class MOX_API MoxInterpreter : public MoxVector {
   MoxDebugger* debugger_;
   bool trace_;
   bool step_;
+  // trace_ || step_, tested once per instruction.
+  bool hooked_;
   int depth_;
   // Records of finished activations, kept for reuse (linked through parent).
   MoxProcInfo* freeRecords_;

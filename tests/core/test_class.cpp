@@ -121,3 +121,20 @@ TEST_F(ClassTest, LongBaseChainsWalkAndRelease) {
   root.dispose();
   cur.dispose();  // the whole chain goes without deep recursion
 }
+
+TEST_F(ClassTest, LongObjectChainReleases) {
+  MoxValue node(new MoxClass(vm, MoxString(u"Node"), nullptr), false);
+  MoxClass* N = node;
+  N->addDataMember(MoxString(u"next"));
+  N->fixupDataDefs();
+  MoxValue head(new MoxObject(N), false);
+  MoxObject* cur = head;
+  for (int i = 0; i < 500000; ++i) {
+    MoxObject* next = new MoxObject(N);
+    (*cur->getMemberData())[1] = MoxValue(next, false);
+    cur = next;
+  }
+  EXPECT_EQ(N->getRefCnt(), 500002);
+  head.dispose();
+  EXPECT_EQ(N->getRefCnt(), 1);
+}

@@ -4,7 +4,6 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -26,8 +25,23 @@ inline MoxVector* makeProc(const std::vector<uint8_t>& code, MoxClass* cls, cons
 
 // Pointers print as 16 hexadecimal digits: each becomes "P".
 inline std::string normalise(const std::string& s) {
-  static const std::regex ptr("[0-9A-F]{16}");
-  return std::regex_replace(s, ptr, "P");
+  auto hex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); };
+  std::string out;
+  size_t i = 0;
+  while (i < s.size()) {
+    size_t j = i;
+    while (j < s.size() && hex(s[j])) ++j;
+    if (j - i == 16) {
+      out += 'P';
+      i = j;
+    } else if (j > i) {
+      out.append(s, i, j - i);
+      i = j;
+    } else {
+      out += s[i++];
+    }
+  }
+  return out;
 }
 
 inline std::vector<std::string> splitLines(const std::string& s) {

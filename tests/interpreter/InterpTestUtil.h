@@ -54,7 +54,8 @@ inline MoxVector* makeProc(const Bytes& code, const std::vector<MoxValue>& liter
   MoxBuffer* buf = new MoxBuffer();
   for (uint8_t b : code) buf->push_back(b);
   proc->push_back(MoxValue(buf));
-  proc->push_back(cls ? MoxValue(cls) : MoxValue());
+  // Uncounted, like the compiler's: the class owns its methods.
+  proc->push_back(cls ? MoxValue(cls, true) : MoxValue());
   proc->push_back(MoxValue(new MoxString(name)));
   for (const MoxValue& v : literals) proc->push_back(v);
   return proc;

@@ -123,7 +123,9 @@ TEST(ModuleRoundTrip, ClassesFunctionsAndGlobalsSurvive) {
 
   // Native functions are not written; the reader keeps its own.
   MoxDictionaryEntry* print = symbol(b, u"print");
-  if (print) EXPECT_EQ(print->getValue().getType(), MVT_CODE);
+  if (print) {
+    EXPECT_EQ(print->getValue().getType(), MVT_CODE);
+  }
 }
 
 TEST(ModuleRoundTrip, ProgramRunsTheSameAfterReading) {
