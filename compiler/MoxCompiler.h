@@ -18,6 +18,7 @@
 
 #include "compiler/MoxScanner.h"
 #include "core/MoxConfig.h"
+#include "core/MoxValue.h"
 
 // Kind of a pending operand: loaded or stored once the code generator knows
 // which of the two is needed.
@@ -105,7 +106,11 @@ class MOX_API MoxCompiler {
   void _info(const MoxChar* format, const MoxChar* a, const MoxChar* b = nullptr);
 
   // Function bodies and statements (MoxCompilerStmt.cpp).
-  MoxVector* _codeFunctionBody(const MoxChar* name, MoxClass* cls);
+  // cls null: a global function. isStatic: a static member function, which
+  // has no "this".
+  // Returns the procedure as an MVT_BYTECODE value, or null when the
+  // parameter list is not closed.
+  MoxValue _codeFunctionBody(const MoxChar* name, MoxClass* cls, bool isStatic);
   void _codeBlock(MoxFuncContext& ctx);
   void _codeStatement(MoxFuncContext& ctx);
   void _codeIf(MoxFuncContext& ctx);
@@ -131,9 +136,10 @@ class MOX_API MoxCompiler {
   void _codeExpr2(MoxFuncContext& ctx, MoxVarInfo& vi);
   void _codeExpr3(MoxFuncContext& ctx, MoxVarInfo& vi);
   void _codeLogical(MoxFuncContext& ctx, MoxVarInfo& vi, int level);
-  void _codeBinary(MoxFuncContext& ctx, MoxVarInfo& vi, int level);
+  void _codeBinary(MoxFuncContext& ctx, MoxVarInfo& vi, int minLevel);
   void _codeExpr14(MoxFuncContext& ctx, MoxVarInfo& vi);
   void _codeExpr15(MoxFuncContext& ctx, MoxVarInfo& vi);
+  void _codePostfix(MoxFuncContext& ctx, MoxVarInfo& vi);
   void _codeAssign(MoxFuncContext& ctx, MoxVarInfo& vi, MoxToken op);
   void _codePreIncDec(MoxFuncContext& ctx, MoxVarInfo& vi, uint8_t opcode);
   void _codePostIncDec(MoxFuncContext& ctx, MoxVarInfo& vi, uint8_t opcode);

@@ -369,6 +369,12 @@ MoxChar MoxScanner::get() {
   if (position_ < line_.size()) {
     MoxChar c = line_[position_++];
     if (c != 0) return c;
+    // A zero character ends the line early: the rest of it is skipped, and
+    // the line still ends like any other, so tokens never join across it.
+    if (position_ < line_.size()) {
+      position_ = unsigned(line_.size());
+      return '\n';
+    }
   }
   while (lastSource_ != MOX_EOF_CHAR) {
     line_.clear();
@@ -381,9 +387,9 @@ MoxChar MoxScanner::get() {
     line_ += u'\n';
     ++lineNumber_;
     position_ = 1;
-    // A zero character ends the line early: its remainder is skipped.
     if (line_[0] != 0) return line_[0];
     position_ = unsigned(line_.size());
+    return '\n';
   }
   return MOX_EOF_CHAR;
 }
@@ -439,8 +445,7 @@ MoxToken MoxScanner::readToken() {
         continue;
       }
       if (n == '=') return TOK_DIV_ASSIGN;
-      lookAhead_ = n == MOX_EOF_CHAR ? 0 : n;
-      if (n == MOX_EOF_CHAR) lookAhead_ = 0;
+      if (n != MOX_EOF_CHAR) lookAhead_ = n;
       character_[0] = c;
       return TOK_ANY;
     }
@@ -470,6 +475,9 @@ MoxToken MoxScanner::readIdent(MoxChar c) {
     }
     text_ += c;
   }
+  // Keywords are 2 to 8 lower-case letters, or start with 'T'.
+  if (text_.size() < 2 || text_.size() > 8 || !((text_[0] >= 'a' && text_[0] <= 'z') || text_[0] == 'T'))
+    return TOK_IDENT;
   for (const Keyword* k = kKeywords; k->text != nullptr; ++k)
     if (text_ == k->text) return k->token;
   return TOK_IDENT;
@@ -566,14 +574,8 @@ MoxToken MoxScanner::readString() {
     int32_t value;
     bool numeric;
     if (c == '\\') {
-      // The number reader works in the token text; keep the string aside.
-      text_.swap(s);
-      MoxToken t = readLiteralChar(c, &value, &numeric);
-      text_.swap(s);
-      if (t == TOK_ERROR) {
-        text_.swap(s);  // the report belongs in the token text
-        return t;
-      }
+      // The string grows in s, so the number reader may use the token text.
+      if (readLiteralChar(c, &value, &numeric) == TOK_ERROR) return TOK_ERROR;
       s += MoxChar(uint32_t(value) & 0xFFFF);
     } else {
       s += c;

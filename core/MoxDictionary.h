@@ -49,14 +49,18 @@ class MOX_API MoxDictionaryEntry {
 
  private:
   friend class MoxDictionary;
+  friend struct MoxDictionaryIndex;
 
   MoxSymbolType type_;
   MoxString* key_;
   MoxValue value_;
   MoxDictionary* dict_;
   MoxDictionaryEntry* next_;
-  // Private list and index links.
+  // Private list and index links: the hash the entry is filed under, and
+  // the index's own copy of the key text for the ordered index.
   MoxDictionaryEntry* prev_;
+  uint32_t hash_;
+  bool hashed_;
   const void* indexKey_;
 };
 

@@ -8,7 +8,12 @@
 //   %s %c   take UTF-16 text (const MoxChar*) and a unit passed as int;
 //   %S %C   take narrow UTF-8 text (const char*) and a byte passed as int;
 //   %d etc. take 32-bit arguments, with "ll" or "I64" 64-bit ones;
-//   width and precision of %s count UTF-16 units.
+//   width and precision of %s count UTF-16 units;
+//   "h" makes s/c narrow, "l" and "w" make them UTF-16; "L" takes a double;
+//   %p prints 16 upper-case hexadecimal digits; a null %s prints "(null)";
+//   an unknown letter is printed itself and takes no argument; a
+//   specification cut off by the end of the format is kept as text.
+// Widths and precisions are clamped to one million.
 #ifndef MOX_FORMAT_H
 #define MOX_FORMAT_H
 
@@ -38,7 +43,10 @@ MOX_API size_t moxVFormat(std::u16string& out, const MoxChar* format, va_list ar
 // The same over a typed argument list. A conversion that finds no argument
 // left, or an argument of a kind that does not fit its letter, never reads
 // anything else: a text letter with a number prints the number, a numeric
-// letter with text prints the text.
+// letter with text prints the text, a pointer is never read through, and
+// numbers convert between the integer and floating letters (a double for %d
+// is truncated and saturated). '*' takes an integer argument when the next
+// one is an integer.
 MOX_API size_t moxFormatArgs(std::u16string& out, const MoxChar* format,
                              const MoxFormatArg* args, size_t argc);
 

@@ -79,7 +79,7 @@ size_t moxUtf8DecodeZ(const char* s, size_t maxUnits, std::u16string& out) {
   const unsigned char* p = reinterpret_cast<const unsigned char*>(s);
   size_t units = 0;
   size_t i = 0;
-  while (p[i] != 0 && units < maxUnits) {
+  while (units < maxUnits && p[i] != 0) {
     uint32_t cp = 0;
     // decodeOne stops at the first byte that is not a continuation, so the
     // terminator is never passed even with an unbounded length.

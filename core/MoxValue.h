@@ -114,11 +114,16 @@ class MOX_API MoxValue {
   MoxValue(MoxDictionary* dict, bool ref = false);
   MoxValue(MoxVector* vec, bool bytecode = false, bool ref = false);
   // The given kind over an object; a reference is taken for counted kinds.
-  MoxValue(MoxRefObject* obj, MoxValueType type) : type_(type) {
-    u_.i64 = 0;
-    u_.ref = obj;
-    if (obj && moxIsCountedType(type)) obj->addRef();
-  }
+  MoxValue(MoxRefObject* obj, MoxValueType type) : type_(type) { init(obj); }
+  // The same for each heap class, so that (pointer, kind) never competes
+  // with (pointer, bool ref).
+  MoxValue(MoxBuffer* obj, MoxValueType type);
+  MoxValue(MoxCharBuffer* obj, MoxValueType type);
+  MoxValue(MoxClass* obj, MoxValueType type);
+  MoxValue(MoxObject* obj, MoxValueType type);
+  MoxValue(MoxString* obj, MoxValueType type);
+  MoxValue(MoxDictionary* obj, MoxValueType type);
+  MoxValue(MoxVector* obj, MoxValueType type);
 
   MoxValue(const MoxValue& o) : type_(o.type_), u_(o.u_) {
     if (u_.ref && moxIsCountedType(type_)) u_.ref->addRef();
@@ -245,6 +250,12 @@ class MOX_API MoxValue {
   operator double() const;
 
  private:
+  void init(MoxRefObject* obj) {
+    u_.i64 = 0;
+    u_.ref = obj;
+    if (obj && moxIsCountedType(type_)) obj->addRef();
+  }
+
   union Payload {
     int32_t i;
     float f;

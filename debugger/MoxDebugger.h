@@ -74,7 +74,13 @@ class MOX_API MoxDebugger {
  private:
   void printValueAt(const MoxValue& value, bool brief, int depth);
   void printStringDetail(const MoxString* s);
-  void printBriefSlot(const MoxChar* label, ValPtr& p, int offset, bool brief);
+  // Prints label and the value at offset from p, or a marker when there is
+  // no such slot.
+  void printBriefSlot(const MoxChar* label, const ValPtr& p, int64_t offset, bool brief);
+  // Element index of a procedure, or a marker when it has none.
+  void printElement(MoxVector* proc, uint32_t index, bool brief);
+  // The OP_MREF/OP_MSET details: the object in bp[0] and its member.
+  void traceMember(const ValPtr& bp, uint32_t index, bool brief);
 
   bool trace_;
   MoxInterpreter* interpreter_;

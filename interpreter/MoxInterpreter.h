@@ -30,6 +30,7 @@
 // through parent to the outermost; a record owns its parent.
 class MOX_API MoxProcInfo {
  public:
+  // The record keeps the procedure alive while it runs.
   MoxProcInfo(MoxVector* proc, int nargs, ValPtr bp, ValPtr fp, bool hideCaller = false);
   // A copy refers to the same parent but does not own it, so destroying both
   // the copy and the original never frees the chain twice.
@@ -82,6 +83,7 @@ class MOX_API MoxProcInfo {
   unsigned char resumeWidth_;
   unsigned int resumePc_;
   int resumeFp_;
+  unsigned int resumeTemps_;
   // The slot that receives the callee's result (for kLoopCall the function
   // slot, for kLoopSend the receiver slot).
   int resultSlot_;
@@ -90,7 +92,7 @@ class MOX_API MoxProcInfo {
 class MOX_API MoxInterpreter : public MoxVector {
  public:
   // Bound on nested activations (script calls, sends, operator and
-  // destructor methods). Deeper nesting fails with "call depth exceeded".
+  // destructor methods). Deeper nesting fails with "call depth limit exceeded".
   static const int kMaxCallDepth = 10000;
   // Bound on the native stack used by re-entrant runs (native code and
   // operator dispatch calling back into scripts).
@@ -154,6 +156,7 @@ class MOX_API MoxInterpreter : public MoxVector {
   void leaveProc();
   // Depth and native stack checks made before a new activation starts.
   bool checkCallDepth();
+  void updateHooks() { hooked_ = trace_ || step_; }
   bool checkNativeStack();
 
   // The execution loop: runs the current activation (and every activation it
@@ -161,13 +164,16 @@ class MOX_API MoxInterpreter : public MoxVector {
   bool run();
 
   // Message dispatch in two steps: lookup and stack set-up, then the call.
-  // prepareSend leaves the method value in *method, the method's argument
-  // count in *methodArgc and its function slot in *funcSlot. bcClass, when
-  // not null, is the class where a "BC_" lookup starts its walk (the class
-  // of the running method). Returns false on failure; true with a null
-  // method kind when there is nothing to call (a missing destructor).
-  bool prepareSend(int argc, const MoxChar* selector, MoxClass* bcClass, MoxValue* method,
-                   int* methodArgc, int* funcSlot);
+  // prepareSend finds the method for the receiver argc slots below the top,
+  // sets up the stack (the method's function slot is then methodArgc slots
+  // below the top) and leaves the method value in *method and its name in
+  // *name (kept alive by *nameHolder). bcClass, when not null, is the class
+  // of the running method, whose base starts a "BC_" lookup. Returns
+  // kSendFailed, kSendNothing (a missing destructor: nothing to call) or
+  // kSendCall.
+  enum SendSetup { kSendFailed, kSendNothing, kSendCall };
+  SendSetup prepareSend(int argc, const MoxChar* selector, MoxClass* bcClass, MoxValue* method,
+                        int* methodArgc, const MoxChar** name, MoxValue* nameHolder);
   bool invokeMethod(const MoxValue& method, const MoxChar* name, int methodArgc);
   bool sendFrom(int argc, const MoxChar* selector, MoxClass* bcClass);
   // After a send: the value at the top moves into base, the stack is trimmed
@@ -204,6 +210,8 @@ class MOX_API MoxInterpreter : public MoxVector {
   // swap when only the right operand is an object).
   bool sendOperator(const MoxChar* name, bool swap);
   bool stringConcat();
+  // Reports a string, container or key value of kind whose object is null.
+  bool nullOperand(MoxValueType kind);
 
   ValPtr sp_;
   MoxDictionary& classes_;
@@ -215,7 +223,12 @@ class MOX_API MoxInterpreter : public MoxVector {
   MoxDebugger* debugger_;
   bool trace_;
   bool step_;
+  // trace_ || step_, tested once per instruction.
+  bool hooked_;
   int depth_;
+  // Records of finished activations, kept for reuse (linked through parent).
+  MoxProcInfo* freeRecords_;
+  int freeCount_;
   // Native stack position where the outermost run started (0: none).
   uintptr_t stackBase_;
 };

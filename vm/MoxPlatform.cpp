@@ -207,6 +207,14 @@ void* reallocmem(void* block, size_t size) {
   return p;
 }
 
+FILE* _wfopen(const MoxChar* path, const MoxChar* mode) {
+  if (!path || !mode) return nullptr;
+  std::string narrowMode;
+  for (const MoxChar* m = mode; *m; ++m)
+    if (*m != u't' && *m < 128) narrowMode.push_back(static_cast<char>(*m));
+  return fopen(toUtf8(path).c_str(), narrowMode.c_str());
+}
+
 const MoxChar* searchDirList(const MoxChar* dirList, const MoxChar* fileName) {
   static std::u16string found;
   if (!dirList || !fileName) return nullptr;

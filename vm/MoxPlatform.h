@@ -9,6 +9,7 @@
 
 #include <cstdarg>
 #include <cstdint>
+#include <cstdio>
 
 #include "core/MoxConfig.h"
 
@@ -31,13 +32,24 @@ MOX_API const MoxChar* searchEnv(const MoxChar* varName, const MoxChar* fileName
 // The same along "Path", then "PATH".
 MOX_API const MoxChar* searchPath(const MoxChar* fileName);
 
+// fopen for a UTF-16 path and mode: the path as UTF-8, the mode without "t"
+// (Linux has no text mode, so "rt" reads). Null for a null argument.
+MOX_API FILE* _wfopen(const MoxChar* path, const MoxChar* mode);
+
+// The persistent store behind _tgetenv and _tputenv is the file named by
+// $MOX_ENVIRONMENT, else $XDG_CONFIG_HOME/mox/environment, else
+// $HOME/.config/mox/environment: one "name=value" line (UTF-8) per variable,
+// replaced as a whole (temporary file, fsync, rename) on every write.
+//
 // The variable's value: from the process environment when set there, else
 // from the persistent store, else an empty text. Never null; overwritten by
 // the next call.
 MOX_API const MoxChar* _tgetenv(const MoxChar* name);
 // "name=value": stores the variable persistently and in the process
 // environment; an empty value removes it. 0 on success, an errno value on
-// failure, -1 without "=".
+// failure (EINVAL for an empty name or a line break in the text, which the
+// store could not hold), -1 without "=". A failed store write leaves the
+// process environment unchanged.
 MOX_API int _tputenv(const MoxChar* assignment);
 
 // Local-time record: month 1 to 12, full year, day of year and daylight flag

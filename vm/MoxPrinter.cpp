@@ -6,6 +6,7 @@
 
 #include "core/MoxFormat.h"
 #include "core/MoxUtf8.h"
+#include "vm/MoxPlatform.h"
 
 namespace {
 
@@ -38,14 +39,7 @@ MoxFileStreamPrinter::MoxFileStreamPrinter(FILE* stream, bool ownsStream)
 
 MoxFileStreamPrinter::MoxFileStreamPrinter(const MoxChar* path, const MoxChar* mode)
     : stream_(nullptr), ownsStream_(true) {
-  if (!path || !mode) return;
-  std::string narrowPath;
-  moxUtf8Encode(path, moxStrLen(path), narrowPath);
-  // Linux has no text mode: "t" is dropped so that "wt" writes.
-  std::string narrowMode;
-  for (const MoxChar* m = mode; *m; ++m)
-    if (*m != u't' && *m < 128) narrowMode.push_back(static_cast<char>(*m));
-  stream_ = fopen(narrowPath.c_str(), narrowMode.c_str());
+  stream_ = mox::_wfopen(path, mode);  // null for a null path or mode
 }
 
 MoxFileStreamPrinter::~MoxFileStreamPrinter() {

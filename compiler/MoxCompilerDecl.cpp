@@ -1,0 +1,647 @@
+// Compiler top level: entry points, declarations, literal initialisers,
+// preprocessor directives and the diagnostics helpers.
+#include <cstring>
+#include <string>
+
+#include "compiler/MoxCompilerInternal.h"
+#include "core/MoxUtf8.h"
+#include "vm/MoxPlatform.h"
+#include "vm/MoxPrinter.h"
+#include "vm/MoxVirtualMachine.h"
+
+MoxCompiler::MoxCompiler(MoxVirtualMachine& vm, IMoxPrinter* printer)
+    : scanner_(nullptr),
+      symbols_(vm.symbols()),
+      classes_(vm.classes()),
+      vm_(vm),
+      printer_(printer != nullptr ? printer : &vm.printer()),
+      debugger_(nullptr),
+      showInfo_(false),
+      errors_(0),
+      depth_(0),
+      aborted_(false) {}
+
+MoxCompiler::~MoxCompiler() {}
+
+bool MoxCompiler::compile(FILE* stream, const MoxChar* name) {
+  if (stream == nullptr) {
+    (*printer_)(u"MoxCompiler::compile(FILE* fp) invalid file handle\n");
+    return false;
+  }
+  MoxScanner scanner(stream, name);
+  scanner_ = &scanner;
+  bool ok = compile();
+  scanner_ = nullptr;
+  return ok;
+}
+
+bool MoxCompiler::compile(const MoxChar* text, const MoxChar* name) {
+  if (text == nullptr) {
+    (*printer_)(u"MoxCompiler::compile(const MoxChar* src) invalid source\n");
+    return false;
+  }
+  MoxScanner scanner(text, name);
+  scanner_ = &scanner;
+  bool ok = compile();
+  scanner_ = nullptr;
+  return ok;
+}
+
+// ---------------------------------------------------------------------------
+// Diagnostics and token helpers
+
+void MoxCompiler::_count() {
+  ++errors_;
+  // Past the limit nothing more is read: the token stream ends, every rule
+  // unwinds at once and no further report is printed.
+  if (errors_ >= MOX_MAX_ERRORS) aborted_ = true;
+}
+
+void MoxCompiler::_error(const MoxChar* message) {
+  if (!aborted_) {
+    scanner_->parseError(message);
+    (*printer_)(u"%s", scanner_->getTokenString());
+  }
+  _count();
+}
+
+void MoxCompiler::_error(const char* message) {
+  std::u16string m;
+  moxUtf8Decode(message, strlen(message), m);
+  _error(m.c_str());
+}
+
+void MoxCompiler::_reportScannerError() {
+  if (!aborted_) (*printer_)(u"%s", scanner_->getTokenString());
+  _count();
+}
+
+MoxToken MoxCompiler::_next() {
+  for (;;) {
+    if (aborted_) return TOK_EOF;
+    MoxToken t = scanner_->getToken();
+    // A lexical error is reported where it is met and skipped, so that no
+    // rule mistakes the error token for something it expects.
+    if (t != TOK_ERROR) return t;
+    _reportScannerError();
+  }
+}
+
+void MoxCompiler::_back() {
+  if (!aborted_) scanner_->back();
+}
+
+bool MoxCompiler::_isChar(MoxToken token, MoxChar ch) const {
+  return token == TOK_ANY && scanner_->getChar() == ch;
+}
+
+bool MoxCompiler::_enter() {
+  if (++depth_ <= MOX_MAX_NESTING) return true;
+  _error("nesting too deep");
+  // Unwinding a thousand levels would otherwise report a thousand follow-up
+  // errors; the compilation ends here.
+  aborted_ = true;
+  return false;
+}
+
+void MoxCompiler::_info(const MoxChar* format, const MoxChar* a, const MoxChar* b) {
+  if (!showInfo_) return;
+  if (b != nullptr) (*printer_)(format, a, b);
+  else (*printer_)(format, a);
+}
+
+bool MoxCompiler::_require(MoxToken expected, MoxToken found, MoxChar ch) {
+  if (found == expected && (expected != TOK_ANY || scanner_->getChar() == ch)) return true;
+  std::u16string m = u"expected '";
+  if (expected == TOK_ANY) m += ch;
+  else m += scanner_->getTokenName(expected);
+  m += u"', found '";
+  m += scanner_->getTokenName(found);
+  m += u"'";
+  if (!aborted_) {
+    scanner_->parseError(m.c_str());
+    (*printer_)(u"%s", scanner_->getTokenString());
+  }
+  return false;
+}
+
+bool MoxCompiler::_fetchRequire(MoxToken expected, MoxChar ch) {
+  return _require(expected, _next(), ch);
+}
+
+int MoxCompiler::_getIdList(MoxVector& names, const char* terminators) {
+  MoxToken t = _next();
+  if (t == TOK_ANY && scanner_->getChar() < 0x80 &&
+      strchr(terminators, char(scanner_->getChar())) != nullptr) {
+    _back();
+    return 0;
+  }
+  int n = 0;
+  for (;;) {
+    if (t == TOK_IDENT) {
+      names.push_back(MoxValue(new MoxString(scanner_->getTokenString())));
+      ++n;
+    } else if (!_require(TOK_IDENT, t, 0)) {
+      _count();
+    }
+    t = _next();
+    if (!_isChar(t, ',')) {
+      _back();
+      return n;
+    }
+    t = _next();
+  }
+}
+
+MoxClass* MoxCompiler::_findClass(const MoxChar* name) {
+  MoxDictionaryEntry* e = classes_.find(MoxString(name));
+  MoxClass* cls = e != nullptr ? static_cast<MoxClass*>(e->getValue()) : nullptr;
+  if (cls == nullptr) _error("undefined class");
+  return cls;
+}
+
+// ---------------------------------------------------------------------------
+// Top level
+
+bool MoxCompiler::compile() {
+  errors_ = 0;
+  depth_ = 0;
+  aborted_ = false;
+  for (;;) {
+    MoxToken t = _next();
+    if (t == TOK_EOF) break;
+    if (t == TOK_IDENT) {
+      std::u16string name = scanner_->getTokenString();
+      if (!_doFunction(name.c_str())) return false;
+    } else if (t == TOK_CLASS) {
+      if (!_doClass()) return false;
+    } else if (_isChar(t, '#')) {
+      if (!_doPreproc()) break;
+    } else {
+      _error("declaration expected");
+    }
+    if (errors_ >= MOX_MAX_ERRORS) break;
+  }
+  return errors_ == 0;
+}
+
+bool MoxCompiler::_doFunction(const MoxChar* name) {
+  MoxToken t = _next();
+  if (t == TOK_SCOPE) return _doMemberFunction(name);
+  if (_isChar(t, '(')) return _doRegularFunction(name);
+  _error("function declaration expected");
+  return true;
+}
+
+bool MoxCompiler::_doRegularFunction(const MoxChar* name) {
+  MoxDictionaryEntry& entry = symbols_[MoxString(name)];
+  entry.setSymbolType(SYM_FUNCTION);
+  _info(u"function %s\n", name);
+  MoxValue proc = _codeFunctionBody(name, nullptr, false);
+  if (proc.isNull()) return false;
+  // Looked up again: the body may have created other entries meanwhile.
+  symbols_[MoxString(name)].setValue(proc);
+  return true;
+}
+
+bool MoxCompiler::_doMemberFunction(const MoxChar* className) {
+  std::u16string clsName = className;
+  MoxClass* cls = _findClass(className);
+  if (cls == nullptr) return false;
+  MoxValue keep(cls);  // the class stays alive while its method is compiled
+  std::u16string name;
+  MoxToken t = _next();
+  if (_isChar(t, '~')) {
+    t = _next();
+    if (t == TOK_IDENT) {
+      if (clsName != scanner_->getTokenString()) _error("illegal destructor definition");
+    } else {
+      if (!_require(TOK_IDENT, t, 0)) _count();
+      _back();
+    }
+    name = u"dtor";
+  } else {
+    if (!_require(TOK_IDENT, t, 0)) {
+      _count();
+      return false;
+    }
+    name = scanner_->getTokenString();
+  }
+  if (!_fetchRequire(TOK_ANY, '(')) _count();
+  _info(u"member function %s::%s\n", clsName.c_str(), name.c_str());
+
+  MoxString key(name.c_str());
+  MoxDictionaryEntry* member = cls->findMember(key, false);
+  bool store = true;
+  if (member != nullptr) {
+    MoxSymbolType k = member->getSymbolType();
+    if (k != SYM_METHOD && k != SYM_FUNCTION) {
+      _error("illegal redefinition");
+      store = false;
+    }
+  } else {
+    member = &(*cls->funcMembers())[key];
+    member->setSymbolType(SYM_METHOD);
+  }
+  // A static member function has no receiver, hence no "this".
+  bool isStatic = store && member->getSymbolType() == SYM_FUNCTION;
+  MoxValue proc = _codeFunctionBody(name.c_str(), cls, isStatic);
+  if (proc.isNull()) return false;
+  if (store) {
+    MoxDictionaryEntry* m = cls->findMember(key, false);
+    if (m != nullptr) m->setValue(proc);
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Classes
+
+namespace {
+
+// True when some class of the dictionary names cls as its direct base.
+bool usedAsBase(MoxDictionary& classes, MoxClass* cls) {
+  for (MoxDictionaryEntry* e = classes.getFirst(); e != nullptr; e = e->getNext()) {
+    MoxClass* c = static_cast<MoxClass*>(e->getValue());
+    if (c != nullptr && c->getBaseClass() == cls) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool MoxCompiler::_doClass() {
+  MoxToken t = _next();
+  if (!_require(TOK_IDENT, t, 0)) {
+    _count();
+    return false;
+  }
+  std::u16string name = scanner_->getTokenString();
+  MoxString key(name.c_str());
+  MoxDictionaryEntry* existing = classes_.find(key);
+  MoxClass* cls = existing != nullptr ? static_cast<MoxClass*>(existing->getValue()) : nullptr;
+
+  bool forward = false;
+  MoxClass* base = nullptr;
+  t = _next();
+  if (_isChar(t, ';')) {
+    forward = true;
+    _info(u"class %s forward declaration\n", name.c_str());
+  } else if (_isChar(t, ':')) {
+    t = _next();
+    if (!_require(TOK_IDENT, t, 0)) {
+      _count();
+    } else {
+      std::u16string baseName = scanner_->getTokenString();
+      base = _findClass(baseName.c_str());
+      // A base that is the class itself, or derives from it, would make the
+      // class hierarchy circular.
+      if (base != nullptr && cls != nullptr && (base == cls || base->isSubtypeOf(cls))) {
+        _error("class can't be its own base");
+        return false;
+      }
+      if (base != nullptr) _info(u"class %s : %s\n", name.c_str(), baseName.c_str());
+    }
+  } else {
+    _back();
+    _info(u"class %s\n", name.c_str());
+  }
+
+  bool isBase = false;
+  if (cls != nullptr) {
+    isBase = usedAsBase(classes_, cls);
+  } else {
+    MoxDictionaryEntry& e = classes_[key];
+    e.setSymbolType(SYM_CLASS);
+    cls = new MoxClass(vm_, key, nullptr);
+    e.setValue(MoxValue(cls));
+  }
+  MoxValue keep(cls);
+
+  if (base != nullptr) {
+    if (cls->getBaseClass() == nullptr) cls->setBaseClass(base);
+    else if (cls->getBaseClass() != base) _error("illegal redefinition of base class");
+  }
+  if (forward) {
+    cls->computeDataSize();
+    return true;
+  }
+  if (!_fetchRequire(TOK_ANY, '{')) {
+    _count();
+    return false;
+  }
+
+  MoxVector objectMembers;
+  for (;;) {
+    t = _next();
+    if (_isChar(t, '}')) break;
+    if (t == TOK_EOF) {
+      _error("unexpected EOF");
+      return false;
+    }
+    if (_isChar(t, '#')) {
+      if (!_doPreproc()) return false;
+      continue;
+    }
+    _back();
+    if (!_doClassMember(cls, isBase, objectMembers)) return false;
+  }
+  for (unsigned i = 0; i < objectMembers.size(); ++i) {
+    MoxString* n = static_cast<MoxString*>(objectMembers[i]);
+    MoxDictionaryEntry& e = (*cls->dataMembers())[*n];
+    e.setSymbolType(SYM_MEMBER);
+  }
+  cls->fixupDataDefs();
+  return true;
+}
+
+bool MoxCompiler::_doClassMember(MoxClass* cls, bool isBase, MoxVector& objectMembers) {
+  const std::u16string className = cls->getClassName() ? cls->getClassName()->c_str() : u"";
+  bool isStatic = false;
+  bool isDtor = false;
+  MoxToken t = _next();
+  if (t == TOK_STATIC) {
+    isStatic = true;
+    t = _next();
+  } else if (_isChar(t, '~')) {
+    t = _next();
+    if (t != TOK_IDENT || className != scanner_->getTokenString()) {
+      _error("destructor declaration expected");
+      if (t != TOK_IDENT) {
+        if (_isChar(t, '}')) _back();
+        return true;
+      }
+    }
+    isDtor = true;
+  }
+  if (t != TOK_IDENT) {
+    _error("member declaration expected");
+    // The closing brace still ends the class.
+    if (_isChar(t, '}')) _back();
+    return true;
+  }
+  std::u16string name = isDtor ? std::u16string(u"dtor") : std::u16string(scanner_->getTokenString());
+  bool isCtor = name == className;
+  if (name == u"dtor") isDtor = true;
+  if (isStatic && isDtor) {
+    _error("destructor can't be static");
+    isStatic = false;
+  } else if (isStatic && isCtor) {
+    _error("constructor can't be static");
+    isStatic = false;
+  }
+
+  t = _next();
+  if (_isChar(t, '(')) {
+    if (!isDtor) {
+      MoxVector ignored;
+      _getIdList(ignored, ")");
+    }
+    if (!_fetchRequire(TOK_ANY, ')')) _count();
+    MoxDictionaryEntry& e = (*cls->funcMembers())[MoxString(name.c_str())];
+    e.setSymbolType(isStatic ? SYM_FUNCTION : SYM_METHOD);
+  } else if (isStatic) {
+    for (;;) {
+      MoxDictionaryEntry& e = (*cls->dataMembers())[MoxString(name.c_str())];
+      bool ok = true;
+      if (e.getSymbolType() != SYM_UNDEFINED && e.getSymbolType() != SYM_VARIABLE) {
+        _error("object member data can't be redifined as static");
+        ok = false;
+      } else {
+        e.setSymbolType(SYM_VARIABLE);
+      }
+      if (_isChar(t, '=')) {
+        MoxValue v;
+        _doLiteralValue(_next(), v);
+        if (ok) (*cls->dataMembers())[MoxString(name.c_str())].setValue(v);
+        t = _next();
+      }
+      if (!_isChar(t, ',')) {
+        _back();
+        break;
+      }
+      t = _next();
+      if (!_require(TOK_IDENT, t, 0)) {
+        _count();
+        break;
+      }
+      name = scanner_->getTokenString();
+      t = _next();
+    }
+  } else {
+    // Objects of derived classes already have their slots numbered after
+    // this class's members; a new member would share a slot with theirs.
+    bool take = true;
+    if (isBase) {
+      _error("classes already used as base must not define new member variables");
+      take = false;
+    }
+    MoxVector names;
+    names.push_back(MoxValue(new MoxString(name.c_str())));
+    if (_isChar(t, ',')) _getIdList(names, ";");
+    else _back();
+    if (take) {
+      for (unsigned i = 0; i < names.size(); ++i) objectMembers.push_back(names[i]);
+    } else {
+      // Members it already has keep their slots; only new names are refused.
+      for (unsigned i = 0; i < names.size(); ++i) {
+        MoxString* n = static_cast<MoxString*>(names[i]);
+        MoxDictionaryEntry* e = cls->dataMembers()->find(*n);
+        if (e != nullptr && e->getSymbolType() == SYM_MEMBER) objectMembers.push_back(names[i]);
+      }
+    }
+  }
+  if (!_fetchRequire(TOK_ANY, ';')) _count();
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Literal initialisers
+
+bool MoxCompiler::_doLiteralValue(MoxToken token, MoxValue& out) {
+  if (!_enter()) {
+    _leave();
+    return true;
+  }
+  switch (token) {
+    case TOK_STRING:
+      out = MoxValue(new MoxString(scanner_->getTokenString()));
+      break;
+    case TOK_LONG:
+      out = MoxValue(scanner_->getLong());
+      break;
+    case TOK_FLOAT:
+      out = MoxValue(scanner_->getDouble());
+      break;
+    case TOK_NULL:
+      out = MoxValue();
+      break;
+    default:
+      if (_isChar(token, '[')) _doVectorLiteral(out);
+      else if (_isChar(token, '{')) _doDictionaryLiteral(out);
+      else _error("literal expected");
+  }
+  _leave();
+  return true;
+}
+
+bool MoxCompiler::_doVectorLiteral(MoxValue& out) {
+  MoxVector* vec = new MoxVector();
+  out = MoxValue(vec);
+  for (;;) {
+    MoxToken t = _next();
+    if (_isChar(t, ']')) return true;
+    MoxValue element;
+    int before = errors_;
+    _doLiteralValue(t, element);
+    if (errors_ != before) return true;
+    vec->push_back(element);
+    t = _next();
+    if (t != TOK_ANY) {
+      _error("',' or ']' expected");
+      return true;
+    }
+    if (_isChar(t, ']')) return true;
+    if (!_isChar(t, ',')) {
+      _require(TOK_ANY, t, ']');
+      _count();
+      return true;
+    }
+  }
+}
+
+bool MoxCompiler::_doDictionaryLiteral(MoxValue& out) {
+  MoxDictionary* dict = new MoxDictionary(false);
+  out = MoxValue(dict);
+  for (;;) {
+    MoxToken t = _next();
+    if (_isChar(t, '}')) return true;
+    if (!_require(TOK_STRING, t, 0)) {
+      _count();
+      return true;
+    }
+    MoxString key(scanner_->getTokenString());
+    if (!_fetchRequire(TOK_ANY, ':')) {
+      _count();
+      return true;
+    }
+    MoxValue value;
+    int before = errors_;
+    _doLiteralValue(_next(), value);
+    if (errors_ != before) return true;
+    (*dict)[key].setValue(value);
+    t = _next();
+    if (t != TOK_ANY) {
+      _error("',' or '}' expected");
+      return true;
+    }
+    if (_isChar(t, '}')) return true;
+    if (!_isChar(t, ',')) {
+      _require(TOK_ANY, t, '}');
+      _count();
+      return true;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Preprocessor directives
+
+bool MoxCompiler::_doPreproc() {
+  MoxToken t = _next();
+  if (!_require(TOK_IDENT, t, 0)) {
+    _count();
+    return true;
+  }
+  std::u16string directive = scanner_->getTokenString();
+  if (directive == u"use") {
+    t = _next();
+    if (!_require(TOK_STRING, t, 0)) {
+      _count();
+      return true;
+    }
+    std::u16string name = scanner_->getTokenString();
+    const MoxChar* found = mox::searchEnv(u"MOXLIB", name.c_str());
+    std::u16string path = found != nullptr ? std::u16string(found) : name;
+    if (!vm_.readModule(path.c_str())) _error("library import failed");
+    return true;
+  }
+  if (directive == u"import") {
+    t = _next();
+    if (!_require(TOK_STRING, t, 0)) {
+      _count();
+      return true;
+    }
+    std::u16string name = scanner_->getTokenString();
+    if (!vm_.loadNativeModule(name.c_str())) _error("native module import failed");
+    return true;
+  }
+  if (directive == u"defvar") {
+    t = _next();
+    if (!_require(TOK_IDENT, t, 0)) {
+      _count();
+      return true;
+    }
+    MoxString name(scanner_->getTokenString());
+    MoxValue value;
+    _doLiteralValue(_next(), value);
+    MoxDictionaryEntry& e = symbols_[name];
+    e.setSymbolType(SYM_VARIABLE);
+    e.setValue(value);
+    return true;
+  }
+  if (directive == u"include") return _doInclude();
+  if (directive == u"endsrc") return false;
+  _error("undefined preprocessor symbol");
+  return true;
+}
+
+bool MoxCompiler::_doInclude() {
+  std::u16string name;
+  MoxToken t = _next();
+  if (t == TOK_STRING) {
+    name = scanner_->getTokenString();
+  } else if (_isChar(t, '<')) {
+    for (;;) {
+      t = _next();
+      if (t >= TOK_IDENT && t <= TOK_NULL) {
+        name += scanner_->getTokenString();
+      } else if (t == TOK_STRING && name.empty()) {
+        name = scanner_->getTokenString();
+      } else if (_isChar(t, '/') || _isChar(t, '.')) {
+        name += scanner_->getChar();
+      } else {
+        break;
+      }
+    }
+    if (!_require(TOK_ANY, t, '>')) {
+      _count();
+      return false;
+    }
+  } else {
+    _require(TOK_STRING, t, 0);
+    _count();
+    return true;
+  }
+  if (name.empty()) {
+    _error("include file name expected");
+    return false;
+  }
+  if (scanner_->depth() >= MOX_MAX_INCLUDE_DEPTH) {
+    _error("include files nested too deeply");
+    return false;
+  }
+  std::string narrow;
+  moxUtf8Encode(name.c_str(), name.size(), narrow);
+  FILE* f = fopen(narrow.c_str(), "r");
+  if (f == nullptr) {
+    if (!aborted_) {
+      scanner_->parseError(u"file not found");
+      (*printer_)(u"%s %s", name.c_str(), scanner_->getTokenString());
+    }
+    _count();
+    return false;
+  }
+  scanner_->push(f, name.c_str());
+  return true;
+}

@@ -1,0 +1,42 @@
+// State shared by the compiler's source files while one function body is
+// compiled. Not part of the public interface.
+#ifndef MOX_COMPILER_INTERNAL_H
+#define MOX_COMPILER_INTERNAL_H
+
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "compiler/MoxCompiler.h"
+#include "core/MoxBuffer.h"
+#include "core/MoxClass.h"
+#include "core/MoxDictionary.h"
+#include "core/MoxString.h"
+#include "core/MoxValue.h"
+#include "core/MoxVector.h"
+
+struct MoxFuncContext {
+  // Parameter names; for an object method "this" is entry 0.
+  std::vector<std::u16string> arguments;
+  // Local variable names.
+  std::vector<std::u16string> temporaries;
+  // One entry per enclosing loop: head of its chain of unpatched exits.
+  std::vector<uint32_t> breaks;
+  // One entry per enclosing loop: the offset a continue jumps to.
+  std::vector<uint32_t> continues;
+  // The procedure being built; holder keeps it alive.
+  MoxValue holder;
+  MoxVector* proc = nullptr;
+  MoxBuffer* code = nullptr;
+  // The class bare member names are looked up in (the procedure's class;
+  // switched to another class while Class::member is resolved).
+  MoxClass* lookupClass = nullptr;
+  // A static member function: it has no "this" and no object members.
+  bool isStatic = false;
+  // Pool indices of the first string of each text and of each variable
+  // reference, so that finding them again does not search the whole pool.
+  std::unordered_map<std::u16string, uint32_t> strings;
+  std::unordered_map<const MoxDictionaryEntry*, uint32_t> variables;
+};
+
+#endif

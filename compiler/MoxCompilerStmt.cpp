@@ -1,0 +1,275 @@
+// Compiler: function bodies, statements, branch patching and instruction
+// emission.
+#include "compiler/MoxCompilerInternal.h"
+#include "interpreter/MoxOpCodes.h"
+#include "vm/MoxPrinter.h"
+#include "vm/MoxVirtualMachine.h"
+
+#include "debugger/MoxDebugger.h"
+
+// ---------------------------------------------------------------------------
+// Emission
+
+uint32_t MoxCompiler::_codeOffset(MoxFuncContext& ctx) const { return ctx.code->size(); }
+
+void MoxCompiler::_codeOp(MoxFuncContext& ctx, uint8_t opcode) { ctx.code->push_back(opcode); }
+
+void MoxCompiler::_codeIndexedOpcode(MoxFuncContext& ctx, uint8_t opcode, uint32_t index) {
+  uint8_t bytes[MOX_MAX_INDEXED_SIZE];
+  size_t n = moxEncodeIndexed(bytes, opcode, index);
+  for (size_t i = 0; i < n; ++i) ctx.code->push_back(bytes[i]);
+}
+
+void MoxCompiler::_codeLiteral(MoxFuncContext& ctx, uint32_t index) {
+  _codeIndexedOpcode(ctx, OP_LIT, index);
+}
+
+uint32_t MoxCompiler::_codeBranch(MoxFuncContext& ctx, uint8_t opcode, uint32_t operand) {
+  ctx.code->push_back(opcode);
+  uint32_t at = _codeOffset(ctx);
+  ctx.code->push_backDW(operand);
+  return at;
+}
+
+void MoxCompiler::_fixupRefChain(MoxFuncContext& ctx, uint32_t chain, uint32_t target) {
+  // Links always point backwards (each branch names the one emitted before
+  // it), so the walk ends; the bound check keeps a damaged chain harmless.
+  while (chain != 0 && chain + 4 <= ctx.code->size()) {
+    uint32_t link = ctx.code->getDW(chain);
+    ctx.code->setDW(chain, target);
+    if (link >= chain) break;
+    chain = link;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Function bodies
+
+MoxValue MoxCompiler::_codeFunctionBody(const MoxChar* name, MoxClass* cls, bool isStatic) {
+  MoxFuncContext ctx;
+  ctx.lookupClass = cls;
+  ctx.isStatic = isStatic;
+  if (cls != nullptr && !isStatic) ctx.arguments.push_back(u"this");
+
+  MoxVector names;
+  _getIdList(names, ";)");
+  MoxToken t = _next();
+  if (_isChar(t, ';')) {
+    MoxVector temps;
+    _getIdList(temps, ")");
+    for (unsigned i = 0; i < temps.size(); ++i)
+      ctx.temporaries.push_back(static_cast<MoxString*>(temps[i])->c_str());
+    t = _next();
+  }
+  for (unsigned i = 0; i < names.size(); ++i)
+    ctx.arguments.push_back(static_cast<MoxString*>(names[i])->c_str());
+  if (!_require(TOK_ANY, t, ')')) {
+    _count();
+    return MoxValue();
+  }
+
+  ctx.proc = new MoxVector();
+  ctx.holder = MoxValue(ctx.proc, true);
+  ctx.code = new MoxBuffer();
+  ctx.proc->push_back(MoxValue(ctx.code));
+  // The class holds its methods, so a counted reference back to it would
+  // form a cycle that keeps both alive forever; the class outlives its
+  // procedures anyway.
+  ctx.proc->push_back(cls != nullptr ? MoxValue(cls, true) : MoxValue());
+  _addLiteral(ctx, MoxValue(new MoxString(name)));  // element 2, also a selector
+
+  if (!ctx.temporaries.empty()) _codeIndexedOpcode(ctx, OP_TSPACE, uint32_t(ctx.temporaries.size()));
+  _codeOp(ctx, OP_PUSH);
+  if (!_fetchRequire(TOK_ANY, '{')) _count();
+  _codeBlock(ctx);
+
+  if (cls != nullptr && !isStatic) {
+    std::u16string n = name;
+    MoxString* cn = cls->getClassName();
+    if (cn != nullptr && n == cn->c_str()) {
+      _codeIndexedOpcode(ctx, OP_AREF, 0);  // a constructor returns the object
+    } else if (n == u"dtor" && cls->getBaseClass() != nullptr) {
+      // The destructor ends by running the base class's destructor.
+      _codeOp(ctx, OP_PUSH);
+      _codeIndexedOpcode(ctx, OP_AREF, 0);
+      _codeOp(ctx, OP_PUSH);
+      _codeLiteral(ctx, _addLiteral(ctx, MoxValue(new MoxString(u"BC_dtor"))));
+      _codeOp(ctx, OP_SEND);
+      _codeOp(ctx, 1);
+    }
+  }
+  _codeOp(ctx, OP_RETURN);
+  ctx.proc->shrink();
+  ctx.code->shrink();
+  if (debugger_ != nullptr) debugger_->decodeProcedure(ctx.proc);
+  return ctx.holder;
+}
+
+// ---------------------------------------------------------------------------
+// Statements
+
+void MoxCompiler::_requireSemicolon() {
+  if (!_fetchRequire(TOK_ANY, ';')) _count();
+}
+
+void MoxCompiler::_codeBlock(MoxFuncContext& ctx) {
+  bool any = false;
+  for (;;) {
+    // Directives may stand between statements, also before the first one.
+    MoxToken t = _next();
+    if (t == TOK_EOF) {
+      _error("unexpected EOF in block");
+      return;
+    }
+    if (_isChar(t, '}')) {
+      if (!any) _codeOp(ctx, OP_NIL);  // an empty block yields null
+      return;
+    }
+    if (_isChar(t, '#')) {
+      if (_doPreproc()) continue;
+      // The directive stopped: its last token is read again as a statement.
+    }
+    _back();
+    _codeStatement(ctx);
+    any = true;
+  }
+}
+
+void MoxCompiler::_codeStatement(MoxFuncContext& ctx) {
+  if (!_enter()) {
+    _leave();
+    return;
+  }
+  MoxToken t = _next();
+  switch (t) {
+    case TOK_IF: _codeIf(ctx); break;
+    case TOK_WHILE: _codeWhile(ctx); break;
+    case TOK_DO: _codeDoWhile(ctx); break;
+    case TOK_FOR: _codeFor(ctx); break;
+    case TOK_BREAK: _codeBreak(ctx); break;
+    case TOK_CONTINUE: _codeContinue(ctx); break;
+    case TOK_RETURN: _codeReturn(ctx); break;
+    case TOK_TRON:
+      _codeOp(ctx, OP_TRON);
+      _requireSemicolon();
+      break;
+    case TOK_TROFF:
+      _codeOp(ctx, OP_TROFF);
+      _requireSemicolon();
+      break;
+    case TOK_TRSTEP:
+      _codeOp(ctx, OP_TRSTEP);
+      _requireSemicolon();
+      break;
+    default:
+      if (_isChar(t, '{')) {
+        _codeBlock(ctx);
+      } else if (!_isChar(t, ';')) {
+        _back();
+        MoxVarInfo vi;
+        _codeExpr(ctx, vi);
+        _requireSemicolon();
+      }
+  }
+  _leave();
+}
+
+void MoxCompiler::_codeCondition(MoxFuncContext& ctx) {
+  if (!_fetchRequire(TOK_ANY, '(')) _count();
+  MoxVarInfo vi;
+  _codeExpr(ctx, vi);
+  if (!_fetchRequire(TOK_ANY, ')')) _count();
+}
+
+void MoxCompiler::_codeIf(MoxFuncContext& ctx) {
+  _codeCondition(ctx);
+  uint32_t chainA = _codeBranch(ctx, OP_BRF, 0);
+  _codeStatement(ctx);
+  MoxToken t = _next();
+  if (t == TOK_ELSE) {
+    uint32_t chainB = _codeBranch(ctx, OP_BR, 0);
+    _fixupRefChain(ctx, chainA, _codeOffset(ctx));
+    _codeStatement(ctx);
+    _fixupRefChain(ctx, chainB, _codeOffset(ctx));
+  } else {
+    _back();
+    _fixupRefChain(ctx, chainA, _codeOffset(ctx));
+  }
+}
+
+void MoxCompiler::_codeWhile(MoxFuncContext& ctx) {
+  uint32_t start = _codeOffset(ctx);
+  _codeCondition(ctx);
+  ctx.breaks.push_back(_codeBranch(ctx, OP_BRF, 0));
+  ctx.continues.push_back(start);
+  _codeStatement(ctx);
+  uint32_t exits = ctx.breaks.back();
+  ctx.breaks.pop_back();
+  ctx.continues.pop_back();
+  _codeBranch(ctx, OP_BR, start);
+  _fixupRefChain(ctx, exits, _codeOffset(ctx));
+}
+
+void MoxCompiler::_codeDoWhile(MoxFuncContext& ctx) {
+  uint32_t start = _codeOffset(ctx);
+  ctx.breaks.push_back(0);
+  ctx.continues.push_back(start);
+  _codeStatement(ctx);
+  uint32_t exits = ctx.breaks.back();
+  ctx.breaks.pop_back();
+  ctx.continues.pop_back();
+  if (!_fetchRequire(TOK_WHILE, 0)) _count();
+  _codeCondition(ctx);
+  _requireSemicolon();
+  _codeBranch(ctx, OP_BRT, start);
+  _fixupRefChain(ctx, exits, _codeOffset(ctx));
+}
+
+void MoxCompiler::_codeFor(MoxFuncContext& ctx) {
+  if (!_fetchRequire(TOK_ANY, '(')) _count();
+  MoxVarInfo vi;
+  _codeExpr(ctx, vi);
+  _requireSemicolon();
+  uint32_t testStart = _codeOffset(ctx);
+  vi = MoxVarInfo();
+  _codeExpr(ctx, vi);
+  uint32_t bodyChain = _codeBranch(ctx, OP_BRT, 0);
+  uint32_t exitChain = _codeBranch(ctx, OP_BR, 0);
+  _requireSemicolon();
+  uint32_t stepStart = _codeOffset(ctx);
+  vi = MoxVarInfo();
+  _codeExpr(ctx, vi);
+  if (!_fetchRequire(TOK_ANY, ')')) _count();
+  _codeBranch(ctx, OP_BR, testStart);
+  _fixupRefChain(ctx, bodyChain, _codeOffset(ctx));
+  ctx.breaks.push_back(exitChain);
+  ctx.continues.push_back(stepStart);
+  _codeStatement(ctx);
+  uint32_t exits = ctx.breaks.back();
+  ctx.breaks.pop_back();
+  ctx.continues.pop_back();
+  _codeBranch(ctx, OP_BR, stepStart);
+  _fixupRefChain(ctx, exits, _codeOffset(ctx));
+}
+
+void MoxCompiler::_codeBreak(MoxFuncContext& ctx) {
+  if (ctx.breaks.empty()) {
+    _error("break outside of loop found");
+  } else {
+    ctx.breaks.back() = _codeBranch(ctx, OP_BR, ctx.breaks.back());
+  }
+  _requireSemicolon();
+}
+
+void MoxCompiler::_codeContinue(MoxFuncContext& ctx) {
+  if (ctx.continues.empty()) _error("continue outside of loop found");
+  else _codeBranch(ctx, OP_BR, ctx.continues.back());
+  _requireSemicolon();
+}
+
+void MoxCompiler::_codeReturn(MoxFuncContext& ctx) {
+  MoxVarInfo vi;
+  _codeExpr(ctx, vi);
+  _codeOp(ctx, OP_RETURN);
+  _requireSemicolon();
+}

@@ -1,0 +1,438 @@
+// MoxString: exactly sized UTF-16 blocks, editing, search and the two
+// formatting paths (varargs and script values).
+#include "core/MoxString.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <cwctype>
+#include <string>
+
+#include "core/MoxBuffer.h"
+#include "core/MoxFormat.h"
+#include "core/MoxUtf8.h"
+#include "core/MoxVector.h"
+#include "vm/MoxPlatform.h"
+
+namespace {
+
+size_t unitLength(const MoxChar* s) {
+  if (!s) return 0;
+  const MoxChar* p = s;
+  while (*p) ++p;
+  return size_t(p - s);
+}
+
+// memcpy of n units that allows null pointers when n is 0.
+void copyUnits(MoxChar* dst, const MoxChar* src, size_t n) {
+  if (n) memcpy(dst, src, n * sizeof(MoxChar));
+}
+
+// A new block of len units plus terminator; null for len 0.
+MoxChar* newBlock(const MoxChar* text, size_t len) {
+  if (len == 0) return nullptr;
+  MoxChar* block = static_cast<MoxChar*>(mox::allocmem((len + 1) * sizeof(MoxChar)));
+  if (text) copyUnits(block, text, len);
+  block[len] = 0;
+  return block;
+}
+
+// Longest text a string may reach: lengths are reported as 32-bit signed
+// positions, so anything longer is refused rather than wrapped.
+const size_t kMaxLength = 0x7FFFFFFF;
+
+MoxChar foldCase(MoxChar c) {
+  if (c < 0x80) return (c >= u'A' && c <= u'Z') ? MoxChar(c + 32) : c;
+  if (c >= 0xD800 && c <= 0xDFFF) return c;
+  wint_t low = towlower(wint_t(c));
+  return low <= 0xFFFF ? MoxChar(low) : c;
+}
+
+}  // namespace
+
+MoxString::MoxString(const MoxChar* text) : text_(newBlock(text, unitLength(text))) {}
+
+MoxString::MoxString(const MoxChar* text, unsigned int len) : text_(nullptr) {
+  size_t n = 0;
+  if (text)
+    while (n < len && text[n]) ++n;
+  text_ = newBlock(text, n);
+}
+
+MoxString::MoxString(const char* text) : text_(nullptr) {
+  if (!text || !*text) return;
+  std::u16string decoded;
+  moxUtf8Decode(text, strlen(text), decoded);
+  // Decoding a non-empty byte string never yields a zero unit, but stop at
+  // one anyway so the block stays exactly sized.
+  text_ = newBlock(decoded.data(), unitLength(decoded.c_str()));
+}
+
+MoxString::MoxString(const MoxString& other)
+    : MoxRefObject(), text_(newBlock(other.text_, other.length())) {}
+
+MoxString::~MoxString() { free(text_); }
+
+void MoxString::adopt(MoxChar* block) {
+  free(text_);
+  text_ = block;
+}
+
+void MoxString::assign(const MoxChar* text, size_t len) {
+  // The new block is made before the old one goes: text may lie inside it.
+  adopt(newBlock(text, len));
+}
+
+void MoxString::append(const MoxChar* text, size_t len) {
+  if (len == 0) return;
+  size_t old = length();
+  if (len > kMaxLength - old) return;
+  MoxChar* block = newBlock(nullptr, old + len);
+  if (old) copyUnits(block, text_, old);
+  copyUnits(block + old, text, len);
+  adopt(block);
+}
+
+MoxString& MoxString::operator=(const MoxString& other) {
+  if (this != &other) assign(other.text_, other.length());
+  return *this;
+}
+
+MoxString& MoxString::operator=(MoxString&& other) noexcept {
+  if (this != &other) {
+    adopt(other.text_);
+    other.text_ = nullptr;
+  }
+  return *this;
+}
+
+MoxString& MoxString::operator+=(const MoxString& other) {
+  append(other.c_str(), other.length());
+  return *this;
+}
+
+MoxString& MoxString::operator+=(const MoxChar* text) {
+  append(text, unitLength(text));
+  return *this;
+}
+
+MoxString& MoxString::operator+=(MoxChar ch) {
+  // A zero unit would end the text early; it cannot be part of a string.
+  if (ch != 0) append(&ch, 1);
+  return *this;
+}
+
+MoxString MoxString::operator+(const MoxString& other) const {
+  MoxString result(*this);
+  result += other;
+  return result;
+}
+
+void MoxString::clear() { adopt(nullptr); }
+
+unsigned int MoxString::length() const { return unsigned(unitLength(text_)); }
+
+const char* MoxString::a_str() const {
+  if (empty()) return "";
+  static MoxBuffer shared;
+  size_t len = length();
+  std::string encoded;
+  moxUtf8Encode(text_, len, encoded);
+  shared.setCapacity(unsigned(encoded.size() + 1));
+  memcpy(shared.data(), encoded.c_str(), encoded.size() + 1);
+  return reinterpret_cast<const char*>(shared.data());
+}
+
+int MoxString::compare(const MoxString& other) const {
+  const MoxChar* a = c_str();
+  const MoxChar* b = other.c_str();
+  while (*a && *a == *b) {
+    ++a;
+    ++b;
+  }
+  return int(*a) - int(*b);
+}
+
+int MoxString::icompare(const MoxString& other) const {
+  const MoxChar* a = c_str();
+  const MoxChar* b = other.c_str();
+  while (*a && foldCase(*a) == foldCase(*b)) {
+    ++a;
+    ++b;
+  }
+  return int(foldCase(*a)) - int(foldCase(*b));
+}
+
+int32_t MoxString::find(const MoxString& s, unsigned int pos) const {
+  size_t len = length();
+  if (len == 0 || pos >= len) return -1;
+  size_t n = s.length();
+  if (n == 0) return int32_t(pos);
+  const MoxChar* needle = s.c_str();
+  for (size_t i = pos; i + n <= len; ++i) {
+    if (text_[i] == needle[0] && memcmp(text_ + i, needle, n * sizeof(MoxChar)) == 0)
+      return int32_t(i);
+  }
+  return -1;
+}
+
+int32_t MoxString::find(MoxChar ch, unsigned int pos) const {
+  size_t len = length();
+  if (len == 0 || pos >= len) return -1;
+  for (size_t i = pos; i < len; ++i)
+    if (text_[i] == ch) return int32_t(i);
+  return -1;
+}
+
+MoxString MoxString::substr(unsigned int pos, int32_t count) const {
+  size_t len = length();
+  if (pos >= len || count == 0) return MoxString();
+  size_t rest = len - pos;
+  size_t n = (count < 0 || size_t(count) > rest) ? rest : size_t(count);
+  return MoxString(text_ + pos, unsigned(n));
+}
+
+MoxString& MoxString::erase(unsigned int pos, int32_t count) {
+  size_t len = length();
+  if (count == 0 || len == 0 || pos >= len) return *this;
+  size_t rest = len - pos;
+  size_t n = (count < 0 || size_t(count) > rest) ? rest : size_t(count);
+  MoxChar* block = newBlock(nullptr, len - n);
+  if (block) {
+    copyUnits(block, text_, pos);
+    copyUnits(block + pos, text_ + pos + n, (len - pos - n));
+  }
+  adopt(block);
+  return *this;
+}
+
+MoxString& MoxString::insert(unsigned int pos, const MoxString& s) {
+  size_t len = length();
+  size_t n = s.length();
+  if (n == 0 || pos > len || n > kMaxLength - len) return *this;
+  MoxChar* block = newBlock(nullptr, len + n);
+  copyUnits(block, text_, pos);
+  copyUnits(block + pos, s.text_, n);
+  copyUnits(block + pos + n, text_ + pos, (len - pos));
+  adopt(block);
+  return *this;
+}
+
+MoxString& MoxString::insert(unsigned int pos, MoxChar ch, unsigned int count) {
+  size_t len = length();
+  if (count == 0 || pos > len || ch == 0 || count > kMaxLength - len) return *this;
+  MoxChar* block = newBlock(nullptr, len + count);
+  copyUnits(block, text_, pos);
+  for (size_t i = 0; i < count; ++i) block[pos + i] = ch;
+  copyUnits(block + pos + count, text_ + pos, (len - pos));
+  adopt(block);
+  return *this;
+}
+
+MoxString& MoxString::replace(const MoxString& from, const MoxString& to) {
+  size_t n = from.length();
+  size_t len = length();
+  if (n == 0 || len == 0) return *this;
+  // One left-to-right pass over the original text: each match is replaced
+  // and the search resumes after it, so replacement text is never rescanned.
+  const MoxChar* f = from.c_str();
+  std::u16string result;
+  result.reserve(len);
+  size_t i = 0;
+  bool changed = false;
+  while (i < len) {
+    if (i + n <= len && text_[i] == f[0] && memcmp(text_ + i, f, n * sizeof(MoxChar)) == 0) {
+      result.append(to.c_str(), to.length());
+      i += n;
+      changed = true;
+    } else {
+      result.push_back(text_[i++]);
+    }
+  }
+  if (changed) assign(result.data(), result.size() > kMaxLength ? kMaxLength : result.size());
+  return *this;
+}
+
+MoxString& MoxString::replace(MoxChar from, MoxChar to) {
+  size_t len = length();
+  if (len == 0 || from == to) return *this;
+  for (size_t i = 0; i < len; ++i)
+    if (text_[i] == from) text_[i] = to;
+  // A zero replacement ends the text there; keep the block exactly sized.
+  if (to == 0) assign(text_, unitLength(text_));
+  return *this;
+}
+
+MoxString MoxString::format(const MoxChar* fmt, ...) {
+  if (!fmt) return MoxString();
+  std::u16string out;
+  va_list args;
+  va_start(args, fmt);
+  moxVFormat(out, fmt, args);
+  va_end(args);
+  return MoxString(out.c_str(), unsigned(out.size() > kMaxLength ? kMaxLength : out.size()));
+}
+
+// ---- Formatting script values ----
+//
+// The format is cut into pieces at every run of '%'. The piece at the very
+// start of the format is literal text; every other piece may begin with a
+// conversion (flag, width, precision, size, letter), which consumes one
+// argument and is formatted together with the literal text that follows it.
+// Processing stops as soon as the arguments are used up.
+
+namespace {
+
+bool isOneOf(MoxChar c, const char* set) {
+  for (; *set; ++set)
+    if (c == MoxChar(*set)) return true;
+  return false;
+}
+
+bool isDigit(MoxChar c) { return c >= u'0' && c <= u'9'; }
+
+// Size prefixes the formatting engine understands; any other run of size
+// characters is dropped, since the value's kind decides how it is passed.
+bool keepSize(const std::u16string& size) {
+  return size == u"h" || size == u"l" || size == u"ll" || size == u"L" || size == u"I64" ||
+         size == u"I32" || size == u"w";
+}
+
+bool isWideSize(const std::u16string& size) { return size == u"ll" || size == u"I64"; }
+
+// Holds the text that a formatting argument points at for as long as the
+// piece is being formatted.
+struct PieceArg {
+  MoxFormatArg arg;
+  std::u16string text16;
+  std::string text8;
+};
+
+// Passes a script value the way its kind allows: numbers as numbers, text
+// only from strings and buffers, everything else as a pointer. A number is
+// never handed over as an address.
+void makeArg(const MoxValue& v, bool wide, PieceArg& out) {
+  out.arg.i64 = 0;
+  switch (v.type()) {
+    case MVT_INTEGER:
+      if (wide) {
+        out.arg.kind = MoxFormatArg::INT64;
+        out.arg.i64 = v.asInt();
+      } else {
+        out.arg.kind = MoxFormatArg::INT32;
+        out.arg.i32 = v.asInt();
+      }
+      break;
+    case MVT_FLOAT:
+      out.arg.kind = MoxFormatArg::DOUBLE;
+      out.arg.d = double(v.asFloat());
+      break;
+    case MVT_DOUBLE:
+      out.arg.kind = MoxFormatArg::DOUBLE;
+      out.arg.d = v.asDouble();
+      break;
+    case MVT_NULL:
+      out.arg.kind = MoxFormatArg::INT32;
+      out.arg.i32 = 0;
+      break;
+    case MVT_STRING:
+    case MVT_STRINGREF: {
+      MoxString* s = v;
+      out.arg.kind = MoxFormatArg::TEXT16;
+      out.arg.text16 = s ? s->c_str() : u"";
+      break;
+    }
+    case MVT_CHARBUFFER:
+    case MVT_CHARBUFFERREF: {
+      // The block need not hold a terminator: copy the units in use.
+      MoxCharBuffer* b = v;
+      if (b)
+        for (unsigned i = 0; i < b->size() && (*b)[i]; ++i) out.text16.push_back((*b)[i]);
+      out.arg.kind = MoxFormatArg::TEXT16;
+      out.arg.text16 = out.text16.c_str();
+      break;
+    }
+    case MVT_BUFFER:
+    case MVT_BUFFERREF: {
+      MoxBuffer* b = v;
+      if (b)
+        for (unsigned i = 0; i < b->size() && (*b)[i]; ++i) out.text8.push_back(char((*b)[i]));
+      out.arg.kind = MoxFormatArg::TEXT8;
+      out.arg.text8 = out.text8.c_str();
+      break;
+    }
+    default:
+      out.arg.kind = MoxFormatArg::POINTER;
+      out.arg.ptr = v.ptr();
+      break;
+  }
+}
+
+// Scans a conversion at the start of piece [p, end). On success fills spec
+// with "%" + the conversion as the engine should see it and returns the
+// length of the conversion within the piece; 0 when no letter is reached.
+size_t scanConversion(const MoxChar* p, const MoxChar* end, std::u16string& spec,
+                      bool& wide) {
+  const MoxChar* q = p;
+  if (q < end && isOneOf(*q, "+-0 #")) ++q;
+  while (q < end && isDigit(*q)) ++q;
+  if (q < end && *q == u'.') {
+    ++q;
+    while (q < end && isDigit(*q)) ++q;
+  }
+  const MoxChar* sizeStart = q;
+  while (q < end && isOneOf(*q, "whlI2346FN")) ++q;
+  if (q >= end || !isOneOf(*q, "diouxXfegEGcspCSaA")) return 0;
+  std::u16string size(sizeStart, q);
+  wide = isWideSize(size);
+  spec.assign(u"%");
+  spec.append(p, sizeStart);
+  if (keepSize(size)) spec.append(size);
+  spec.push_back(*q);
+  return size_t(q + 1 - p);
+}
+
+// Argument i of the caller's values, or null outside the vector.
+const MoxValue& argAt(const ValPtr& args, unsigned int i) {
+  static const MoxValue none;
+  MoxVector* vec = args.vector();
+  if (!vec) return none;
+  int64_t index = int64_t(args.current()) + i;
+  if (index < 0 || index >= int64_t(vec->size())) return none;
+  return (*vec)[unsigned(index)];
+}
+
+}  // namespace
+
+MoxString::MoxString(const MoxChar* fmt, unsigned int argc, ValPtr& args) : text_(nullptr) {
+  if (!fmt || !*fmt) return;
+  std::u16string result;
+  const MoxChar* p = fmt;
+  unsigned int argIndex = 0;
+  while (*p) {
+    bool atStart = (p == fmt && *p != u'%');
+    while (*p == u'%') ++p;
+    if (!*p) break;
+    const MoxChar* end = p;
+    while (*end && *end != u'%') ++end;
+    if (argIndex >= argc) break;
+    if (atStart) {
+      result.append(p, end);
+    } else {
+      std::u16string spec;
+      bool wide = false;
+      size_t specLen = scanConversion(p, end, spec, wide);
+      if (specLen == 0) {
+        result.append(p, end);
+      } else {
+        spec.append(p + specLen, end);
+        PieceArg arg;
+        makeArg(argAt(args, argIndex), wide, arg);
+        ++argIndex;
+        moxFormatArgs(result, spec.c_str(), &arg.arg, 1);
+      }
+    }
+    p = end;
+  }
+  size_t n = unitLength(result.c_str());
+  text_ = newBlock(result.data(), n > kMaxLength ? kMaxLength : n);
+}

@@ -1,0 +1,877 @@
+// The interpreter object, activation records, execute/call and the
+// execution loop.
+#include "interpreter/MoxInterpreter.h"
+
+#include <new>
+
+#include "core/MoxBuffer.h"
+#include "core/MoxClass.h"
+#include "core/MoxDictionary.h"
+#include "debugger/MoxDebugger.h"
+#include "interpreter/MoxInterpreterImpl.h"
+#include "interpreter/MoxOpCodes.h"
+#include "vm/MoxVirtualMachine.h"
+
+// ---------------------------------------------------------------------------
+// MoxProcInfo
+
+MoxProcInfo::MoxProcInfo(MoxVector* proc, int nargs, ValPtr bp, ValPtr fp, bool hideCaller)
+    : proc_(proc),
+      bp_(bp),
+      fp_(fp),
+      nargs_(nargs),
+      parent_(nullptr),
+      hideCaller_(hideCaller),
+      ownsParent_(true),
+      kind_(kEntry),
+      resumeWidth_(1),
+      resumePc_(0),
+      resumeFp_(0),
+      resumeTemps_(0),
+      resultSlot_(0) {
+  if (proc_) proc_->addRef();
+}
+
+MoxProcInfo::MoxProcInfo(const MoxProcInfo& o)
+    : proc_(o.proc_),
+      bp_(o.bp_),
+      fp_(o.fp_),
+      nargs_(o.nargs_),
+      parent_(o.parent_),
+      hideCaller_(o.hideCaller_),
+      ownsParent_(false),
+      kind_(o.kind_),
+      resumeWidth_(o.resumeWidth_),
+      resumePc_(o.resumePc_),
+      resumeFp_(o.resumeFp_),
+      resumeTemps_(o.resumeTemps_),
+      resultSlot_(o.resultSlot_) {
+  if (proc_) proc_->addRef();
+}
+
+MoxProcInfo& MoxProcInfo::operator=(const MoxProcInfo& o) {
+  if (this == &o) return *this;
+  if (o.proc_) o.proc_->addRef();
+  MoxVector* old = proc_;
+  proc_ = o.proc_;
+  if (old) old->release();
+  bp_ = o.bp_;
+  fp_ = o.fp_;
+  nargs_ = o.nargs_;
+  // The old parent chain stays with whoever owned it before; an owned one is
+  // freed here so that nothing leaks.
+  if (ownsParent_ && parent_ && parent_ != o.parent_) {
+    MoxProcInfo* p = parent_;
+    parent_ = nullptr;
+    delete p;
+  }
+  parent_ = o.parent_;
+  ownsParent_ = false;
+  hideCaller_ = o.hideCaller_;
+  kind_ = o.kind_;
+  resumeWidth_ = o.resumeWidth_;
+  resumePc_ = o.resumePc_;
+  resumeFp_ = o.resumeFp_;
+  resumeTemps_ = o.resumeTemps_;
+  resultSlot_ = o.resultSlot_;
+  return *this;
+}
+
+MoxProcInfo::~MoxProcInfo() {
+  // The chain is freed in a loop, not by recursion, so a long chain cannot
+  // exhaust the native stack.
+  MoxProcInfo* p = ownsParent_ ? parent_ : nullptr;
+  parent_ = nullptr;
+  while (p) {
+    MoxProcInfo* next = p->ownsParent_ ? p->parent_ : nullptr;
+    p->parent_ = nullptr;
+    delete p;
+    p = next;
+  }
+  if (proc_) {
+    MoxVector* old = proc_;
+    proc_ = nullptr;
+    old->release();
+  }
+}
+
+MoxProcInfo::operator unsigned char*() const {
+  if (!proc_ || proc_->size() == 0) return nullptr;
+  MoxBuffer* code = moxAsBuffer((*proc_)[0]);
+  return code ? code->data() : nullptr;
+}
+
+unsigned int MoxProcInfo::codeSize() const {
+  if (!proc_ || proc_->size() == 0) return 0;
+  MoxBuffer* code = moxAsBuffer((*proc_)[0]);
+  return code ? code->size() : 0;
+}
+
+const MoxChar* MoxProcInfo::getName() const {
+  if (proc_ && proc_->size() > 2) {
+    const MoxValue& v = (*proc_)[2];
+    if (v.type() == MVT_STRING && v.getRef()) return static_cast<MoxString*>(v.getRef())->c_str();
+  }
+  return u"<unnamed>";
+}
+
+// ---------------------------------------------------------------------------
+// Construction, reset, tracer
+
+MoxInterpreter::MoxInterpreter(MoxVirtualMachine& vm)
+    : MoxVector(),
+      classes_(vm.classes()),
+      symbols_(vm.symbols()),
+      printer_(vm.printer()),
+      vm_(vm),
+      procInfo_(nullptr),
+      debugger_(nullptr),
+      trace_(false),
+      step_(false),
+      hooked_(false),
+      depth_(0),
+      freeRecords_(nullptr),
+      freeCount_(0),
+      stackBase_(0) {
+  // The owner deletes the interpreter directly; this reference keeps a
+  // stray value that refers to it from ever deleting it.
+  addRef();
+  sp_ = last();
+  ++sp_;
+}
+
+MoxInterpreter::~MoxInterpreter() {
+  // Values are released while everything else still works, so destructors
+  // of script objects that die here run on a whole interpreter.
+  trimTo(0);
+  while (procInfo_) leaveProc();
+  while (freeRecords_) {
+    MoxProcInfo* r = freeRecords_;
+    freeRecords_ = r->parent_;
+    r->parent_ = nullptr;
+    delete r;
+  }
+}
+
+void MoxInterpreter::setDebugger(MoxDebugger* debugger) {
+  if (debugger == debugger_) return;
+  if (debugger_) {
+    debugger_->setInterpreter(nullptr);
+    debugger_->setCurrentProc(nullptr);
+    trace_ = false;
+    step_ = false;
+  }
+  debugger_ = debugger;
+  if (debugger_) {
+    debugger_->setInterpreter(this);
+    debugger_->setCurrentProc(nullptr);
+    trace_ = debugger_->getTrace();
+  }
+  updateHooks();
+}
+
+void MoxInterpreter::trimTo(unsigned int n) {
+  while (size() > n) {
+    // sp stays on the last kept slot: a destructor that runs while a value
+    // is released pushes above it.
+    sp_ = ValPtr(this, int(n) - 1);
+    MoxValue v = pop_back();
+    v.dispose();
+  }
+}
+
+void MoxInterpreter::reset() {
+  while (procInfo_) leaveProc();
+  trimTo(0);
+  push_back(MoxValue());
+  sp_ = ValPtr(this, 0);
+  errors_.clear();
+  depth_ = 0;
+  stackBase_ = 0;
+}
+
+// ---------------------------------------------------------------------------
+// Activations
+
+void MoxInterpreter::enterProc(MoxVector* proc, int argc, ValPtr bp, ValPtr fp) {
+  MoxProcInfo* rec = freeRecords_;
+  if (rec) {
+    freeRecords_ = rec->parent_;
+    --freeCount_;
+    if (proc) proc->addRef();
+    rec->proc_ = proc;
+    rec->bp_ = bp;
+    rec->fp_ = fp;
+    rec->nargs_ = argc;
+    rec->hideCaller_ = false;
+    rec->ownsParent_ = true;
+    rec->kind_ = MoxProcInfo::kEntry;
+    rec->resumeWidth_ = 1;
+    rec->resumePc_ = 0;
+    rec->resumeFp_ = 0;
+    rec->resumeTemps_ = 0;
+    rec->resultSlot_ = 0;
+  } else {
+    rec = new MoxProcInfo(proc, argc, bp, fp, false);
+  }
+  rec->parent_ = procInfo_;
+  procInfo_ = rec;
+  ++depth_;
+  if ((trace_ || step_) && debugger_) debugger_->setCurrentProc(rec);
+}
+
+void MoxInterpreter::leaveProc() {
+  MoxProcInfo* old = procInfo_;
+  if (!old) return;
+  procInfo_ = old->parent_;
+  old->parent_ = nullptr;
+  --depth_;
+  if ((trace_ || step_) && debugger_) debugger_->setCurrentProc(procInfo_);
+  if (freeCount_ < 64) {
+    MoxVector* proc = old->proc_;
+    old->proc_ = nullptr;
+    old->parent_ = freeRecords_;
+    freeRecords_ = old;
+    ++freeCount_;
+    if (proc) proc->release();
+  } else {
+    delete old;
+  }
+}
+
+bool MoxInterpreter::checkCallDepth() {
+  if (depth_ >= kMaxCallDepth) return returnError(u"call depth limit exceeded", nullptr);
+  return true;
+}
+
+bool MoxInterpreter::checkNativeStack() {
+  // The native stack grows downwards; the distance from where the run
+  // started bounds re-entrant runs (native code and operator methods calling
+  // back into scripts), whatever size their frames have.
+  uintptr_t here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+  if (stackBase_ == 0) {
+    stackBase_ = here;
+    return true;
+  }
+  if (here < stackBase_ && stackBase_ - here > kMaxNativeStack)
+    return returnError(u"call depth limit exceeded", u" (native stack)");
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// execute and call
+
+bool MoxInterpreter::execute(const MoxChar* name, int argc, const MoxChar** argv) {
+  reset();
+  if (!name) return false;
+  MoxDictionaryEntry* entry = symbols_.find(MoxString(name));
+  if (!entry) return false;
+  if (argc < 0 || !argv) argc = 0;
+  for (int i = 0; i < argc; ++i) push_back(MoxValue(new MoxString(argv[i]), false));
+  sp_ = last();
+  stackBase_ = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+  MoxValue fn = entry->getValue();
+  switch (fn.type()) {
+    case MVT_CODE: {
+      MoxNativeFunction f = fn;
+      if (!f) return false;
+      return f(&vm_, argc, sp_);
+    }
+    case MVT_BYTECODE:
+    case MVT_BYTECODEREF:
+      return call(argc, static_cast<MoxVector*>(fn.getRef()));
+    default:
+      return false;
+  }
+}
+
+bool MoxInterpreter::call(int argc, MoxVector* proc) {
+  if (!proc) return returnError(u"no bytecode: ", u"interpret(MoxVector* byteCode)\n");
+  int fp = sp_.current();
+  if (argc < 0 || fp - argc < 0) return returnError(u"stack corrupted", u" (argument count)");
+  if (!moxProcCode(proc)) return returnError(u"invalid procedure: ", u"no code buffer");
+  if (!checkCallDepth() || !checkNativeStack()) return false;
+  enterProc(proc, argc, ValPtr(this, fp - argc), ValPtr(this, fp));
+  return run();
+}
+
+// ---------------------------------------------------------------------------
+// The execution loop
+//
+// The loop keeps the top of the stack (t), the stack block (S, E) and the
+// frame in locals. The member sp_ is brought up to date (SYNC) before
+// anything that can run other code: a native function, a send, an operator
+// helper, and the release of a counted value, whose destructor may run a
+// script method that pushes above sp_. Afterwards the locals are reloaded
+// (RELOAD), because such code may have grown the stack block.
+
+#define MOX_LIKELY(x) __builtin_expect(!!(x), 1)
+#define MOX_UNLIKELY(x) __builtin_expect(!!(x), 0)
+
+#define SYNC() (sp_ = ValPtr(this, int(t - S)))
+// After code that may have left sp_ anywhere (a failed native function).
+#define RELOAD_SAFE()                                   \
+  do {                                                  \
+    if (sp_.current() < 0) sp_ = ValPtr(this, 0);       \
+    RELOAD();                                           \
+  } while (0)
+
+#define RELOAD()                   \
+  do {                             \
+    S = data();                    \
+    E = S + size();                \
+    t = S + sp_.current();         \
+  } while (0)
+
+// Opens a new top slot, growing the stack when needed.
+#define PUSH_SLOT()                   \
+  do {                                \
+    if (MOX_UNLIKELY(++t == E)) {     \
+      int ti_ = int(t - S);           \
+      push_back(MoxValue());          \
+      S = data();                     \
+      E = S + size();                 \
+      t = S + ti_;                    \
+    }                                 \
+  } while (0)
+
+// *dst := src. A counted old value is released with sp_ synchronised.
+#define STORE(dst, src)                     \
+  do {                                      \
+    MoxValue* d_ = (dst);                   \
+    if (MOX_LIKELY(!d_->isCounted())) {     \
+      *d_ = (src);                          \
+    } else {                                \
+      SYNC();                               \
+      moxSafeStore(d_, (src));              \
+      RELOAD();                             \
+    }                                       \
+  } while (0)
+
+#define STORE_INT(dst, v)                   \
+  do {                                      \
+    MoxValue* d_ = (dst);                   \
+    if (MOX_LIKELY(!d_->isCounted())) {     \
+      d_->setInt(v);                        \
+    } else {                                \
+      SYNC();                               \
+      moxSafeStore(d_, MoxValue(int32_t(v))); \
+      RELOAD();                             \
+    }                                       \
+  } while (0)
+
+#define CLEAR(dst)                          \
+  do {                                      \
+    MoxValue* d_ = (dst);                   \
+    if (MOX_LIKELY(!d_->isCounted())) {     \
+      d_->dispose();                        \
+    } else {                                \
+      SYNC();                               \
+      moxSafeClear(d_);                     \
+      RELOAD();                             \
+    }                                       \
+  } while (0)
+
+// Reads an index operand of the current width.
+#define OPERAND(var)                                   \
+  do {                                                 \
+    if (MOX_UNLIKELY(codeLen - pc < width)) goto codeEnd; \
+    var = moxReadOperand(code, pc, width);             \
+    pc += width;                                       \
+  } while (0)
+
+// The stack must hold at least k slots below the top.
+#define NEED(k)                                             \
+  do {                                                      \
+    if (MOX_UNLIKELY(uint32_t(t - S) < uint32_t(k))) goto underflow; \
+  } while (0)
+
+#define FAIL_WITH(msg, detail) \
+  do {                         \
+    SYNC();                    \
+    returnError(msg, detail);  \
+    goto fail;                 \
+  } while (0)
+
+// Calls an out-of-line helper with sp_ synchronised.
+#define HELPER(expr)     \
+  do {                   \
+    SYNC();              \
+    bool ok_ = (expr);   \
+    RELOAD();            \
+    if (!ok_) goto fail; \
+  } while (0)
+
+// Loads the state of the activation rec into the loop's locals.
+#define LOAD_FRAME(rec)                                 \
+  do {                                                  \
+    proc = (rec)->proc_;                                \
+    MoxBuffer* cb_ = moxProcCode(proc);                 \
+    code = cb_->data();                                 \
+    codeLen = cb_->size();                              \
+    lits = &(*proc)[0];                                 \
+    litCount = proc->size();                            \
+    bpi = (rec)->bp_.current();                         \
+  } while (0)
+
+bool MoxInterpreter::run() {
+  MoxVector* proc;
+  const uint8_t* code;
+  uint32_t codeLen;
+  const MoxValue* lits;
+  uint32_t litCount;
+  int bpi;
+  LOAD_FRAME(procInfo_);
+  int fpi = procInfo_->fp_.current();
+  uint32_t ntemps = 0;
+  uint32_t pc = 0;
+  uint32_t width = 1;
+
+  MoxValue* S = data();
+  MoxValue* E = S + size();
+  MoxValue* t = S + sp_.current();
+
+  // Operands of the shared send path.
+  int sendArgc = 0;
+  const MoxChar* sendSelector = nullptr;
+
+  for (;;) {
+    if (MOX_UNLIKELY(pc >= codeLen)) goto codeEnd;
+    if (MOX_UNLIKELY(hooked_)) {
+      if (debugger_) {
+        SYNC();
+        debugger_->traceInstruction(sp_, ValPtr(this, bpi), ValPtr(this, fpi),
+                                    static_cast<unsigned char>(width),
+                                    const_cast<unsigned char*>(code), pc, codeLen);
+        if (step_) step_ = vm_.dbgWait();
+        RELOAD();
+      }
+      updateHooks();
+    }
+    const uint8_t op = code[pc++];
+    switch (op) {
+      case OP_RBYTE: width = 1; break;
+      case OP_RWORD: width = 2; break;
+      case OP_RDWORD: width = 4; break;
+
+      case OP_BRT:
+      case OP_BRF:
+      case OP_BR: {
+        if (MOX_UNLIKELY(codeLen - pc < 4)) goto codeEnd;
+        bool jump = op == OP_BR || (moxTruth(*t) == (op == OP_BRT));
+        pc = jump ? moxReadBranch(code, pc) : pc + 4;
+        break;
+      }
+
+      case OP_NIL: CLEAR(t); break;
+      case OP_PUSH: PUSH_SLOT(); break;
+      case OP_NOT: STORE_INT(t, moxTruth(*t) ? 0 : 1); break;
+
+      case OP_NEG:
+        if (MOX_LIKELY(t->isInt())) { t->setInt(int32_t(0u - uint32_t(t->asInt()))); break; }
+        HELPER(doUnary(op));
+        break;
+      case OP_INC:
+        if (MOX_LIKELY(t->isInt())) { t->setInt(int32_t(uint32_t(t->asInt()) + 1u)); break; }
+        HELPER(doUnary(op));
+        break;
+      case OP_DEC:
+        if (MOX_LIKELY(t->isInt())) { t->setInt(int32_t(uint32_t(t->asInt()) - 1u)); break; }
+        HELPER(doUnary(op));
+        break;
+
+      case OP_ADD:
+        NEED(1);
+        if (MOX_LIKELY(t[-1].isInt() && t->isInt())) {
+          t[-1].setInt(int32_t(uint32_t(t[-1].asInt()) + uint32_t(t->asInt())));
+          --t;
+          break;
+        }
+        HELPER(doArith(op));
+        break;
+      case OP_SUB:
+        NEED(1);
+        if (MOX_LIKELY(t[-1].isInt() && t->isInt())) {
+          t[-1].setInt(int32_t(uint32_t(t[-1].asInt()) - uint32_t(t->asInt())));
+          --t;
+          break;
+        }
+        HELPER(doArith(op));
+        break;
+      case OP_MUL:
+        NEED(1);
+        if (MOX_LIKELY(t[-1].isInt() && t->isInt())) {
+          t[-1].setInt(int32_t(uint32_t(t[-1].asInt()) * uint32_t(t->asInt())));
+          --t;
+          break;
+        }
+        HELPER(doArith(op));
+        break;
+      case OP_DIV:
+      case OP_REM:
+        NEED(1);
+        if (MOX_LIKELY(t[-1].isInt() && t->isInt() && t->asInt() != 0)) {
+          t[-1].setInt(op == OP_DIV ? moxIntDiv(t[-1].asInt(), t->asInt())
+                                    : moxIntRem(t[-1].asInt(), t->asInt()));
+          --t;
+          break;
+        }
+        HELPER(doArith(op));
+        break;
+      case OP_BAND:
+      case OP_BOR:
+      case OP_XOR:
+      case OP_SHL:
+      case OP_SHR:
+        NEED(1);
+        if (MOX_LIKELY(t[-1].isInt() && t->isInt())) {
+          t[-1].setInt(moxIntBitwise(op, t[-1].asInt(), t->asInt()));
+          --t;
+          break;
+        }
+        HELPER(doBitwise(op));
+        break;
+      case OP_BNOT:
+        if (MOX_LIKELY(t->isInt())) { t->setInt(~t->asInt()); break; }
+        HELPER(doOP_BNOT());
+        break;
+
+      case OP_LT:
+      case OP_LE:
+      case OP_EQ:
+      case OP_NE:
+      case OP_GE:
+      case OP_GT: {
+        NEED(1);
+        int c;
+        if (MOX_LIKELY(t[-1].isInt() && t->isInt())) {
+          int32_t a = t[-1].asInt(), b = t->asInt();
+          c = a < b ? -1 : (a > b ? 1 : 0);
+          --t;
+        } else {
+          HELPER(doCompare());
+          c = t->asInt();
+        }
+        STORE_INT(t, moxCompareResult(op, c));
+        break;
+      }
+
+      case OP_LIT: {
+        uint32_t i;
+        OPERAND(i);
+        if (MOX_UNLIKELY(i >= litCount)) FAIL_WITH(u"literal index out of range", nullptr);
+        STORE(t, lits[i]);
+        break;
+      }
+
+      case OP_REF:
+      case OP_SET: {
+        uint32_t i;
+        OPERAND(i);
+        if (MOX_UNLIKELY(i >= litCount)) FAIL_WITH(u"invalid variable reference ", u"(index out of range)");
+        const MoxValue& lit = lits[i];
+        if (MOX_UNLIKELY(lit.type() != MVT_VAR || !lit.ptr()))
+          FAIL_WITH(u"invalid variable reference ", getValueTypeName(lit.type()));
+        MoxDictionaryEntry* entry = static_cast<MoxDictionaryEntry*>(lit.ptr());
+        if (op == OP_REF) {
+          STORE(t, entry->getValue());
+        } else {
+          STORE(&entry->value(), *t);
+        }
+        break;
+      }
+
+      case OP_MREF:
+      case OP_MSET: {
+        MoxValue* self = S + bpi;
+        if (MOX_UNLIKELY(self >= E || (self->type() != MVT_OBJECT && self->type() != MVT_OBJECTREF) ||
+                         !self->getRef()))
+          FAIL_WITH(u"object expected", nullptr);
+        MoxVector* members = static_cast<MoxObject*>(self->getRef())->getMemberData();
+        if (MOX_UNLIKELY(!members)) FAIL_WITH(u"member data expected", nullptr);
+        uint32_t i;
+        OPERAND(i);
+        if (MOX_UNLIKELY(i >= members->size())) FAIL_WITH(u"member index out of range", nullptr);
+        if (op == OP_MREF) {
+          STORE(t, (*members)[i]);
+        } else {
+          STORE(&(*members)[i], *t);
+        }
+        break;
+      }
+
+      case OP_AREF:
+      case OP_ASET: {
+        uint32_t i;
+        OPERAND(i);
+        if (MOX_UNLIKELY(i >= uint32_t(procInfo_->nargs_))) FAIL_WITH(u"too few arguments", nullptr);
+        MoxValue* a = S + bpi + 1 + i;
+        if (MOX_UNLIKELY(a >= E)) FAIL_WITH(u"stack corrupted", u" (argument slot)");
+        if (op == OP_AREF) {
+          STORE(t, *a);
+        } else {
+          STORE(a, *t);
+        }
+        break;
+      }
+
+      case OP_TREF:
+      case OP_TSET: {
+        uint32_t i;
+        OPERAND(i);
+        if (MOX_UNLIKELY(i >= ntemps)) FAIL_WITH(u"temporary index out of range", nullptr);
+        MoxValue* v = S + fpi + 1 + i;
+        if (MOX_UNLIKELY(v >= E)) FAIL_WITH(u"stack corrupted", u" (temporary slot)");
+        if (op == OP_TREF) {
+          STORE(t, *v);
+        } else {
+          STORE(v, *t);
+        }
+        break;
+      }
+
+      case OP_TSPACE: {
+        uint32_t n;
+        OPERAND(n);
+        if (MOX_UNLIKELY(n > kMaxTemporaries)) FAIL_WITH(u"too many temporaries", nullptr);
+        fpi = int(t - S);
+        ntemps = n;
+        for (uint32_t k = 0; k < n; ++k) {
+          PUSH_SLOT();
+          CLEAR(t);
+        }
+        break;
+      }
+
+      case OP_DUP:
+        PUSH_SLOT();
+        STORE(t, t[-1]);
+        break;
+      case OP_DUP2:
+        NEED(1);
+        PUSH_SLOT();
+        PUSH_SLOT();
+        STORE(t - 1, t[-3]);
+        STORE(t, t[-2]);
+        break;
+      case OP_DUPX2:
+        // a b c -> c a b c
+        NEED(2);
+        PUSH_SLOT();
+        STORE(t, t[-1]);
+        STORE(t - 1, t[-2]);
+        STORE(t - 2, t[-3]);
+        STORE(t - 3, t[0]);
+        break;
+      case OP_POP:
+        if (MOX_UNLIKELY(t == S)) goto underflow;
+        CLEAR(t);
+        --t;
+        break;
+
+      case OP_VREF:
+        NEED(1);
+        HELPER(doOP_VREF());
+        break;
+      case OP_VSET:
+        NEED(2);
+        HELPER(doOP_VSET());
+        break;
+      case OP_MKREF:
+        moxMakeRef(t);
+        break;
+      case OP_DELETE:
+        HELPER(doOP_DELETE());
+        break;
+
+      case OP_NEW: {
+        SYNC();
+        if (!checkType(*t, MVT_CLASS)) goto fail;
+        MoxClass* cls = static_cast<MoxClass*>(t->getRef());
+        STORE(t, MoxValue(new MoxObject(cls), false));
+        break;
+      }
+
+      case OP_CALL: {
+        uint32_t argc;
+        OPERAND(argc);
+        NEED(argc);
+        MoxValue* base = t - argc;
+        const int basei = int(base - S);
+        switch (base->type()) {
+          case MVT_CODE:
+          case MVT_CODEREF: {
+            MoxNativeFunction f = moxNativeOf(*base);
+            if (MOX_UNLIKELY(!f)) FAIL_WITH(u"call to non-procedure, type ", u"NULL native function");
+            SYNC();
+            if (!checkNativeStack()) goto fail;
+            bool ok = f(&vm_, int(argc), sp_);
+            if (!ok) {
+              RELOAD_SAFE();
+              goto fail;
+            }
+            ok = finishCall(basei);
+            RELOAD();
+            if (!ok) goto fail;
+            break;
+          }
+          case MVT_BYTECODE:
+          case MVT_BYTECODEREF: {
+            MoxVector* callee = static_cast<MoxVector*>(base->getRef());
+            if (!callee) FAIL_WITH(u"no bytecode: ", u"interpret(MoxVector* byteCode)\n");
+            if (!moxProcCode(callee)) FAIL_WITH(u"invalid procedure: ", u"no code buffer");
+            SYNC();
+            if (!checkCallDepth()) goto fail;
+            MoxProcInfo* caller = procInfo_;
+            caller->resumePc_ = pc;
+            caller->resumeWidth_ = static_cast<unsigned char>(width);
+            caller->resumeFp_ = fpi;
+            caller->resumeTemps_ = ntemps;
+            enterProc(callee, int(argc), ValPtr(this, basei), sp_);
+            procInfo_->kind_ = MoxProcInfo::kLoopCall;
+            procInfo_->resultSlot_ = basei;
+            LOAD_FRAME(procInfo_);
+            fpi = sp_.current();
+            ntemps = 0;
+            pc = 0;
+            width = 1;
+            break;
+          }
+          case MVT_OBJECT:
+          case MVT_OBJECTREF:
+            sendArgc = int(argc);
+            sendSelector = u"OP_CALL";
+            goto doSend;
+          default:
+            FAIL_WITH(u"call to non-procedure, type ", getValueTypeName(base->type()));
+        }
+        break;
+      }
+
+      case OP_SEND: {
+        uint32_t n;
+        OPERAND(n);
+        NEED(n);
+        sendArgc = int(n);
+        sendSelector = nullptr;
+        goto doSend;
+      }
+
+      case OP_RETURN: {
+        MoxProcInfo* rec = procInfo_;
+        SYNC();
+        if (rec->kind_ == MoxProcInfo::kEntry) {
+          leaveProc();
+          return true;
+        }
+        const bool wasCall = rec->kind_ == MoxProcInfo::kLoopCall;
+        const int result = rec->resultSlot_;
+        leaveProc();
+        rec = procInfo_;
+        LOAD_FRAME(rec);
+        fpi = rec->resumeFp_;
+        ntemps = rec->resumeTemps_;
+        pc = rec->resumePc_;
+        width = rec->resumeWidth_;
+        bool ok;
+        if (wasCall) {
+          ok = finishCall(result);
+        } else {
+          finishSend(result);
+          ok = true;
+        }
+        RELOAD();
+        if (!ok) goto fail;
+        break;
+      }
+
+      case OP_TRON:
+        if (debugger_) debugger_->onTraceOn(trace_, step_, procInfo_);
+        updateHooks();
+        break;
+      case OP_TROFF:
+        trace_ = false;
+        updateHooks();
+        break;
+      case OP_TRSTEP:
+        if (debugger_) debugger_->onStepOn(trace_, step_, procInfo_);
+        updateHooks();
+        break;
+
+      // OP_NOP and bytes outside the opcode set. Every byte value has a case,
+      // so the jump table needs no range check.
+      case OP_NOP:
+      case 49 ... 127:
+      case 131 ... 239:
+      case 243 ... 255:
+        break;
+    }
+    continue;
+
+  doSend: {
+    // Message send from this activation: the receiver lies sendArgc slots
+    // below the top. A bytecode method runs in this loop; a native one is
+    // called directly.
+    SYNC();
+    const int basei = sp_.current() - sendArgc;
+    MoxValue method;
+    MoxValue nameHolder;
+    int methodArgc = 0;
+    const MoxChar* name = nullptr;
+    MoxClass* running = moxProcClass(proc);
+    const SendSetup setup =
+        prepareSend(sendArgc, sendSelector, running, &method, &methodArgc, &name, &nameHolder);
+    if (setup == kSendFailed) {
+      RELOAD_SAFE();
+      goto fail;
+    }
+    const MoxValueType mk = method.type();
+    if (setup == kSendCall && (mk == MVT_BYTECODE || mk == MVT_BYTECODEREF)) {
+      MoxVector* callee = static_cast<MoxVector*>(method.getRef());
+      bool ok = true;
+      if (!callee) ok = returnError(name, u" : NULL pointer to bytecode\n");
+      else if (!moxProcCode(callee)) ok = returnError(u"invalid procedure: ", u"no code buffer");
+      else ok = checkCallDepth();
+      if (!ok) {
+        RELOAD_SAFE();
+        goto fail;
+      }
+      MoxProcInfo* caller = procInfo_;
+      caller->resumePc_ = pc;
+      caller->resumeWidth_ = static_cast<unsigned char>(width);
+      caller->resumeFp_ = fpi;
+      caller->resumeTemps_ = ntemps;
+      const int top = sp_.current();
+      enterProc(callee, methodArgc, ValPtr(this, top - methodArgc), sp_);
+      procInfo_->kind_ = MoxProcInfo::kLoopSend;
+      procInfo_->resultSlot_ = basei;
+      LOAD_FRAME(procInfo_);
+      fpi = top;
+      ntemps = 0;
+      pc = 0;
+      width = 1;
+      RELOAD();
+      continue;
+    }
+    bool ok = true;
+    if (setup == kSendCall) ok = invokeMethod(method, name, methodArgc);
+    finishSend(basei);
+    RELOAD_SAFE();
+    if (!ok) goto fail;
+    continue;
+  }
+  }
+
+codeEnd:
+  SYNC();
+  returnError(u"bytecode ends without return", nullptr);
+  goto fail;
+underflow:
+  SYNC();
+  returnError(u"stack corrupted", u" (stack underflow)");
+fail:
+  // Unwind every activation this loop started, down to its entry record.
+  while (procInfo_ && procInfo_->kind_ != MoxProcInfo::kEntry) leaveProc();
+  leaveProc();
+  return false;
+}

@@ -1,0 +1,134 @@
+// Small helpers shared by the interpreter's source files (not installed,
+// not exported).
+#ifndef MOX_INTERPRETER_IMPL_H
+#define MOX_INTERPRETER_IMPL_H
+
+#include <cstdint>
+#include <new>
+#include <utility>
+
+#include "core/MoxBuffer.h"
+#include "core/MoxClass.h"
+#include "core/MoxValue.h"
+#include "core/MoxVector.h"
+#include "interpreter/MoxOpCodes.h"
+
+// Largest OP_TSPACE count accepted (a corrupted operand must not make the
+// stack allocate gigabytes).
+const uint32_t kMaxTemporaries = 1u << 20;
+
+// The buffer of a MVT_BUFFER or MVT_BUFFERREF value, else null.
+inline MoxBuffer* moxAsBuffer(const MoxValue& v) {
+  return (v.type() == MVT_BUFFER || v.type() == MVT_BUFFERREF)
+             ? static_cast<MoxBuffer*>(v.getRef())
+             : nullptr;
+}
+
+// The code buffer of a procedure, or null when element 0 is not a buffer.
+inline MoxBuffer* moxProcCode(MoxVector* proc) {
+  if (!proc || proc->size() == 0) return nullptr;
+  return moxAsBuffer((*proc)[0]);
+}
+
+// The class a procedure belongs to (element 1), or null.
+inline MoxClass* moxProcClass(MoxVector* proc) {
+  if (!proc || proc->size() < 2) return nullptr;
+  const MoxValue& v = (*proc)[1];
+  return (v.type() == MVT_CLASS || v.type() == MVT_CLASSREF) ? static_cast<MoxClass*>(v.getRef())
+                                                             : nullptr;
+}
+
+// The native function of an MVT_CODE or MVT_CODEREF value.
+inline MoxNativeFunction moxNativeOf(const MoxValue& v) {
+  return reinterpret_cast<MoxNativeFunction>(v.ptr());
+}
+
+// Truth of a condition: the value converted to an integer is not 0. Numbers
+// convert as numbers; a pointer kind is true when it refers to something
+// (its whole 64-bit address, not only the low half, is tested).
+inline bool moxTruth(const MoxValue& v) {
+  switch (v.type()) {
+    case MVT_INTEGER: return v.asInt() != 0;
+    case MVT_FLOAT:
+    case MVT_DOUBLE: return int32_t(v) != 0;
+    case MVT_NULL: return false;
+    default: return v.asInt64() != 0;
+  }
+}
+
+// Integer division and remainder truncating toward zero; the smallest
+// integer divided by -1 gives itself (remainder 0) instead of trapping.
+inline int32_t moxIntDiv(int32_t a, int32_t b) {
+  if (b == -1) return int32_t(0u - uint32_t(a));
+  return a / b;
+}
+inline int32_t moxIntRem(int32_t a, int32_t b) {
+  if (b == -1) return 0;
+  return a % b;
+}
+
+// OP_BAND, OP_BOR, OP_XOR, OP_SHL, OP_SHR on two integers. Shift counts are
+// the low 8 bits of the right operand; 32 or more shifts everything out.
+inline int32_t moxIntBitwise(uint8_t op, int32_t a, int32_t b) {
+  const uint32_t n = uint32_t(b) & 0xFFu;
+  switch (op) {
+    case OP_BAND: return a & b;
+    case OP_BOR: return a | b;
+    case OP_XOR: return a ^ b;
+    case OP_SHL: return n >= 32 ? 0 : int32_t(uint32_t(a) << n);
+    default:  // OP_SHR, arithmetic
+      if (n >= 32) return a < 0 ? -1 : 0;
+      return a >= 0 ? int32_t(uint32_t(a) >> n) : int32_t(~(~uint32_t(a) >> n));
+  }
+}
+
+// 1 or 0 for a comparison opcode and the three-way result c.
+inline int32_t moxCompareResult(uint8_t op, int32_t c) {
+  switch (op) {
+    case OP_LT: return c < 0;
+    case OP_LE: return c <= 0;
+    case OP_EQ: return c == 0;
+    case OP_NE: return c != 0;
+    case OP_GE: return c >= 0;
+    default: return c > 0;  // OP_GT
+  }
+}
+
+// *dst := src where the old content of dst may be the last reference to an
+// object whose destructor runs script code (and may grow the stack block
+// that dst or src lie in). src is copied first; dst is not touched after the
+// old content is released.
+inline void moxSafeStore(MoxValue* dst, const MoxValue& src) {
+  MoxValue copy(src);
+  MoxValue old(std::move(*dst));
+  *dst = std::move(copy);
+  old.dispose();
+}
+
+// Releases the content of dst under the same rules.
+inline void moxSafeClear(MoxValue* dst) {
+  MoxValue old(std::move(*dst));
+  old.dispose();
+}
+
+// OP_MKREF: a value of kinds MVT_CODE to MVT_DICTIONARY becomes its uncounted
+// twin. For the counted kinds the count drops by one without the object
+// being deleted: the value no longer owns its reference.
+inline void moxMakeRef(MoxValue* v) {
+  const MoxValueType k = v->type();
+  if (k < MVT_CODE || k > MVT_DICTIONARY) return;
+  MoxRefObject* obj = static_cast<MoxRefObject*>(v->ptr());
+  const MoxValueType twin = MoxValueType(k + 10);
+  if (k == MVT_CODE) {
+    *v = MoxValue(obj, twin);  // same payload bits, uncounted kind
+    return;
+  }
+  // Move the counted reference into storage that is never destroyed, so its
+  // reference is dropped without a release; the count is lowered by hand.
+  alignas(MoxValue) unsigned char hold[sizeof(MoxValue)];
+  new (hold) MoxValue(std::move(*v));
+  *v = MoxValue(obj, twin);
+  if (obj && obj->getRefCnt() >= 1) obj->setRefCnt(obj->getRefCnt() - 1);
+}
+
+#endif

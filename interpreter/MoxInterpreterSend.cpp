@@ -1,0 +1,269 @@
+// Message dispatch, type checks and the error text.
+#include <utility>
+
+#include "core/MoxClass.h"
+#include "core/MoxDictionary.h"
+#include "core/MoxString.h"
+#include "interpreter/MoxInterpreter.h"
+#include "interpreter/MoxInterpreterImpl.h"
+#include "vm/MoxVirtualMachine.h"
+
+namespace {
+
+bool startsWithBC(const MoxChar* s) { return s[0] == u'B' && s[1] == u'C' && s[2] == u'_'; }
+
+bool sameText(const MoxChar* a, const MoxChar* b) {
+  while (*a && *a == *b) {
+    ++a;
+    ++b;
+  }
+  return *a == *b;
+}
+
+bool isObjectKind(MoxValueType k) { return k == MVT_OBJECT || k == MVT_OBJECTREF; }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Errors and type checks
+
+bool MoxInterpreter::returnError(const MoxChar* message, const MoxChar* detail) {
+  if (message) errors_ += message;
+  if (detail) errors_ += detail;
+  errors_ += MoxChar(u'\n');
+  return false;
+}
+
+bool MoxInterpreter::noMethod(const MoxChar* name) {
+  return returnError(u"no method for name ", name);
+}
+
+bool MoxInterpreter::badType(MoxValueType actual, MoxValueType expected) {
+  MoxString text = MoxString::format(u"invalid value type %s, %s expected",
+                                     getValueTypeName(actual), getValueTypeName(expected));
+  if (text.length() > 99) text = text.substr(0, 99);
+  return returnError(text.c_str(), nullptr);
+}
+
+bool MoxInterpreter::checkType(const MoxValue& value, MoxValueType expected) {
+  const MoxValueType k = value.type();
+  if (k == expected) return true;
+  switch (expected) {
+    case MVT_CODE:
+    case MVT_BYTECODE:
+    case MVT_BUFFER:
+    case MVT_CHARBUFFER:
+    case MVT_CLASS:
+    case MVT_OBJECT:
+    case MVT_VECTOR:
+    case MVT_DICTIONARY:
+      if (k == MoxValueType(expected + 10)) return true;
+      break;
+    default:
+      break;
+  }
+  return badType(k, expected);
+}
+
+// ---------------------------------------------------------------------------
+// Sends
+
+void MoxInterpreter::finishSend(int base) {
+  if (base < 0) base = 0;
+  if (unsigned(base) >= size()) {
+    // Only reachable when native code trimmed the stack below the send.
+    ValPtr p(this, int(size()) - 1);
+    p += base - p.current();
+  }
+  MoxValue* top = sp_.get();
+  if (top && sp_.current() != base) {
+    MoxValue result(*top);
+    sp_ = ValPtr(this, base);
+    moxSafeStore(data() + base, result);
+  }
+  trimTo(unsigned(base) + 1);
+  sp_ = ValPtr(this, base);
+}
+
+bool MoxInterpreter::finishCall(int base) {
+  const int cur = sp_.current();
+  if (cur > base) {
+    finishSend(base);
+    return true;
+  }
+  if (cur == base) return true;
+  // A native function moved the cursor below its function slot. The cursor
+  // is kept on a real slot so that whoever reads the top finds one.
+  if (cur < 0 || unsigned(cur) >= size()) sp_ = ValPtr(this, base);
+  return returnError(u"stack corrupted", nullptr);
+}
+
+MoxInterpreter::SendSetup MoxInterpreter::prepareSend(int argc, const MoxChar* selector,
+                                                      MoxClass* bcClass, MoxValue* method,
+                                                      int* methodArgc, const MoxChar** name,
+                                                      MoxValue* nameHolder) {
+  const int top = sp_.current();
+  if (argc < 0 || top - argc < 0 || unsigned(top) >= size()) {
+    returnError(u"stack corrupted", u" (send)");
+    return kSendFailed;
+  }
+  const int base = top - argc;
+  {
+    const MoxValue& receiver = data()[base];
+    if (!checkType(receiver, MVT_OBJECT)) return kSendFailed;
+    if (!receiver.getRef()) {
+      returnError(u"MoxInterpreter::send : object expected\n", nullptr);
+      return kSendFailed;
+    }
+  }
+  MoxObject* obj = static_cast<MoxObject*>(data()[base].getRef());
+  MoxClass* cls = obj->getClass();
+
+  // The selector: given, or the string above the receiver.
+  MoxString* selectorString = nullptr;
+  if (selector) {
+    *name = selector;
+  } else {
+    if (argc < 1) {
+      returnError(u"MoxInterpreter::send : selector expected", nullptr);
+      return kSendFailed;
+    }
+    const MoxValue& sv = data()[base + 1];
+    if (!checkType(sv, MVT_STRING)) return kSendFailed;
+    if (!sv.getRef()) {
+      returnError(u"MoxInterpreter::send : selector is NULL", nullptr);
+      return kSendFailed;
+    }
+    *nameHolder = sv;
+    selectorString = static_cast<MoxString*>(nameHolder->getRef());
+    *name = selectorString->c_str();
+  }
+
+  // Lookup along the class chain. A "BC_" selector sent from a method starts
+  // at the base of that method's class, so chained destructors and base
+  // calls of any depth reach each level once.
+  const MoxChar* wanted = *name;
+  MoxClass* c = cls;
+  if (bcClass && startsWithBC(wanted)) {
+    wanted += 3;
+    c = bcClass->getBaseClass();
+  }
+  MoxString keyCopy;
+  const MoxString* key = selectorString;
+  if (!key || wanted != selectorString->c_str()) {
+    keyCopy = MoxString(wanted);
+    key = &keyCopy;
+  }
+  MoxDictionaryEntry* entry = nullptr;
+  while (c) {
+    entry = c->funcMembers() ? c->funcMembers()->find(*key) : nullptr;
+    if (entry) break;
+    if (startsWithBC(wanted)) {
+      wanted += 3;
+      keyCopy = MoxString(wanted);
+      key = &keyCopy;
+    }
+    c = c->getBaseClass();
+  }
+
+  const bool isStatic = entry && entry->getSymbolType() == SYM_FUNCTION;
+  if (!entry) {
+    if (!sameText(wanted, u"dtor")) {
+      // wanted points into *name's text, which stays alive until we return.
+      noMethod(wanted);
+      return kSendFailed;
+    }
+  } else {
+    *method = entry->getValue();
+  }
+
+  // Stack set-up. The method's function slot ends up methodArgc slots below
+  // the top: the receiver for methods, the slot above it for static ones.
+  if (selector) {
+    if (isStatic) {
+      *methodArgc = argc;
+    } else {
+      ++sp_;  // may grow the stack
+      const int newTop = sp_.current();
+      moxSafeClear(data() + newTop);
+      MoxValue* s = data();
+      for (int i = newTop; i > base + 1; --i) s[i] = std::move(s[i - 1]);
+      s[base + 1] = s[base];
+      *methodArgc = argc + 1;
+    }
+  } else {
+    if (isStatic) {
+      *methodArgc = argc - 1;
+    } else {
+      moxSafeStore(data() + base + 1, MoxValue(data()[base]));
+      *methodArgc = argc;
+    }
+  }
+  return entry ? kSendCall : kSendNothing;
+}
+
+bool MoxInterpreter::invokeMethod(const MoxValue& method, const MoxChar* name, int methodArgc) {
+  switch (method.type()) {
+    case MVT_CODE:
+    case MVT_CODEREF: {
+      MoxNativeFunction f = moxNativeOf(method);
+      if (!f) return returnError(name, u" : NULL pointer to native function\n");
+      if (!checkNativeStack()) return false;
+      return f(&vm_, methodArgc, sp_);
+    }
+    case MVT_BYTECODE:
+    case MVT_BYTECODEREF: {
+      MoxVector* proc = static_cast<MoxVector*>(method.getRef());
+      if (!proc) return returnError(name, u" : NULL pointer to bytecode\n");
+      return call(methodArgc, proc);
+    }
+    default:
+      return returnError(name, u"has no method implementation\n");
+  }
+}
+
+bool MoxInterpreter::sendFrom(int argc, const MoxChar* selector, MoxClass* bcClass) {
+  if (!checkNativeStack()) return false;
+  const int base = sp_.current() - argc;
+  MoxValue method;
+  MoxValue nameHolder;
+  int methodArgc = 0;
+  const MoxChar* name = nullptr;
+  const SendSetup setup =
+      prepareSend(argc, selector, bcClass, &method, &methodArgc, &name, &nameHolder);
+  if (setup == kSendFailed) return false;
+  bool ok = true;
+  if (setup == kSendCall) ok = invokeMethod(method, name, methodArgc);
+  finishSend(base);
+  return ok;
+}
+
+bool MoxInterpreter::send(int argc, const MoxChar* selector) {
+  return sendFrom(argc, selector, nullptr);
+}
+
+MoxString* MoxInterpreter::getStringFromValue(MoxValue& value) {
+  const MoxValueType k = value.type();
+  if (k == MVT_STRING || k == MVT_STRINGREF) return static_cast<MoxString*>(value.getRef());
+  if (!isObjectKind(k) || !value.getRef()) return nullptr;
+  MoxClass* cls = static_cast<MoxObject*>(value.getRef())->getClass();
+  if (!cls) return nullptr;
+  static const MoxString toStringName(u"toString");
+  MoxDictionaryEntry* member = cls->findMember(toStringName, true);
+  if (!member || member->getSymbolType() != SYM_METHOD) return nullptr;
+
+  // value may lie on this stack, which grows below: copy it first.
+  MoxValue receiver(value);
+  ValPtr saved = sp_;
+  sp_ = last();
+  ++sp_;
+  moxSafeStore(sp_.get(), receiver);
+  MoxString* result = nullptr;
+  if (send(0, u"toString")) {
+    MoxValue* r = sp_.get();
+    if (r && (r->type() == MVT_STRING || r->type() == MVT_STRINGREF))
+      result = static_cast<MoxString*>(r->getRef());
+  }
+  sp_ = saved;
+  return result;
+}

@@ -1,0 +1,111 @@
+// Helpers for interpreter tests: a machine with an interpreter attached,
+// compiled sources, hand-assembled procedures and readable results.
+#ifndef MOX_INTERP_TEST_UTIL_H
+#define MOX_INTERP_TEST_UTIL_H
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "compiler/MoxCompiler.h"
+#include "core/MoxBuffer.h"
+#include "core/MoxClass.h"
+#include "core/MoxDictionary.h"
+#include "core/MoxString.h"
+#include "core/MoxUtf8.h"
+#include "core/MoxVector.h"
+#include "interpreter/MoxInterpreter.h"
+#include "interpreter/MoxOpCodes.h"
+#include "vm/MoxPrinter.h"
+#include "vm/MoxVirtualMachine.h"
+
+typedef std::vector<uint8_t> Bytes;
+
+inline std::u16string U(const std::string& s) {
+  std::u16string out;
+  moxUtf8Decode(s.data(), s.size(), out);
+  return out;
+}
+
+inline std::string N(const MoxChar* s) {
+  std::string out;
+  if (s) moxUtf8Encode(s, moxStrLen(s), out);
+  return out;
+}
+
+// Appends an indexed instruction in the compiler's encoding.
+inline void emit(Bytes& code, uint8_t op, uint32_t index) {
+  uint8_t buf[MOX_MAX_INDEXED_SIZE];
+  size_t n = moxEncodeIndexed(buf, op, index);
+  code.insert(code.end(), buf, buf + n);
+}
+inline void emitBranch(Bytes& code, uint8_t op, uint32_t target) {
+  code.push_back(op);
+  uint8_t b[4];
+  moxWriteLE32(b, target);
+  code.insert(code.end(), b, b + 4);
+}
+
+// A procedure vector: code, class (may be null), name, then literals.
+inline MoxVector* makeProc(const Bytes& code, const std::vector<MoxValue>& literals = {},
+                           MoxClass* cls = nullptr, const char16_t* name = u"hand") {
+  MoxVector* proc = new MoxVector();
+  MoxBuffer* buf = new MoxBuffer();
+  for (uint8_t b : code) buf->push_back(b);
+  proc->push_back(MoxValue(buf));
+  // Uncounted, like the compiler's: the class owns its methods.
+  proc->push_back(cls ? MoxValue(cls, true) : MoxValue());
+  proc->push_back(MoxValue(new MoxString(name)));
+  for (const MoxValue& v : literals) proc->push_back(v);
+  return proc;
+}
+
+// A machine with compiled sources and an interpreter run directly on it.
+struct Interp {
+  MoxStringPrinter out;
+  MoxVirtualMachine vm;
+  MoxInterpreter* in;
+  Interp() : vm(&out), in(new MoxInterpreter(vm)) {}
+  ~Interp() { delete in; }
+
+  bool compile(const std::string& source) {
+    MoxCompiler c(vm, &out);
+    std::u16string src = U(source);
+    return c.compile(src.c_str(), u"t.mox");
+  }
+  // Defines a global function whose value is proc.
+  void define(const char* name, MoxVector* proc) {
+    MoxDictionaryEntry& e = vm.symbols()[MoxString(name)];
+    e.setValue(MoxValue(proc, true));
+    e.setSymbolType(SYM_FUNCTION);
+  }
+  void defineNative(const char* name, MoxNativeFunction f) {
+    MoxDictionaryEntry& e = vm.symbols()[MoxString(name)];
+    e.setValue(MoxValue(f));
+    e.setSymbolType(SYM_FUNCTION);
+  }
+  bool run(const char* fn = "main", std::vector<std::string> args = {}) {
+    std::vector<std::u16string> wide;
+    for (auto& a : args) wide.push_back(U(a));
+    std::vector<const MoxChar*> argv;
+    for (auto& w : wide) argv.push_back(w.c_str());
+    std::u16string name = U(fn);
+    return in->execute(name.c_str(), int(argv.size()), argv.empty() ? nullptr : argv.data());
+  }
+  // Compiles source and runs main; fails the test when compiling fails.
+  bool runSource(const std::string& source, const char* fn = "main") {
+    EXPECT_TRUE(compile(source)) << out.a_str();
+    return run(fn);
+  }
+  MoxValue& top() { return *in->sp(); }
+  int32_t topInt() { return int32_t(top()); }
+  std::string topString() {
+    MoxValue& v = top();
+    if (v.type() != MVT_STRING && v.type() != MVT_STRINGREF) return "<not a string>";
+    return N(static_cast<MoxString*>(v.getRef())->c_str());
+  }
+  std::string errors() { return N(in->errors().c_str()); }
+};
+
+#endif

@@ -1,0 +1,172 @@
+// Message sends: lookup, "BC_" selectors, static methods, operator
+// messages, destructors, type checks and the error text.
+#include "InterpTestUtil.h"
+
+namespace {
+
+MoxInterpreter* gIn = nullptr;
+int gNegArgc = -1;
+
+// A native method: records its argument count, answers 99.
+bool nativeNeg(MoxVirtualMachine*, int argc, ValPtr& args) {
+  gNegArgc = argc;
+  EXPECT_EQ(args[0].type(), MVT_OBJECT);
+  args -= argc;
+  *args = MoxValue(int32_t(99));
+  return true;
+}
+
+// Runs main through the machine, so destructors of dying objects run.
+struct VmRun : Interp {
+  bool exec(const char* fn = "main") {
+    std::u16string name = U(fn);
+    MoxStringPrinter err;
+    bool ok = vm.execute(name.c_str(), 0, nullptr, false, &err);
+    lastErrors = err.a_str();
+    return ok;
+  }
+  std::string lastErrors;
+  std::string log() {
+    MoxDictionaryEntry* e = vm.symbols().find(MoxString("trail"));
+    if (!e || e->getValue().type() != MVT_STRING) return "<none>";
+    return N(static_cast<MoxString*>(e->getValue().getRef())->c_str());
+  }
+};
+
+const char* kClasses =
+    "class A { A(); f(); g(); ~A(); }"
+    "A::A() { } A::f() { return 1; } A::g() { return 10; } A::~A() { trail = trail + \"A\"; }"
+    "class B : A { B(); f(); h(); ~B(); }"
+    "B::B() { } B::f() { return 2; } B::h() { return this->BC_f() * 100 + this->f(); }"
+    "B::~B() { trail = trail + \"B\"; }"
+    "class C : B { C(); f(); ~C(); } C::C() { } C::f() { return 3; } C::~C() { trail = trail + \"C\"; }";
+
+}  // namespace
+
+TEST(Send, MethodsArgumentsAndLookup) {
+  Interp t;
+  ASSERT_TRUE(t.compile(kClasses));
+  // Argument 0 of a method is the receiver, the send's arguments follow.
+  ASSERT_TRUE(t.runSource("class P { P(); f(a, b); } P::P() { } P::f(a, b) { return a * 10 + b; }"
+                          "main(;p) { p = new P(); return p->f(1, 2); }"))
+      << t.errors();
+  EXPECT_EQ(t.topInt(), 12);
+  ASSERT_TRUE(t.runSource("main(;b) { b = new B(); return b->f() * 10 + b->g(); }")) << t.errors();
+  EXPECT_EQ(t.topInt(), 30);
+  // From a method of B, BC_f starts at B's base.
+  ASSERT_TRUE(t.runSource("main(;c) { c = new C(); return c->h(); }")) << t.errors();
+  EXPECT_EQ(t.topInt(), 103);
+  // From a global function, BC_f starts at the receiver's class.
+  ASSERT_TRUE(t.runSource("main(;c) { c = new C(); return c->BC_f(); }")) << t.errors();
+  EXPECT_EQ(t.topInt(), 2);
+  EXPECT_FALSE(t.runSource("main(;b) { b = new B(); return b->nothing(1); }"));
+  EXPECT_EQ(t.errors(), "no method for name nothing\n");
+  EXPECT_FALSE(t.runSource("main() { return 5->f(); }"));
+  EXPECT_EQ(t.errors(), "invalid value type MVT_INTEGER, MVT_OBJECT expected\n");
+}
+
+TEST(Send, StaticMethodsHaveNoReceiver) {
+  Interp t;
+  ASSERT_TRUE(t.runSource("class S { S(); static twice(x); } S::S() { } S::twice(x) { return x * 2; }"
+                          "main(;s) { s = new S(); return s->twice(5) + S::twice(100); }"))
+      << t.errors();
+  EXPECT_EQ(t.topInt(), 210);
+}
+
+TEST(Send, DeclaredButUndefinedAndNative) {
+  Interp t;
+  gIn = t.in;
+  ASSERT_TRUE(t.compile("class D { D(); m(); } D::D() { }"));
+  EXPECT_FALSE(t.runSource("main(;d) { d = new D(); return d->m(); }"));
+  EXPECT_EQ(t.errors(), "mhas no method implementation\n\n");
+  MoxDictionaryEntry* cls = t.vm.classes().find(MoxString("D"));
+  static_cast<MoxClass*>(cls->getValue().getRef())->addMethod(MoxString("OP_NEG"), nativeNeg);
+  ASSERT_TRUE(t.runSource("main(;d) { d = new D(); return -d; }")) << t.errors();
+  EXPECT_EQ(t.topInt(), 99);
+  EXPECT_EQ(gNegArgc, 1);
+}
+
+TEST(Send, OperatorMessages) {
+  Interp t;
+  ASSERT_TRUE(t.compile(
+      "class V { n; V(x); OP_ADD(o); OP_ADD_R(o); compare(o); OP_VREF(i); OP_VSET(i, v); OP_CALL(a, b); }"
+      "V::V(x) { n = x; } V::OP_ADD(o) { return n + o; } V::OP_ADD_R(o) { return o * 1000 + n; }"
+      "V::compare(o) { return n - o; } V::OP_VREF(i) { return n + i; } V::OP_VSET(i, v) { n = i * v; return n; }"
+      "V::OP_CALL(a, b) { return a - b; }"));
+  ASSERT_TRUE(t.runSource("main(;v) { v = new V(7); return v + 1; }")) << t.errors();
+  EXPECT_EQ(t.topInt(), 8);
+  ASSERT_TRUE(t.runSource("main(;v) { v = new V(7); return 1 + v; }")) << t.errors();
+  EXPECT_EQ(t.topInt(), 1007);
+  ASSERT_TRUE(t.runSource("main(;v) { v = new V(7); return (v < 8) + (8 < v) * 2 + (v == 7) * 4; }"));
+  EXPECT_EQ(t.topInt(), 5);
+  ASSERT_TRUE(t.runSource("main(;v) { v = new V(7); v[3] = 4; return v[1] + v(10, 4); }")) << t.errors();
+  EXPECT_EQ(t.topInt(), 19);
+  EXPECT_FALSE(t.runSource("main(;v) { v = new V(7); return v * 2; }"));
+  EXPECT_EQ(t.errors(), "no method for name OP_MUL\n");
+}
+
+TEST(Send, DestructorChainsRunEachLevelOnce) {
+  VmRun t;
+  ASSERT_TRUE(t.compile(kClasses));
+  ASSERT_TRUE(t.compile("main(;c) { trail = \"\"; c = new C(); c = null; return 0; }"));
+  ASSERT_TRUE(t.exec()) << t.lastErrors;
+  EXPECT_EQ(t.log(), "CBA");
+  // Only the derived class has a destructor: the chained BC_dtor finds
+  // nothing and succeeds.
+  ASSERT_TRUE(t.compile("class X { X(); } X::X() { } class Y : X { Y(); ~Y(); } Y::Y() { }"
+                        "Y::~Y() { trail = trail + \"Y\"; }"
+                        "two(;y) { trail = \"\"; y = new Y(); y = 1; return 0; }"));
+  ASSERT_TRUE(t.exec("two")) << t.lastErrors;
+  EXPECT_EQ(t.log(), "Y");
+  // A reference does not keep the object alive; delete destroys it.
+  ASSERT_TRUE(t.compile("three(;r) { trail = \"\"; r => new B(); trail = trail + \"-\"; delete r; return 0; }"));
+  ASSERT_TRUE(t.exec("three")) << t.lastErrors;
+  EXPECT_EQ(t.log(), "-BA");
+  // Locals of main die when the run ends, while the interpreter still works.
+  ASSERT_TRUE(t.compile("four(;a) { trail = \"\"; a = new A(); return 0; }"));
+  ASSERT_TRUE(t.exec("four")) << t.lastErrors;
+  EXPECT_EQ(t.log(), "A");
+}
+
+TEST(Errors, TextAndTypeChecks) {
+  Interp t;
+  MoxInterpreter& in = *t.in;
+  EXPECT_FALSE(in.returnError(u"msg", u"detail"));
+  EXPECT_FALSE(in.returnError(u"only", nullptr));
+  EXPECT_FALSE(in.returnError(nullptr, nullptr));
+  EXPECT_EQ(t.errors(), "msgdetail\nonly\n\n");
+  in.reset();
+  EXPECT_EQ(t.errors(), "");
+  MoxObject* obj = new MoxObject(nullptr);
+  MoxValue objRef(obj, true);
+  EXPECT_TRUE(in.checkType(objRef, MVT_OBJECT));
+  MoxString* s = new MoxString(u"s");
+  MoxValue counted(s);
+  MoxValue strRef(s, true);
+  EXPECT_FALSE(in.checkType(strRef, MVT_STRING));
+  EXPECT_EQ(t.errors(), "invalid value type MVT_STRINGREF, MVT_STRING expected\n");
+  EXPECT_TRUE(in.checkType(MoxValue(int32_t(1)), MVT_INTEGER));
+  EXPECT_FALSE(in.checkType(MoxValue(2.0), MVT_FLOAT));
+  EXPECT_FALSE(in.noMethod(u"zz"));
+  EXPECT_NE(t.errors().find("no method for name zz\n"), std::string::npos);
+  delete obj;
+}
+
+TEST(Errors, StringFromValue) {
+  Interp t;
+  ASSERT_TRUE(t.compile("class T { T(); toString(); } T::T() { } T::toString() { return \"tee\"; }"
+                        "class N { N(); } N::N() { } mk() { return new T(); } mkn() { return new N(); }"));
+  MoxValue i(int32_t(3));
+  EXPECT_EQ(t.in->getStringFromValue(i), nullptr);
+  MoxString* s = new MoxString(u"x");
+  MoxValue sv(s);
+  EXPECT_EQ(t.in->getStringFromValue(sv), s);
+  ASSERT_TRUE(t.run("mk"));
+  MoxValue obj = t.top();
+  MoxString* r = t.in->getStringFromValue(obj);
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(N(r->c_str()), "tee");
+  ASSERT_TRUE(t.run("mkn"));
+  MoxValue plain = t.top();
+  EXPECT_EQ(t.in->getStringFromValue(plain), nullptr);
+}
