@@ -5,7 +5,8 @@
 //     -I. -DMOX_BUILDING_LIB core/*.cpp compiler/*.cpp interpreter/*.cpp vm/*.cpp \
 //     modules/*.cpp debugger/*.cpp stdlib/*.cpp fuzz/fuzz_compile.cpp -ldl -o fuzz_compile
 //   mkdir -p /tmp/fuzzwork && cd /tmp/fuzzwork && \
-//     $OLDPWD/fuzz_compile -max_total_time=300 $OLDPWD/fuzz/corpus/compile
+//     $OLDPWD/fuzz_compile -max_total_time=300 -dict=$OLDPWD/fuzz/compile.dict \
+//       $OLDPWD/fuzz/corpus/compile
 //
 // The first byte chooses the source: odd values feed the rest through a
 // stdio stream (the UTF-8 decoding path), even values as UTF-16 text built

@@ -1,0 +1,322 @@
+// Files and console: stdio streams held in file values, line and character
+// I/O, raw buffers, whole values and printing to the machine's printer.
+#include <cstdio>
+#include <set>
+#include <string>
+
+#include "core/MoxBuffer.h"
+#include "core/MoxString.h"
+#include "core/MoxUtf8.h"
+#include "modules/MoxDictionaryIO.h"
+#include "stdlib/MoxDefaultFunctions.h"
+#include "stdlib/MoxStdSupport.h"
+
+using namespace moxstd;
+
+namespace {
+
+// Streams that a script has closed. A file value keeps its pointer after
+// "fclose"; every function treats such a value as a null stream, so nothing
+// touches the freed FILE. A later fopen that gets the same address opens it
+// again.
+std::set<FILE*>& closedStreams() {
+  static std::set<FILE*>* closed = new std::set<FILE*>();
+  return *closed;
+}
+
+FILE* liveStream(FILE* f) { return f && !closedStreams().count(f) ? f : nullptr; }
+
+// Exact file type: the value must be MVT_FILE; the stream may be null.
+bool exactFile(MoxVirtualMachine* vm, const MoxValue& v, FILE*& out) {
+  if (v.getType() != MVT_FILE) return fail(vm, u"invalid argument type");
+  out = liveStream(static_cast<FILE*>(v.ptr()));
+  return true;
+}
+
+// File conversion: a live stream or nothing.
+FILE* convFile(const MoxValue& v) { return liveStream(static_cast<FILE*>(static_cast<void*>(v))); }
+
+MoxString* stringArg(const MoxValue& v) { return isString(v) ? static_cast<MoxString*>(v) : nullptr; }
+
+std::string utf8(const MoxString& s) {
+  std::string out;
+  moxUtf8Encode(s.c_str(), s.length(), out);
+  return out;
+}
+
+// One UTF-16 unit decoded from UTF-8 on a byte stream. A character beyond
+// U+FFFF comes as two successive units: the low surrogate waits in pending.
+struct WideReader {
+  static int read(FILE* f) {
+    static FILE* pendingStream = nullptr;
+    static int pending = -1;
+    if (pending >= 0 && pendingStream == f) {
+      int u = pending;
+      pending = -1;
+      return u;
+    }
+    int c = fgetc(f);
+    if (c == EOF) return -1;
+    if (c < 0x80) return c;
+    int need = c >= 0xF0 && c < 0xF8 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+    if (need == 0) return c;
+    unsigned cp = c & (0x3F >> need);
+    for (int i = 0; i < need; ++i) {
+      int n = fgetc(f);
+      if (n == EOF || (n & 0xC0) != 0x80) {
+        if (n != EOF) ungetc(n, f);
+        return c;  // ill-formed: the lead byte stands for itself
+      }
+      cp = (cp << 6) | (n & 0x3F);
+    }
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      pending = 0xDC00 + (cp & 0x3FF);
+      pendingStream = f;
+      return 0xD800 + (cp >> 10);
+    }
+    return static_cast<int>(cp);
+  }
+};
+
+int putWide(MoxChar ch, FILE* f) {
+  std::string out;
+  moxUtf8Encode(&ch, 1, out);
+  for (char c : out)
+    if (fputc(static_cast<unsigned char>(c), f) == EOF) return -1;
+  return ch;
+}
+
+MoxString* readLine(FILE* f, bool wide) {
+  std::u16string line;
+  if (f) {
+    for (;;) {
+      int u = wide ? WideReader::read(f) : fgetc(f);
+      if ((u & 0xFFFF) == 10 && u >= 0) break;
+      if (u < 0 || feof(f)) break;
+      line += static_cast<MoxChar>(u);
+    }
+  }
+  return new MoxString(line.c_str(), static_cast<unsigned>(line.size()));
+}
+
+}  // namespace
+
+bool MoxDefaultFunctions::Mox_fopen(MoxVirtualMachine* vm, int argc, ValPtr& args) {
+  if (!checkCount(vm, argc, 2, 2)) return false;
+  ValPtr a = argBase(args, argc);
+  MoxString* path = stringArg(a[1]);
+  MoxString* mode = stringArg(a[2]);
+  if (!path || !mode) return fail(vm, u"invalid argument type");
+  std::string m;
+  for (char c : utf8(*mode))
+    if (c != 't') m += c;
+  FILE* f = fopen(utf8(*path).c_str(), m.c_str());
+  if (!f) return resultNull(args, argc);
+  closedStreams().erase(f);
+  return result(args, argc, MoxValue(static_cast<void*>(f)));
+}
+
+bool MoxDefaultFunctions::Mox_fclose(MoxVirtualMachine* vm, int argc, ValPtr& args) {
+  if (!checkCount(vm, argc, 1, 1)) return false;
+  FILE* f;
+  if (!exactFile(vm, *args, f)) return false;
+  int r = -1;
+  if (f) {
+    closedStreams().insert(f);
+    r = fclose(f);
+  }
+  return result(args, argc, MoxValue(static_cast<int32_t>(r)));
+}
+
+bool MoxDefaultFunctions::Mox_feof(MoxVirtualMachine* vm, int argc, ValPtr& args) {
+  if (!checkCount(vm, argc, 1, 1)) return false;
+  FILE* f;
+  if (!exactFile(vm, *args, f)) return false;
+  return result(args, argc, MoxValue(static_cast<int32_t>(f ? feof(f) != 0 : 1)));
+}
+
+bool MoxDefaultFunctions::Mox_getc(MoxVirtualMachine* vm, int argc, ValPtr& args) {
+  if (!checkCount(vm, argc, 1, 1)) return false;
+  FILE* f;
+  if (!exactFile(vm, *args, f)) return false;
+  return result(args, argc, MoxValue(static_cast<int32_t>(f ? fgetc(f) : -1)));
+}
+
+bool MoxDefaultFunctions::Mox_putc(MoxVirtualMachine* vm, int argc, ValPtr& args) {
+  if (!checkCount(vm, argc, 2, 2)) return false;
+  ValPtr a = argBase(args, argc);
+  FILE* f = convFile(a[2]);
+  if (a[1].getType() != MVT_INTEGER || !f) return fail(vm, u"invalid argument type");
+  return result(args, argc, MoxValue(static_cast<int32_t>(fputc(static_cast<int32_t>(a[1]), f))));
+}
+
+bool MoxDefaultFunctions::Mox_getwc(MoxVirtualMachine* vm, int argc, ValPtr& args) {
+  if (!checkCount(vm, argc, 1, 1)) return false;
+  FILE* f;
+  if (!exactFile(vm, *args, f)) return false;
+  int u = f ? WideReader::read(f) : -1;
+  return result(args, argc, MoxValue(static_cast<int32_t>(u & 0xFFFF)));
+}
+
+bool MoxDefaultFunctions::Mox_putwc(MoxVirtualMachine* vm, int argc, ValPtr& args) {
+  if (!checkCount(vm, argc, 2, 2)) return false;
+  ValPtr a = argBase(args, argc);
+  FILE* f = convFile(a[2]);
+  if (a[1].getType() != MVT_INTEGER || !f) return fail(vm, u"invalid argument type");
+  int r = putWide(static_cast<MoxChar>(static_cast<int32_t>(a[1]) & 0xFFFF), f);
+  return result(args, argc, MoxValue(static_cast<int32_t>(r & 0xFFFF)));
+}
+
+bool MoxDefaultFunctions::Mox_gets(MoxVirtualMachine* vm, int argc, ValPtr& args) {
+  if (!checkCount(vm, argc, 0, 0)) return false;
+  return result(args, argc, MoxValue(readLine(liveStream(stdin), true), false));
+}
+
+bool MoxDefaultFunctions::Mox_fgets(MoxVirtualMachine* vm, int argc, ValPtr& args) {
+  if (!checkCount(vm, argc, 1, 1)) return false;
+  FILE* f = convFile(*args);
+  if (!f) return fail(vm, u"invalid argument type");
+  return result(args, argc, MoxValue(readLine(f, false), false));
+}
+
+bool MoxDefaultFunctions::Mox_fgetws(MoxVirtualMachine* vm, int argc, ValPtr& args) {
+  if (!checkCount(vm, argc, 1, 1)) return false;
+  FILE* f = convFile(*args);
+  if (!f) return fail(vm, u"invalid argument type");
+  return result(args, argc, MoxValue(readLine(f, true), false));
+}
+
+bool MoxDefaultFunctions::Mox_fputs(MoxVirtualMachine* vm, int argc, ValPtr& args) {
+  if (!checkCount(vm, argc, 2, 2)) return false;
+  ValPtr a = argBase(args, argc);
+  MoxString* s = stringArg(a[1]);
+  FILE* f = convFile(a[2]);
+  if (!s || !f) return fail(vm, u"invalid argument");
+  return result(args, argc, MoxValue(static_cast<int32_t>(fputs(utf8(*s).c_str(), f))));
+}
+
+bool MoxDefaultFunctions::Mox_fputws(MoxVirtualMachine* vm, int argc, ValPtr& args) {
+  if (!checkCount(vm, argc, 2, 2)) return false;
+  ValPtr a = argBase(args, argc);
+  MoxString* s = stringArg(a[1]);
+  FILE* f = convFile(a[2]);
+  if (!s || !f) return fail(vm, u"invalid argument");
+  int r = 0;
+  for (unsigned i = 0; i < s->length() && r >= 0; ++i) r = putWide((*s)[i], f);
+  return result(args, argc, MoxValue(static_cast<int32_t>(r < 0 ? -1 : 0)));
+}
+
+namespace {
+
+// Shared checks of "fread" and "fwrite": the file last, the buffer first,
+// then count and size as exact integers.
+bool bufferCall(MoxVirtualMachine* vm, int argc, ValPtr& args, FILE*& f, MoxBuffer*& b, int32_t& size,
+                int32_t& count) {
+  if (!checkCount(vm, argc, 2, 4)) return false;
+  ValPtr a = argBase(args, argc);
+  f = convFile(a[argc]);
+  if (!f) return fail(vm, u"invalid argument type", u" (FILE expected)");
+  b = a[1].getType() == MVT_BUFFER || a[1].getType() == MVT_BUFFERREF ? static_cast<MoxBuffer*>(a[1]) : nullptr;
+  if (!b) return fail(vm, u"invalid argument type", u" (Buffer expected)");
+  size = 1;
+  count = -1;
+  if (argc >= 3) {
+    if (a[argc - 1].getType() != MVT_INTEGER) return fail(vm, u"invalid argument type", u" (int expected)");
+    count = static_cast<int32_t>(a[argc - 1]);
+  }
+  if (argc == 4) {
+    if (a[2].getType() != MVT_INTEGER) return fail(vm, u"invalid argument type", u" (int expected)");
+    size = static_cast<int32_t>(a[2]);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool MoxDefaultFunctions::Mox_fread(MoxVirtualMachine* vm, int argc, ValPtr& args) {
+  FILE* f;
+  MoxBuffer* b;
+  int32_t size, count;
+  if (!bufferCall(vm, argc, args, f, b, size, count)) return false;
+  // The result keeps the buffer alive while it grows.
+  MoxValue keep(argBase(args, argc)[1]);
+  int32_t got = 0;
+  if (argc == 2) {
+    for (int c; (c = fgetc(f)) != EOF; ++got) b->push_back(static_cast<unsigned char>(c));
+  } else if (size > 0 && count > 0) {
+    const unsigned long long want = static_cast<unsigned long long>(size) * static_cast<unsigned>(count);
+    const unsigned old = b->size();
+    if (want <= 0x7FFFFFFFull - old) {
+      b->setCapacity(old + static_cast<unsigned>(want));
+      size_t items = fread(b->data() + old, static_cast<size_t>(size), static_cast<size_t>(count), f);
+      b->setSize(old + static_cast<unsigned>(items) * static_cast<unsigned>(size));
+      got = static_cast<int32_t>(items);
+    }
+  }
+  return result(args, argc, MoxValue(got));
+}
+
+bool MoxDefaultFunctions::Mox_fwrite(MoxVirtualMachine* vm, int argc, ValPtr& args) {
+  FILE* f;
+  MoxBuffer* b;
+  int32_t size, count;
+  if (!bufferCall(vm, argc, args, f, b, size, count)) return false;
+  size_t written = 0;
+  if (argc == 2) {
+    written = fwrite(b->data(), 1, b->size(), f);
+  } else if (size > 0 && count > 0) {
+    // Never read beyond the buffer's data: at most the whole items it holds.
+    size_t items = static_cast<size_t>(count);
+    size_t held = b->size() / static_cast<size_t>(size);
+    if (items > held) items = held;
+    written = fwrite(b->data(), static_cast<size_t>(size), items, f);
+  }
+  return result(args, argc, MoxValue(static_cast<int32_t>(written)));
+}
+
+bool MoxDefaultFunctions::Mox_freadval(MoxVirtualMachine* vm, int argc, ValPtr& args) {
+  if (!checkCount(vm, argc, 1, 1)) return false;
+  FILE* f = convFile(*args);
+  if (!f) return fail(vm, u"invalid argument type");
+  MoxDictionaryIO io(*vm);
+  MoxValue value;
+  if (!io.readSingleValue(f, value)) value.dispose();
+  return result(args, argc, value);
+}
+
+bool MoxDefaultFunctions::Mox_fwriteval(MoxVirtualMachine* vm, int argc, ValPtr& args) {
+  if (!checkCount(vm, argc, 2, 2)) return false;
+  ValPtr a = argBase(args, argc);
+  FILE* f = convFile(a[2]);
+  if (!f) return fail(vm, u"invalid argument type");
+  MoxDictionaryIO io(*vm);
+  MoxValue value(a[1]);
+  return result(args, argc, MoxValue(static_cast<int32_t>(io.writeSingleValue(f, value) ? 1 : 0)));
+}
+
+bool MoxDefaultFunctions::Mox_print(MoxVirtualMachine* vm, int argc, ValPtr& args) {
+  if (argc < 0) return fail(vm, u"too few arguments");
+  ValPtr a = argBase(args, argc);
+  IMoxPrinter& out = vm->printer();
+  for (int i = 1; i <= argc; ++i) {
+    const MoxValue& v = a[i];
+    switch (v.getType()) {
+      case MVT_INTEGER:
+        out(u"%ld", static_cast<int32_t>(v));
+        break;
+      case MVT_FLOAT:
+      case MVT_DOUBLE:
+        out(u"%f", static_cast<double>(v));
+        break;
+      case MVT_STRING:
+      case MVT_STRINGREF:
+        if (MoxString* s = static_cast<MoxString*>(v)) out(u"%s", s->c_str());
+        break;
+      default:
+        out(u"(%s:%p)", getValueTypeName(v.getType()), v.ptr());
+        break;
+    }
+  }
+  return resultNull(args, argc);
+}

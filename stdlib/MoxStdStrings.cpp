@@ -1,0 +1,259 @@
+// Text operations, container sizes and dictionary operations.
+#include <cstdint>
+#include <string>
+
+#include "core/MoxBuffer.h"
+#include "core/MoxDictionary.h"
+#include "core/MoxString.h"
+#include "stdlib/MoxDefaultFunctions.h"
+#include "stdlib/MoxStdSupport.h"
+
+using namespace moxstd;
+
+namespace {
+
+const MoxChar kStringExpected[] = u"invalid argument type - string expected";
+
+MoxString* stringArg(const MoxValue& v) { return isString(v) ? static_cast<MoxString*>(v) : nullptr; }
+
+MoxDictionary* dictArg(const MoxValue& v) {
+  return v.getType() == MVT_DICTIONARY || v.getType() == MVT_DICTIONARYREF ? static_cast<MoxDictionary*>(v)
+                                                                             : nullptr;
+}
+
+MoxValue intValue(int32_t n) { return MoxValue(n); }
+
+MoxChar charArg(const MoxValue& v) { return static_cast<MoxChar>(static_cast<int32_t>(v) & 0xFFFF); }
+
+bool compareStrings(MoxVirtualMachine* vm, int argc, ValPtr& args, bool ignoreCase) {
+  if (!checkCount(vm, argc, 2, 2)) return false;
+  ValPtr a = argBase(args, argc);
+  MoxString* x = stringArg(a[1]);
+  MoxString* y = stringArg(a[2]);
+  if (!x || !y) return fail(vm, u"invalid argument type");
+  return result(args, argc, intValue(ignoreCase ? x->icompare(*y) : x->compare(*y)));
+}
+
+}  // namespace
+
+bool MoxDefaultFunctions::Mox_strlen(MoxVirtualMachine* vm, int argc, ValPtr& args) {
+  if (!checkCount(vm, argc, 1, 1)) return false;
+  MoxString* s = stringArg(*args);
+  if (!s) return fail(vm, u"invalid argument type");
+  return result(args, argc, intValue(static_cast<int32_t>(s->length())));
+}
+
+bool MoxDefaultFunctions::Mox_strcmp(MoxVirtualMachine* vm, int argc, ValPtr& args) {
+  return compareStrings(vm, argc, args, false);
+}
+
+bool MoxDefaultFunctions::Mox_stricmp(MoxVirtualMachine* vm, int argc, ValPtr& args) {
+  return compareStrings(vm, argc, args, true);
+}
+
+bool MoxDefaultFunctions::Mox_strsplit(MoxVirtualMachine* vm, int argc, ValPtr& args) {
+  if (!checkCount(vm, argc, 2, 2)) return false;
+  ValPtr a = argBase(args, argc);
+  MoxString* s = stringArg(a[1]);
+  MoxString* delims = stringArg(a[2]);
+  if (!s || !delims) return fail(vm, u"invalid argument type");
+  const std::u16string separators(delims->c_str());
+  MoxVector* v = new MoxVector();
+  std::u16string token;
+  const MoxChar* p = s->c_str();
+  for (;; ++p) {
+    const bool end = *p == 0;
+    if (end || separators.find(*p) != std::u16string::npos) {
+      if (!token.empty()) v->push_back(MoxValue(new MoxString(token.c_str()), false));
+      token.clear();
+      if (end) break;
+    } else {
+      token += *p;
+    }
+  }
+  v->shrink();
+  return result(args, argc, MoxValue(v, false, false));
+}
+
+bool MoxDefaultFunctions::Mox_strfind(MoxVirtualMachine* vm, int argc, ValPtr& args) {
+  if (!checkCount(vm, argc, 2, 3)) return false;
+  ValPtr a = argBase(args, argc);
+  MoxString* s = stringArg(a[1]);
+  if (!s) return fail(vm, kStringExpected);
+  const unsigned start = argc == 3 ? static_cast<unsigned>(static_cast<int32_t>(a[3])) : 0;
+  int32_t pos;
+  if (MoxString* pattern = stringArg(a[2])) {
+    pos = s->find(*pattern, start);
+  } else {
+    MoxChar ch = charArg(a[2]);
+    if (!ch) return fail(vm, u"invalid argument - string or character expected");
+    pos = s->find(ch, start);
+  }
+  return result(args, argc, intValue(pos));
+}
+
+bool MoxDefaultFunctions::Mox_strerase(MoxVirtualMachine* vm, int argc, ValPtr& args) {
+  if (!checkCount(vm, argc, 2, 3)) return false;
+  ValPtr a = argBase(args, argc);
+  MoxString* s = stringArg(a[1]);
+  if (!s) return fail(vm, kStringExpected);
+  const int32_t pos = static_cast<int32_t>(a[2]);
+  const int32_t count = argc == 3 ? static_cast<int32_t>(a[3]) : -1;
+  // A negative position lies beyond every end once taken as unsigned.
+  if (pos >= 0) s->erase(static_cast<unsigned>(pos), count);
+  return result(args, argc, MoxValue(s, false));
+}
+
+bool MoxDefaultFunctions::Mox_strinsert(MoxVirtualMachine* vm, int argc, ValPtr& args) {
+  if (!checkCount(vm, argc, 3, 4)) return false;
+  ValPtr a = argBase(args, argc);
+  MoxString* s = stringArg(a[1]);
+  if (!s) return fail(vm, kStringExpected);
+  const int32_t pos = static_cast<int32_t>(a[2]);
+  if (pos < 0) return fail(vm, u"invalid insertion position");
+  if (MoxString* t = stringArg(a[3])) {
+    if (argc == 4) return fail(vm, u"too many arguments");
+    if (t == s) {
+      MoxString copy(*t);
+      s->insert(static_cast<unsigned>(pos), copy);
+    } else {
+      s->insert(static_cast<unsigned>(pos), *t);
+    }
+  } else {
+    const int32_t count = argc == 4 ? static_cast<int32_t>(a[4]) : 1;
+    if (count > 0) s->insert(static_cast<unsigned>(pos), charArg(a[3]), static_cast<unsigned>(count));
+  }
+  return result(args, argc, MoxValue(s, false));
+}
+
+bool MoxDefaultFunctions::Mox_strreplace(MoxVirtualMachine* vm, int argc, ValPtr& args) {
+  if (!checkCount(vm, argc, 3, 3)) return false;
+  ValPtr a = argBase(args, argc);
+  MoxString* s = stringArg(a[1]);
+  if (!s) return fail(vm, kStringExpected);
+  if (MoxString* from = stringArg(a[2])) {
+    MoxString* to = stringArg(a[3]);
+    if (!to) return fail(vm, kStringExpected);
+    // Copies keep the operands intact when they share the changed string.
+    MoxString f(*from), t(*to);
+    s->replace(f, t);
+  } else {
+    s->replace(charArg(a[2]), charArg(a[3]));
+  }
+  return result(args, argc, MoxValue(s, false));
+}
+
+bool MoxDefaultFunctions::Mox_substr(MoxVirtualMachine* vm, int argc, ValPtr& args) {
+  if (!checkCount(vm, argc, 2, 3)) return false;
+  ValPtr a = argBase(args, argc);
+  MoxString* s = stringArg(a[1]);
+  if (!s) return fail(vm, kStringExpected);
+  const int32_t start = static_cast<int32_t>(a[2]);
+  if (start < 0) return fail(vm, u"invalid start index");
+  const int32_t length = argc == 3 ? static_cast<int32_t>(a[3]) : -1;
+  return result(args, argc, MoxValue(new MoxString(s->substr(static_cast<unsigned>(start), length)), false));
+}
+
+bool MoxDefaultFunctions::Mox_vecsize(MoxVirtualMachine* vm, int argc, ValPtr& args) {
+  if (!checkCount(vm, argc, 1, 1)) return false;
+  MoxVector* v = static_cast<MoxVector*>(*args);
+  if (!v) return fail(vm, u"invalid argument type");
+  return result(args, argc, intValue(static_cast<int32_t>(v->size())));
+}
+
+bool MoxDefaultFunctions::Mox_size(MoxVirtualMachine* vm, int argc, ValPtr& args) {
+  if (!checkCount(vm, argc, 1, 1)) return false;
+  const MoxValue& v = *args;
+  int32_t n;
+  switch (v.getType()) {
+    case MVT_VECTOR:
+    case MVT_VECTORREF:
+    case MVT_BYTECODE:
+    case MVT_BYTECODEREF: {
+      MoxVector* p = static_cast<MoxVector*>(v);
+      if (!p) return fail(vm, u"invalid argument type");
+      n = static_cast<int32_t>(p->size());
+      break;
+    }
+    case MVT_BUFFER:
+    case MVT_BUFFERREF: {
+      MoxBuffer* p = static_cast<MoxBuffer*>(v);
+      if (!p) return fail(vm, u"invalid argument type");
+      n = static_cast<int32_t>(p->size());
+      break;
+    }
+    case MVT_CHARBUFFER:
+    case MVT_CHARBUFFERREF: {
+      MoxCharBuffer* p = static_cast<MoxCharBuffer*>(v);
+      if (!p) return fail(vm, u"invalid argument type");
+      n = static_cast<int32_t>(p->size());
+      break;
+    }
+    case MVT_DICTIONARY:
+    case MVT_DICTIONARYREF: {
+      MoxDictionary* p = static_cast<MoxDictionary*>(v);
+      if (!p) return fail(vm, u"invalid argument type");
+      n = static_cast<int32_t>(p->count());
+      break;
+    }
+    default:
+      return fail(vm, u"invalid argument type");
+  }
+  return result(args, argc, intValue(n));
+}
+
+bool MoxDefaultFunctions::Mox_dictcontains(MoxVirtualMachine* vm, int argc, ValPtr& args) {
+  if (!checkCount(vm, argc, 2, 2)) return false;
+  ValPtr a = argBase(args, argc);
+  MoxDictionary* d = dictArg(a[1]);
+  MoxString* key = stringArg(a[2]);
+  if (!d || !key) return fail(vm, u"invalid argument type");
+  return result(args, argc, intValue(d->find(*key) ? 1 : 0));
+}
+
+bool MoxDefaultFunctions::Mox_dicterase(MoxVirtualMachine* vm, int argc, ValPtr& args) {
+  if (!checkCount(vm, argc, 2, 2)) return false;
+  ValPtr a = argBase(args, argc);
+  MoxDictionary* d = dictArg(a[1]);
+  MoxString* key = stringArg(a[2]);
+  if (!d || !key) return fail(vm, u"invalid argument type");
+  // The key may be held only by the entry being erased.
+  MoxString k(*key);
+  return result(args, argc, intValue(d->erase(k) ? 1 : 0));
+}
+
+bool MoxDefaultFunctions::Mox_dictclear(MoxVirtualMachine* vm, int argc, ValPtr& args) {
+  if (!checkCount(vm, argc, 1, 1)) return false;
+  MoxDictionary* d = dictArg(*args);
+  if (!d) return fail(vm, u"invalid argument type");
+  // Keep the dictionary alive while its entries go, whatever they hold.
+  MoxValue keep(*args);
+  d->clear();
+  return resultNull(args, argc);
+}
+
+namespace {
+
+bool dictList(MoxVirtualMachine* vm, int argc, ValPtr& args, bool keys) {
+  if (!checkCount(vm, argc, 1, 1)) return false;
+  MoxDictionary* d = dictArg(*args);
+  if (!d) return fail(vm, u"invalid argument type");
+  MoxVector* v = new MoxVector(d->count(), false);
+  for (MoxDictionaryEntry* e = d->getFirst(); e; e = e->getNext()) {
+    if (keys)
+      v->push_back(MoxValue(new MoxString(e->getKey() ? e->getKey()->c_str() : u""), false));
+    else
+      v->push_back(e->getValue());
+  }
+  return result(args, argc, MoxValue(v, false, false));
+}
+
+}  // namespace
+
+bool MoxDefaultFunctions::Mox_dictgetkeys(MoxVirtualMachine* vm, int argc, ValPtr& args) {
+  return dictList(vm, argc, args, true);
+}
+
+bool MoxDefaultFunctions::Mox_dictgetvalues(MoxVirtualMachine* vm, int argc, ValPtr& args) {
+  return dictList(vm, argc, args, false);
+}
