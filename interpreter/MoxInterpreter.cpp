@@ -187,6 +187,7 @@ void MoxInterpreter::reset() {
   sp_ = ValPtr(this, 0);
   errors_.clear();
   depth_ = 0;
+  stackBase_ = 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -244,9 +245,12 @@ bool MoxInterpreter::checkCallDepth() {
 }
 
 bool MoxInterpreter::checkNativeStack() {
+  // The native stack grows downwards; the distance from where the run
+  // started bounds re-entrant runs (native code and operator methods calling
+  // back into scripts), whatever size their frames have.
   uintptr_t here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
-  if (stackBase_ == 0 || depth_ == 0) {
-    if (stackBase_ == 0 || here > stackBase_) stackBase_ = here;
+  if (stackBase_ == 0) {
+    stackBase_ = here;
     return true;
   }
   if (here < stackBase_ && stackBase_ - here > kMaxNativeStack)

@@ -34,9 +34,6 @@ namespace {
 
 const unsigned char kBackRefMark = 255;
 const unsigned char kWrittenWidth = 2;
-// Upper bound of one read of buffer data, so that a stream of unknown length
-// never makes us allocate ahead of what it delivers.
-const uint32_t kChunk = 64 * 1024;
 
 // Object families: a back-reference must name an object of the same C++
 // type (a procedure and a vector are both MoxVector).

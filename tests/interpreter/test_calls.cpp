@@ -38,6 +38,15 @@ bool nativeReenter(MoxVirtualMachine*, int argc, ValPtr& args) {
   return true;
 }
 
+// A native method that sends its own message to its receiver again.
+bool nativeSelfSend(MoxVirtualMachine*, int argc, ValPtr& args) {
+  ++args;
+  *args = args[-argc];
+  if (!gIn->send(0, u"spin")) return false;
+  args -= argc;
+  return true;
+}
+
 }  // namespace
 
 TEST(Execute, ArgumentsAndStackLayout) {
@@ -161,4 +170,14 @@ TEST(Calls, OperatorRecursionIsBounded) {
                         "main(;r) { r = new R(); return r + 1; }")) << t.out.a_str();
   EXPECT_FALSE(t.run());
   EXPECT_NE(t.errors().find("call depth limit exceeded"), std::string::npos);
+}
+
+TEST(Calls, NativeRecursionIsBounded) {
+  Interp t;
+  gIn = t.in;
+  ASSERT_TRUE(t.compile("class N { N(); } N::N() { } main(;n) { n = new N(); return n->spin(); }"));
+  MoxDictionaryEntry* cls = t.vm.classes().find(MoxString("N"));
+  static_cast<MoxClass*>(cls->getValue().getRef())->addMethod(MoxString("spin"), nativeSelfSend);
+  EXPECT_FALSE(t.run());
+  EXPECT_EQ(t.errors(), "call depth limit exceeded (native stack)\n");
 }

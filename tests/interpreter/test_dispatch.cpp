@@ -170,3 +170,17 @@ TEST(Errors, StringFromValue) {
   MoxValue plain = t.top();
   EXPECT_EQ(t.in->getStringFromValue(plain), nullptr);
 }
+
+TEST(Send, DestructorDuringAnExpressionKeepsTheFrame) {
+  // The destructor runs while operands of main's expression are pending and
+  // grows the stack far enough to move its block; the expression still
+  // finds its operands.
+  VmRun t;
+  ASSERT_TRUE(t.compile("class D { D(); ~D(); } D::D() { } D::~D() { trail = deep(3000); }"
+                        "deep(n) { if (n == 0) return 0; return 1 + deep(n - 1); }"
+                        "add3(a, b, c) { return a * 100 + b * 10 + c; }"
+                        "main(;d) { d = new D(); return 7 + add3(1, (d = 2), 3) + d; }"));
+  ASSERT_TRUE(t.exec()) << t.lastErrors;
+  EXPECT_EQ(int32_t(t.vm.getResult()), 7 + 123 + 2);
+  EXPECT_EQ(int32_t(t.vm.symbols().find(MoxString("trail"))->getValue()), 3000);
+}

@@ -7,7 +7,8 @@
 # Expectations:
 #   NAME.out            expected standard output (missing file: no output)
 #   // exit: N [N ...]  expected exit code of each command (default 0)
-#   // args: WORDS      extra words after the script name
+#   // args: WORDS      extra words after the script name (shell quoting
+#                       groups words: "two words" is one argument)
 #   // cmd: WORDS       run mx2 with exactly these words instead; several
 #                       lines run one after the other, outputs concatenated.
 #                       @TMP@ is replaced by a fresh temporary folder.
@@ -30,7 +31,8 @@ tmp=$(mktemp -d "${TMPDIR:-/tmp}/moxscript_XXXXXX")
 trap 'rm -rf "$tmp"' EXIT
 # Never touch a real home folder's environment store.
 export MOX_ENVIRONMENT="$tmp/environment"
-unset MOXLIB
+# Modules named by "use" or -r are looked for in the scripts' lib folder.
+export MOXLIB="$dir/lib"
 
 header=$(head -n 20 "$script")
 directive() { printf '%s\n' "$header" | sed -n "s|^// $1:[ ]*||p"; }
@@ -51,8 +53,11 @@ report=""
 i=0
 for cmd in "${cmds[@]}"; do
   cmd=${cmd//@TMP@/$tmp}
-  read -r -a words <<< "$cmd"
-  (cd "$dir" && timeout 60 "$mx2" "${words[@]}") >> "$actual" 2> "$tmp/stderr"
+  words=()
+  if [ -n "${cmd//[[:space:]]/}" ]; then
+    mapfile -d '' words < <(printf '%s' "$cmd" | xargs printf '%s\0')
+  fi
+  (cd "$dir" && timeout 60 "$mx2" "${words[@]}") < /dev/null >> "$actual" 2> "$tmp/stderr"
   code=$?
   want=${want_codes[$i]:-${want_codes[${#want_codes[@]}-1]}}
   if [ "$code" != "$want" ]; then
