@@ -173,6 +173,7 @@ class MoxDictionaryIOState {
   bool readString(MoxString& s);
   int readDictEntry(MoxDictionary& dict);
   bool readVector(Slot slot, MoxValueType type);
+  void uncountOwnClass(MoxVector& proc);
   bool readBuffer(Slot slot, MoxValueType type);
   bool readCharBuffer(Slot slot, MoxValueType type);
   bool readStringValue(Slot slot, MoxValueType type);
@@ -557,7 +558,19 @@ bool MoxDictionaryIOState::readVector(Slot slot, MoxValueType type) {
     vec->push_back(MoxValue());
     if (!readValue(Slot::of(vec, i), true)) return false;
   }
+  if (type == MVT_BYTECODE || type == MVT_BYTECODEREF) uncountOwnClass(*vec);
   return true;
+}
+
+// A procedure refers to its class without counting it, as compiled code
+// does: a counted reference would make every class with a method a cycle
+// that no teardown frees. The class keeps at least its other holder.
+void MoxDictionaryIOState::uncountOwnClass(MoxVector& proc) {
+  if (proc.size() < 2) return;
+  MoxValue& cls = proc[1];
+  MoxRefObject* obj = cls.getRef();
+  if (cls.getType() != MVT_CLASS || !obj || obj->getRefCnt() < 2) return;
+  cls = MoxValue(obj, MVT_CLASSREF);
 }
 
 bool MoxDictionaryIOState::readBuffer(Slot slot, MoxValueType type) {

@@ -119,7 +119,7 @@ bool MoxDefaultFunctions::Mox_fopen(MoxVirtualMachine* vm, int argc, ValPtr& arg
 
 bool MoxDefaultFunctions::Mox_fclose(MoxVirtualMachine* vm, int argc, ValPtr& args) {
   if (!checkCount(vm, argc, 1, 1)) return false;
-  FILE* f;
+  FILE* f = nullptr;
   if (!exactFile(vm, *args, f)) return false;
   int r = -1;
   if (f) {
@@ -131,14 +131,14 @@ bool MoxDefaultFunctions::Mox_fclose(MoxVirtualMachine* vm, int argc, ValPtr& ar
 
 bool MoxDefaultFunctions::Mox_feof(MoxVirtualMachine* vm, int argc, ValPtr& args) {
   if (!checkCount(vm, argc, 1, 1)) return false;
-  FILE* f;
+  FILE* f = nullptr;
   if (!exactFile(vm, *args, f)) return false;
   return result(args, argc, MoxValue(static_cast<int32_t>(f ? feof(f) != 0 : 1)));
 }
 
 bool MoxDefaultFunctions::Mox_getc(MoxVirtualMachine* vm, int argc, ValPtr& args) {
   if (!checkCount(vm, argc, 1, 1)) return false;
-  FILE* f;
+  FILE* f = nullptr;
   if (!exactFile(vm, *args, f)) return false;
   return result(args, argc, MoxValue(static_cast<int32_t>(f ? fgetc(f) : -1)));
 }
@@ -153,7 +153,7 @@ bool MoxDefaultFunctions::Mox_putc(MoxVirtualMachine* vm, int argc, ValPtr& args
 
 bool MoxDefaultFunctions::Mox_getwc(MoxVirtualMachine* vm, int argc, ValPtr& args) {
   if (!checkCount(vm, argc, 1, 1)) return false;
-  FILE* f;
+  FILE* f = nullptr;
   if (!exactFile(vm, *args, f)) return false;
   int u = f ? WideReader::read(f) : -1;
   return result(args, argc, MoxValue(static_cast<int32_t>(u & 0xFFFF)));
@@ -235,7 +235,7 @@ bool bufferCall(MoxVirtualMachine* vm, int argc, ValPtr& args, FILE*& f, MoxBuff
 }  // namespace
 
 bool MoxDefaultFunctions::Mox_fread(MoxVirtualMachine* vm, int argc, ValPtr& args) {
-  FILE* f;
+  FILE* f = nullptr;
   MoxBuffer* b;
   int32_t size, count;
   if (!bufferCall(vm, argc, args, f, b, size, count)) return false;
@@ -258,7 +258,7 @@ bool MoxDefaultFunctions::Mox_fread(MoxVirtualMachine* vm, int argc, ValPtr& arg
 }
 
 bool MoxDefaultFunctions::Mox_fwrite(MoxVirtualMachine* vm, int argc, ValPtr& args) {
-  FILE* f;
+  FILE* f = nullptr;
   MoxBuffer* b;
   int32_t size, count;
   if (!bufferCall(vm, argc, args, f, b, size, count)) return false;

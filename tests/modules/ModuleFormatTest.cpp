@@ -281,7 +281,7 @@ TEST(ModuleFormat, ClassWithBaseStaticsAndMemberVariables) {
   eb.setSymbolType(SYM_CLASS);
   // A method of B whose pool names B's class and A's static member.
   MoxVector* meth = makeEmptyProc(u"m");
-  (*meth)[1] = MoxValue(bc);
+  (*meth)[1] = MoxValue(bc, true);
   meth->push_back(MoxValue(a->dataMembers()->find(MoxString(u"s"))));
   MoxDictionaryEntry& me = (*bc->funcMembers())[MoxString(u"m")];
   me.setValue(MoxValue(meth, true));
@@ -385,4 +385,31 @@ TEST(ModuleFormat, NullPathsAndMissingFiles) {
   MoxValue v;
   EXPECT_FALSE(io.writeSingleValue(nullptr, v));
   EXPECT_FALSE(io.readSingleValue(nullptr, v));
+}
+
+// Older writers stored a method's own class as a counted value. Reading such a
+// file must not leave a class-method cycle behind (LeakSanitizer checks the
+// teardown of the reading machine).
+TEST(ModuleFormat, CountedOwnClassOfAMethodReadsWithoutCycle) {
+  EmptyVm m;
+  MoxClass* k = new MoxClass(m.vm, MoxString(u"K"), nullptr);
+  MoxDictionaryEntry& ek = m.vm.classes()[MoxString(u"K")];
+  ek.setValue(MoxValue(k));
+  ek.setSymbolType(SYM_CLASS);
+  MoxVector* meth = makeEmptyProc(u"m");
+  (*meth)[1] = MoxValue(k);  // counted on purpose
+  MoxDictionaryEntry& me = (*k->funcMembers())[MoxString(u"m")];
+  me.setValue(MoxValue(meth, true));
+  me.setSymbolType(SYM_METHOD);
+  Bytes b = writeModuleBytes(m.vm);
+  (*meth)[1] = MoxValue(k, true);  // break the writer side's cycle
+
+  EmptyVm r;
+  ASSERT_TRUE(readModuleBytes(r.vm, b));
+  MoxClass* rk = r.vm.classes().find(MoxString(u"K"))->getValue();
+  ASSERT_NE(rk, nullptr);
+  MoxVector* rp = rk->funcMembers()->find(MoxString(u"m"))->getValue();
+  ASSERT_NE(rp, nullptr);
+  EXPECT_EQ((*rp)[1].getType(), MVT_CLASSREF);
+  EXPECT_EQ(static_cast<MoxClass*>((*rp)[1]), rk);
 }
