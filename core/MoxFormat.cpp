@@ -284,7 +284,7 @@ void emitValue(std::u16string& out, const Spec& sp, const Value& v) {
 
 // ---------------------------------------------------------------- sources
 
-// Fetches from a va_list exactly the C type the specification names.
+// Fetches from a va_list exactly the C type that the conversion names.
 class VaSource {
  public:
   explicit VaSource(va_list args) { va_copy(args_, args); }
