@@ -10,6 +10,7 @@
 #include "modules/MoxDictionaryIO.h"
 #include "stdlib/MoxDefaultFunctions.h"
 #include "stdlib/MoxStdSupport.h"
+#include "vm/MoxWideStream.h"
 
 using namespace moxstd;
 
@@ -44,56 +45,14 @@ std::string utf8(const MoxString& s) {
   return out;
 }
 
-// One UTF-16 unit decoded from UTF-8 on a byte stream. A character beyond
-// U+FFFF comes as two successive units: the low surrogate waits in pending.
-struct WideReader {
-  static int read(FILE* f) {
-    static FILE* pendingStream = nullptr;
-    static int pending = -1;
-    if (pending >= 0 && pendingStream == f) {
-      int u = pending;
-      pending = -1;
-      return u;
-    }
-    int c = fgetc(f);
-    if (c == EOF) return -1;
-    if (c < 0x80) return c;
-    int need = c >= 0xF0 && c < 0xF8 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
-    if (need == 0) return c;
-    unsigned cp = c & (0x3F >> need);
-    for (int i = 0; i < need; ++i) {
-      int n = fgetc(f);
-      if (n == EOF || (n & 0xC0) != 0x80) {
-        if (n != EOF) ungetc(n, f);
-        return c;  // ill-formed: the lead byte stands for itself
-      }
-      cp = (cp << 6) | (n & 0x3F);
-    }
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      pending = 0xDC00 + (cp & 0x3FF);
-      pendingStream = f;
-      return 0xD800 + (cp >> 10);
-    }
-    return static_cast<int>(cp);
-  }
-};
-
-int putWide(MoxChar ch, FILE* f) {
-  std::string out;
-  moxUtf8Encode(&ch, 1, out);
-  for (char c : out)
-    if (fputc(static_cast<unsigned char>(c), f) == EOF) return -1;
-  return ch;
-}
-
 MoxString* readLine(FILE* f, bool wide) {
   std::u16string line;
   if (f) {
     for (;;) {
-      int u = wide ? WideReader::read(f) : fgetc(f);
-      if ((u & 0xFFFF) == 10 && u >= 0) break;
-      if (u < 0 || feof(f)) break;
+      // Only the end of the stream ends the line early: units decoded
+      // before it (the tail of a cut-off sequence) still belong to it.
+      int u = wide ? moxWideGet(f) : fgetc(f);
+      if (u < 0 || u == 10) break;
       line += static_cast<MoxChar>(u);
     }
   }
@@ -124,6 +83,7 @@ bool MoxDefaultFunctions::Mox_fclose(MoxVirtualMachine* vm, int argc, ValPtr& ar
   int r = -1;
   if (f) {
     closedStreams().insert(f);
+    moxWideForget(f);
     r = fclose(f);
   }
   return result(args, argc, MoxValue(static_cast<int32_t>(r)));
@@ -148,6 +108,7 @@ bool MoxDefaultFunctions::Mox_putc(MoxVirtualMachine* vm, int argc, ValPtr& args
   ValPtr a = argBase(args, argc);
   FILE* f = convFile(a[2]);
   if (a[1].getType() != MVT_INTEGER || !f) return fail(vm, u"invalid argument type");
+  moxWideFlush(f);
   return result(args, argc, MoxValue(static_cast<int32_t>(fputc(static_cast<int32_t>(a[1]), f))));
 }
 
@@ -155,7 +116,7 @@ bool MoxDefaultFunctions::Mox_getwc(MoxVirtualMachine* vm, int argc, ValPtr& arg
   if (!checkCount(vm, argc, 1, 1)) return false;
   FILE* f = nullptr;
   if (!exactFile(vm, *args, f)) return false;
-  int u = f ? WideReader::read(f) : -1;
+  int u = f ? moxWideGet(f) : -1;
   return result(args, argc, MoxValue(static_cast<int32_t>(u & 0xFFFF)));
 }
 
@@ -164,7 +125,7 @@ bool MoxDefaultFunctions::Mox_putwc(MoxVirtualMachine* vm, int argc, ValPtr& arg
   ValPtr a = argBase(args, argc);
   FILE* f = convFile(a[2]);
   if (a[1].getType() != MVT_INTEGER || !f) return fail(vm, u"invalid argument type");
-  int r = putWide(static_cast<MoxChar>(static_cast<int32_t>(a[1]) & 0xFFFF), f);
+  int r = moxWidePut(static_cast<MoxChar>(static_cast<int32_t>(a[1]) & 0xFFFF), f);
   return result(args, argc, MoxValue(static_cast<int32_t>(r & 0xFFFF)));
 }
 
@@ -193,6 +154,7 @@ bool MoxDefaultFunctions::Mox_fputs(MoxVirtualMachine* vm, int argc, ValPtr& arg
   MoxString* s = stringArg(a[1]);
   FILE* f = convFile(a[2]);
   if (!s || !f) return fail(vm, u"invalid argument");
+  moxWideFlush(f);
   return result(args, argc, MoxValue(static_cast<int32_t>(fputs(utf8(*s).c_str(), f))));
 }
 
@@ -202,9 +164,8 @@ bool MoxDefaultFunctions::Mox_fputws(MoxVirtualMachine* vm, int argc, ValPtr& ar
   MoxString* s = stringArg(a[1]);
   FILE* f = convFile(a[2]);
   if (!s || !f) return fail(vm, u"invalid argument");
-  int r = 0;
-  for (unsigned i = 0; i < s->length() && r >= 0; ++i) r = putWide((*s)[i], f);
-  return result(args, argc, MoxValue(static_cast<int32_t>(r < 0 ? -1 : 0)));
+  bool ok = moxWideWrite(s->c_str(), s->length(), f);
+  return result(args, argc, MoxValue(static_cast<int32_t>(ok ? 0 : -1)));
 }
 
 namespace {
@@ -263,6 +224,7 @@ bool MoxDefaultFunctions::Mox_fwrite(MoxVirtualMachine* vm, int argc, ValPtr& ar
   int32_t size, count;
   if (!bufferCall(vm, argc, args, f, b, size, count)) return false;
   size_t written = 0;
+  moxWideFlush(f);
   if (argc == 2) {
     written = fwrite(b->data(), 1, b->size(), f);
   } else if (size > 0 && count > 0) {
@@ -290,6 +252,7 @@ bool MoxDefaultFunctions::Mox_fwriteval(MoxVirtualMachine* vm, int argc, ValPtr&
   ValPtr a = argBase(args, argc);
   FILE* f = convFile(a[2]);
   if (!f) return fail(vm, u"invalid argument type");
+  moxWideFlush(f);
   MoxDictionaryIO io(*vm);
   MoxValue value(a[1]);
   return result(args, argc, MoxValue(static_cast<int32_t>(io.writeSingleValue(f, value) ? 1 : 0)));

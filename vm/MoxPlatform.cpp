@@ -18,6 +18,7 @@
 
 #include "core/MoxFormat.h"
 #include "core/MoxUtf8.h"
+#include "vm/MoxWideStream.h"
 
 namespace {
 
@@ -349,6 +350,7 @@ MoxChar _gettche() {
   }
   if (raw) tcsetattr(STDIN_FILENO, TCSANOW, &saved);
   if (n == 0) return 0xFFFF;
+  moxWideFlush(stdout);
   fwrite(bytes, 1, n, stdout);
   fflush(stdout);
   std::u16string units = fromUtf8(bytes, n);

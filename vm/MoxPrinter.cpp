@@ -7,6 +7,7 @@
 #include "core/MoxFormat.h"
 #include "core/MoxUtf8.h"
 #include "vm/MoxPlatform.h"
+#include "vm/MoxWideStream.h"
 
 namespace {
 
@@ -56,6 +57,7 @@ int MoxFileStreamPrinter::operator()(const MoxChar* format, ...) {
   if (n == 0) return 0;
   std::string& bytes = narrowScratch();
   moxUtf8Encode(wide.data(), wide.size(), bytes);
+  moxWideFlush(stream_);  // a surrogate that "putwc" holds comes first
   if (fwrite(bytes.data(), 1, bytes.size(), stream_) == 0) return -1;
   return clampCount(n);
 }
