@@ -1,0 +1,127 @@
+/*
+ * Plain function interface of libmoxlib for hosts that cannot use the C++
+ * classes: C programs, other languages through their foreign function
+ * interfaces. This header is C99 and C++ alike and includes nothing of the
+ * library's C++ headers.
+ *
+ * A host creates a printer (or passes NULL to discard the machine's own
+ * output), creates a machine on it, compiles, reads or writes modules, runs
+ * functions, reads the integer result, and finally releases the machine and
+ * then the printer: a printer must outlive every machine that uses it.
+ *
+ * Boolean arguments are int (any non-zero value is true); boolean results are
+ * 1 for success and 0 for failure. A NULL machine handle makes every function
+ * return 0 (or nothing) without doing anything else; Mox_GetIntResult(NULL)
+ * gives MOX_NO_INT_RESULT.
+ *
+ * Text: the A functions take UTF-8, the W functions UTF-16 (MoxWChar units,
+ * native byte order, zero-terminated). Every text is copied for the duration
+ * of the call only.
+ */
+#ifndef MOX_FLAT_INTERFACE_H
+#define MOX_FLAT_INTERFACE_H
+
+#include <stdbool.h>
+#include <stdint.h>
+
+/* The library is built with hidden visibility; these functions are its
+ * exported C entry points. */
+#if defined(MOX_BUILDING_LIB) && defined(__GNUC__)
+#define MOX_FLAT_API __attribute__((visibility("default")))
+#else
+#define MOX_FLAT_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* One UTF-16 code unit. It is char16_t for C++ callers, so u"..." literals
+ * and std::u16string::c_str() pass unchanged; C callers see the 16-bit
+ * unsigned integer of the same size and alignment. */
+#ifdef __cplusplus
+typedef char16_t MoxWChar;
+#else
+typedef uint16_t MoxWChar;
+#endif
+
+/* Opaque handles: a virtual machine and an output printer. */
+typedef struct MoxVMHandle_* MoxVMHandle;
+typedef struct MoxPrinterHandle_* MoxPrinterHandle;
+
+/* Receives each piece of output as zero-terminated UTF-8 text, valid only
+ * during the call. */
+typedef void (*MoxPrintProc)(const char* text);
+
+/* Asked by the instruction trace after each step when single-stepping;
+ * true continues. */
+typedef bool (*MoxDbgWaitProc)(void);
+
+/* Mox_GetIntResult for a NULL machine: the smallest 32-bit integer. */
+#define MOX_NO_INT_RESULT ((int32_t)(-2147483647 - 1))
+
+/* A new machine printing on printer (NULL discards its output); NULL when
+ * memory runs out. */
+MOX_FLAT_API MoxVMHandle Mox_CreateVM(MoxPrinterHandle printer);
+/* Destroys the machine: 1, or 0 for NULL. */
+MOX_FLAT_API int Mox_ReleaseVM(MoxVMHandle vm);
+
+/* Compiles a source file. Compiler messages go to compilerPrinter, the
+ * procedure listings made when debug is set to debugPrinter; NULL printers
+ * mean the machine's printer. */
+MOX_FLAT_API int Mox_CompileFileA(MoxVMHandle vm, const char* path, int showInfo, int debug,
+                                  MoxPrinterHandle compilerPrinter, MoxPrinterHandle debugPrinter);
+MOX_FLAT_API int Mox_CompileFileW(MoxVMHandle vm, const MoxWChar* path, int showInfo, int debug,
+                                  MoxPrinterHandle compilerPrinter, MoxPrinterHandle debugPrinter);
+
+/* Compiles source text held in memory, with the same printers. */
+MOX_FLAT_API int Mox_CompileTextA(MoxVMHandle vm, const char* text, int showInfo, int debug,
+                                  MoxPrinterHandle compilerPrinter, MoxPrinterHandle debugPrinter);
+MOX_FLAT_API int Mox_CompileTextW(MoxVMHandle vm, const MoxWChar* text, int showInfo, int debug,
+                                  MoxPrinterHandle compilerPrinter, MoxPrinterHandle debugPrinter);
+
+/* Runs the global function name with argc string arguments taken from argv
+ * (argc below 1 or a NULL argv runs it without arguments; a NULL element is
+ * the empty string). The error text of a failed run goes to errorPrinter, the
+ * instruction trace (when trace is set) to tracePrinter; NULL printers mean
+ * the machine's printer. C does not convert char** to const char* const*
+ * implicitly: a C host forwarding the argv of main casts it. */
+MOX_FLAT_API int Mox_ExecuteA(MoxVMHandle vm, const char* name, int argc, const char* const* argv,
+                              int trace, MoxPrinterHandle errorPrinter,
+                              MoxPrinterHandle tracePrinter);
+MOX_FLAT_API int Mox_ExecuteW(MoxVMHandle vm, const MoxWChar* name, int argc,
+                              const MoxWChar* const* argv, int trace,
+                              MoxPrinterHandle errorPrinter, MoxPrinterHandle tracePrinter);
+
+/* Writes everything compiled into the machine to a module file. */
+MOX_FLAT_API int Mox_WriteModuleA(MoxVMHandle vm, const char* path);
+MOX_FLAT_API int Mox_WriteModuleW(MoxVMHandle vm, const MoxWChar* path);
+
+/* Adds the contents of a module file to the machine. */
+MOX_FLAT_API int Mox_ReadModuleA(MoxVMHandle vm, const char* path);
+MOX_FLAT_API int Mox_ReadModuleW(MoxVMHandle vm, const MoxWChar* path);
+
+/* The value the last run returned, converted to a 32-bit integer. */
+MOX_FLAT_API int32_t Mox_GetIntResult(MoxVMHandle vm);
+
+/* Forgets every compiled or loaded definition; the printer, the last result
+ * and the wait procedure stay. */
+MOX_FLAT_API void Mox_Reinit(MoxVMHandle vm);
+
+/* A printer writing to the process's standard output (which it never
+ * closes); NULL when memory runs out. */
+MOX_FLAT_API MoxPrinterHandle Mox_CreateConsolePrinter(void);
+/* A printer handing its output to proc; NULL for a NULL proc. */
+MOX_FLAT_API MoxPrinterHandle Mox_CreateCallbackPrinter(MoxPrintProc proc);
+/* Frees a printer made by one of the two functions above: 1, or 0 for NULL. */
+MOX_FLAT_API int Mox_ReleasePrinter(MoxPrinterHandle printer);
+
+/* Installs the single-step wait procedure; returns the one it replaces
+ * (NULL for a NULL machine). */
+MOX_FLAT_API MoxDbgWaitProc Mox_SetDbgWaitProc(MoxVMHandle vm, MoxDbgWaitProc proc);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
