@@ -129,6 +129,11 @@ class MOX_API MoxCompiler {
   void _codeOp(MoxFuncContext& ctx, uint8_t opcode);
   void _codeLiteral(MoxFuncContext& ctx, uint32_t index);
   uint32_t _codeOffset(MoxFuncContext& ctx) const;
+  // Starts a line-table row for the code emitted next when the source
+  // position of the last consumed token differs from the current row's.
+  void _noteLine(MoxFuncContext& ctx);
+  // Called for every token delivered; keeps the positions below current.
+  void _trackToken();
 
   // Expressions and name resolution (MoxCompilerExpr.cpp).
   void _codeExpr(MoxFuncContext& ctx, MoxVarInfo& vi);
@@ -174,6 +179,22 @@ class MOX_API MoxCompiler {
   // Set when the compilation must stop at once (error limit, nesting bound):
   // the token stream then ends and further reports are suppressed.
   bool aborted_;
+
+  // Source position of the last token consumed (a pushed-back token is not
+  // consumed), for the line tables. prevPos_ is the position before it, to
+  // which a push-back returns.
+  struct SourcePos {
+    int32_t line = 0;
+    uint32_t source = 0;
+  };
+  SourcePos tokPos_;
+  SourcePos prevPos_;
+  SourcePos lastPos_;
+  bool redeliver_ = false;
+  // Scanner whose source name was last entered, to intern names only when
+  // the source changes.
+  const MoxChar* posName_ = nullptr;
+  unsigned posDepth_ = 0;
 };
 
 #endif

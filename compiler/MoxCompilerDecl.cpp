@@ -82,13 +82,37 @@ MoxToken MoxCompiler::_next() {
     MoxToken t = scanner_->getToken();
     // A lexical error is reported where it is met and skipped, so that no
     // rule mistakes the error token for something it expects.
-    if (t != TOK_ERROR) return t;
+    if (t != TOK_ERROR) {
+      _trackToken();
+      return t;
+    }
     _reportScannerError();
   }
 }
 
 void MoxCompiler::_back() {
-  if (!aborted_) scanner_->back();
+  if (!aborted_ && scanner_->back()) {
+    redeliver_ = true;
+    lastPos_ = prevPos_;
+  }
+}
+
+void MoxCompiler::_trackToken() {
+  if (redeliver_) {
+    redeliver_ = false;
+    lastPos_ = tokPos_;
+    return;
+  }
+  const MoxChar* name = scanner_->getName();
+  unsigned depth = scanner_->depth();
+  if (name != posName_ || depth != posDepth_) {
+    posName_ = name;
+    posDepth_ = depth;
+    tokPos_.source = vm_.lineTables().internSource(name);
+  }
+  tokPos_.line = scanner_->getLineNumber();
+  prevPos_ = lastPos_;
+  lastPos_ = tokPos_;
 }
 
 bool MoxCompiler::_isChar(MoxToken token, MoxChar ch) const {
@@ -164,6 +188,8 @@ MoxClass* MoxCompiler::_findClass(const MoxChar* name) {
 // Top level
 
 bool MoxCompiler::compile() {
+  posName_ = nullptr;
+  redeliver_ = false;
   errors_ = 0;
   depth_ = 0;
   aborted_ = false;

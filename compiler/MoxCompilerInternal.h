@@ -14,6 +14,7 @@
 #include "core/MoxString.h"
 #include "core/MoxValue.h"
 #include "core/MoxVector.h"
+#include "vm/MoxLineTable.h"
 
 struct MoxFuncContext {
   // Parameter names; for an object method "this" is entry 0.
@@ -37,6 +38,8 @@ struct MoxFuncContext {
   // reference, so that finding them again does not search the whole pool.
   std::unordered_map<std::u16string, uint32_t> strings;
   std::unordered_map<const MoxDictionaryEntry*, uint32_t> variables;
+  // Code offset to source line, handed to the machine with the procedure.
+  std::vector<MoxLineRow> lines;
 };
 
 #endif

@@ -12,9 +12,32 @@
 
 uint32_t MoxCompiler::_codeOffset(MoxFuncContext& ctx) const { return ctx.code->size(); }
 
-void MoxCompiler::_codeOp(MoxFuncContext& ctx, uint8_t opcode) { ctx.code->push_back(opcode); }
+void MoxCompiler::_noteLine(MoxFuncContext& ctx) {
+  const uint32_t at = _codeOffset(ctx);
+  if (!ctx.lines.empty()) {
+    MoxLineRow& last = ctx.lines.back();
+    if (last.line == lastPos_.line && last.source == lastPos_.source) return;
+    // Nothing was emitted under the last row: it takes the new position.
+    if (last.offset == at) {
+      last.line = lastPos_.line;
+      last.source = lastPos_.source;
+      if (ctx.lines.size() > 1) {
+        const MoxLineRow& before = ctx.lines[ctx.lines.size() - 2];
+        if (before.line == last.line && before.source == last.source) ctx.lines.pop_back();
+      }
+      return;
+    }
+  }
+  ctx.lines.push_back(MoxLineRow{at, lastPos_.line, lastPos_.source});
+}
+
+void MoxCompiler::_codeOp(MoxFuncContext& ctx, uint8_t opcode) {
+  _noteLine(ctx);
+  ctx.code->push_back(opcode);
+}
 
 void MoxCompiler::_codeIndexedOpcode(MoxFuncContext& ctx, uint8_t opcode, uint32_t index) {
+  _noteLine(ctx);
   uint8_t bytes[MOX_MAX_INDEXED_SIZE];
   size_t n = moxEncodeIndexed(bytes, opcode, index);
   for (size_t i = 0; i < n; ++i) ctx.code->push_back(bytes[i]);
@@ -25,6 +48,7 @@ void MoxCompiler::_codeLiteral(MoxFuncContext& ctx, uint32_t index) {
 }
 
 uint32_t MoxCompiler::_codeBranch(MoxFuncContext& ctx, uint8_t opcode, uint32_t operand) {
+  _noteLine(ctx);
   ctx.code->push_back(opcode);
   uint32_t at = _codeOffset(ctx);
   ctx.code->push_backDW(operand);
@@ -101,6 +125,7 @@ MoxValue MoxCompiler::_codeFunctionBody(const MoxChar* name, MoxClass* cls, bool
   _codeOp(ctx, OP_RETURN);
   ctx.proc->shrink();
   ctx.code->shrink();
+  vm_.lineTables().add(ctx.proc, std::move(ctx.lines));
   if (debugger_ != nullptr) debugger_->decodeProcedure(ctx.proc);
   return ctx.holder;
 }

@@ -8,9 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "core/MoxDictionary.h"
 #include "core/MoxString.h"
+#include "core/MoxUtf8.h"
 #include "core/MoxValue.h"
 #include "core/MoxVector.h"
+#include "vm/MoxNameCheck.h"
 #include "vm/MoxPlatform.h"
 #include "vm/MoxPrinter.h"
 #include "vm/MoxVirtualMachine.h"
@@ -95,6 +98,58 @@ MoxValue nameValue(const MoxChar* arg, const MoxChar* suffix) {
   return MoxValue(name, false);
 }
 
+// Narrow (UTF-8) form of a text, for standard error.
+std::string narrow(const std::u16string& text) {
+  std::string out;
+  moxUtf8Encode(text.c_str(), text.size(), out);
+  return out;
+}
+
+// Frames printed at each end of a long trace; the ones between are counted.
+const size_t kTraceEnds = 10;
+
+// Writes the trace of the run-time error that ended the run on standard
+// error, shortening a long recursion to its first and last frames.
+void printErrorTrace(const MoxVirtualMachine& vm) {
+  std::string text = narrow(vm.getErrorTrace());
+  std::vector<std::string> lines;
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(at, end - at));
+    at = end + 1;
+  }
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (lines.size() > 2 * kTraceEnds + 1 && i == kTraceEnds) {
+      fprintf(stderr, "... (%zu frames left out)\n", lines.size() - 2 * kTraceEnds);
+      i = lines.size() - kTraceEnds;
+    }
+    fprintf(stderr, "%s\n", lines[i].c_str());
+  }
+}
+
+// True when the machine holds something that can run as main; otherwise
+// says so on standard error.
+bool checkMain(MoxVirtualMachine& vm) {
+  MoxDictionaryEntry* entry = vm.symbols().find(MoxString(u"main"));
+  MoxValueType kind = entry ? entry->getValue().type() : MVT_NULL;
+  if (kind == MVT_BYTECODE || kind == MVT_BYTECODEREF || kind == MVT_CODE) return true;
+  fprintf(stderr, "no function main\n");
+  return false;
+}
+
+// Warns on standard error about every name a function reads that nothing
+// defines or assigns.
+void warnUndefinedNames(MoxVirtualMachine& vm) {
+  for (const MoxUndefinedUse& use : moxFindUndefinedNames(vm)) {
+    std::string where = use.line > 0 ? narrow(use.source.empty() ? u"<text>" : use.source) + ":" +
+                                           std::to_string(use.line) + ": "
+                                     : std::string();
+    fprintf(stderr, "%swarning: '%s' is used in %s but never defined\n", where.c_str(),
+            narrow(use.name).c_str(), narrow(use.function).c_str());
+  }
+}
+
 int run(int argc, MoxChar** argv) {
   MoxFileStreamPrinter printer(stdout, false);
   int exitCode = -1;
@@ -105,6 +160,7 @@ int run(int argc, MoxChar** argv) {
     vm.cmdargv() = argv;
 
     bool compileOnly = false, debug = false, trace = false, info = false;
+    bool warnNames = false;
     MoxString outputName(u"out.mxm");
     MoxVector modules;
     MoxVector sources;
@@ -123,6 +179,7 @@ int run(int argc, MoxChar** argv) {
           case u'd': debug = true; break;
           case u'i': info = true; break;
           case u't': trace = true; break;
+          case u'w': warnNames = true; break;
           case u'r': mode = MODE_MODULES; break;
           case u'o': mode = MODE_OUTPUT; break;
           default:
@@ -152,11 +209,17 @@ int run(int argc, MoxChar** argv) {
       const MoxChar* name = static_cast<MoxString*>(sources[i])->c_str();
       if (!vm.compileFile(name, info, debug, nullptr, nullptr)) return -1;
     }
+    if (warnNames) warnUndefinedNames(vm);
     if (compileOnly) {
       exitCode = vm.writeModule(outputName.c_str()) ? 0 : -1;
+    } else if (!checkMain(vm)) {
+      exitCode = -1;
     } else if (vm.execute(u"main", argc, const_cast<const MoxChar**>(argv), trace, nullptr,
                           nullptr)) {
       exitCode = static_cast<int32_t>(vm.getResult());
+    } else {
+      fflush(stdout);
+      printErrorTrace(vm);
     }
   }
   fflush(stdout);

@@ -188,6 +188,8 @@ void MoxInterpreter::reset() {
   errors_.clear();
   depth_ = 0;
   stackBase_ = 0;
+  errorTrace_.clear();
+  traceErrorLength_ = 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -707,6 +709,7 @@ bool MoxInterpreter::run() {
             if (!checkNativeStack()) goto fail;
             bool ok = f(&vm_, int(argc), sp_);
             if (!ok) {
+              noteNativeFrame(f);
               RELOAD_SAFE();
               goto fail;
             }
@@ -855,6 +858,7 @@ bool MoxInterpreter::run() {
     }
     bool ok = true;
     if (setup == kSendCall) ok = invokeMethod(method, name, methodArgc);
+    if (!ok && (mk == MVT_CODE || mk == MVT_CODEREF)) noteNativeFrame(moxNativeOf(method));
     finishSend(basei);
     RELOAD_SAFE();
     if (!ok) goto fail;
@@ -870,6 +874,7 @@ underflow:
   SYNC();
   returnError(u"stack corrupted", u" (stack underflow)");
 fail:
+  noteFailure(pc);
   // Unwind every activation this loop started, down to its entry record.
   while (procInfo_ && procInfo_->kind_ != MoxProcInfo::kEntry) leaveProc();
   leaveProc();

@@ -21,6 +21,9 @@
 #ifndef MOX_INTERPRETER_H
 #define MOX_INTERPRETER_H
 
+#include <string>
+#include <vector>
+
 #include "core/MoxConfig.h"
 #include "core/MoxString.h"
 #include "core/MoxValue.h"
@@ -146,6 +149,19 @@ class MOX_API MoxInterpreter : public MoxVector {
   MoxString& errors() { return errors_; }
   const MoxString& errors() const { return errors_; }
 
+  // One frame of the call trace kept when a run-time error unwinds.
+  struct TraceFrame {
+    std::u16string name;    // "f", "Class::method", or a native's script name
+    std::u16string source;  // empty when unknown
+    int32_t line;           // 0 when unknown
+    std::u16string note;    // what went wrong here, when known
+  };
+  // The frames of the error that ended the last run, innermost first.
+  const std::vector<TraceFrame>& errorTrace() const { return errorTrace_; }
+  // Appends the trace as text to out, one line a frame:
+  // "source:line: in name[: note]\n", or "in name\n" without a position.
+  void formatErrorTrace(MoxString& out) const;
+
   // The text of a string value, or the string that the object's "toString"
   // method returns (owned by a stack slot above the top: use it at once);
   // null otherwise.
@@ -185,6 +201,19 @@ class MOX_API MoxInterpreter : public MoxVector {
   // with sp kept below them (a destructor that runs meanwhile finds a
   // consistent stack).
   void trimTo(unsigned int n);
+
+  // Error trace, kept only while a failure unwinds. startTrace drops the
+  // frames of an earlier failure that was not passed on (its error text is
+  // no longer the newest) and tells whether this failure is a new one.
+  bool startTrace();
+  // The frames of the activations this loop runs, from the current one down
+  // to its entry record; pc is the current activation's program counter.
+  void noteFailure(uint32_t pc);
+  // A native function that failed while called from a script.
+  void noteNativeFrame(MoxNativeFunction fn);
+  // For a new error about a null value: the never-assigned global that the
+  // failing line read, as a note.
+  std::u16string nullGlobalNote(MoxVector* proc, uint32_t pc, size_t errorStart);
 
   // Operators (left operand below the top, right operand on top).
   bool doArith(unsigned char op);
@@ -231,6 +260,9 @@ class MOX_API MoxInterpreter : public MoxVector {
   int freeCount_;
   // Native stack position where the outermost run started (0: none).
   uintptr_t stackBase_;
+  std::vector<TraceFrame> errorTrace_;
+  // Length of the error text when the trace was last extended.
+  unsigned int traceErrorLength_ = 0;
 };
 
 #endif

@@ -10,6 +10,7 @@
 #include "debugger/MoxDebugger.h"
 #include "interpreter/MoxInterpreter.h"
 #include "stdlib/MoxDefaultFunctions.h"
+#include "vm/MoxLineTable.h"
 #include "vm/MoxPrinter.h"
 
 namespace {
@@ -50,7 +51,8 @@ MoxVirtualMachine::MoxVirtualMachine(IMoxPrinter* printer)
       ownsPrinter_(printer == nullptr),
       cmdargc_(0),
       cmdargv_(nullptr),
-      waitProc_(nullptr) {
+      waitProc_(nullptr),
+      lineTables_(new MoxLineTables()) {
   if (!printer_) printer_ = new MoxDummyPrinter();
   // Script values may refer to these dictionaries; the extra reference keeps
   // a released value from deleting a member of the machine.
@@ -61,6 +63,9 @@ MoxVirtualMachine::MoxVirtualMachine(IMoxPrinter* printer)
 }
 
 MoxVirtualMachine::~MoxVirtualMachine() {
+  // Procedures that only the line tables still hold die first, while the
+  // dictionaries they refer to are whole.
+  lineTables_->clear();
   classes_.clear();
   symbols_.clear();
   // The result may hold objects made by a native module; release it while
@@ -69,9 +74,11 @@ MoxVirtualMachine::~MoxVirtualMachine() {
   freeModules();
   if (ownsPrinter_) delete printer_;
   printer_ = nullptr;
+  delete lineTables_;
 }
 
 void MoxVirtualMachine::reinit() {
+  lineTables_->clear();
   classes_.clear();
   symbols_.clear();
   freeModules();
@@ -140,6 +147,8 @@ void MoxVirtualMachine::cloneSymbols(const MoxVirtualMachine& other) {
   for (MoxDictionaryEntry* e = other.classes_.getFirst(); e; e = e->getNext()) {
     if (e->getKey()) classes_[*e->getKey()] = *e;
   }
+  lineTables_->clear();
+  lineTables_->copyFrom(*other.lineTables_);
 }
 
 bool MoxVirtualMachine::execute(const MoxChar* name, int argc, const MoxChar** argv, bool trace,
@@ -148,6 +157,7 @@ bool MoxVirtualMachine::execute(const MoxChar* name, int argc, const MoxChar** a
   // A native function may run another function of the same machine while a
   // script runs; the outer interpreter comes back afterwards.
   MoxInterpreter* outer = interpreter_;
+  errorTrace_.clear();
   MoxInterpreter* interp = new MoxInterpreter(*this);
   interpreter_ = interp;
   MoxDebugger* tracer = new MoxDebugger(*this, tracePrinter);
@@ -164,6 +174,9 @@ bool MoxVirtualMachine::execute(const MoxChar* name, int argc, const MoxChar** a
   if (!ok) {
     IMoxPrinter& out = errorPrinter ? *errorPrinter : *printer_;
     out(u"%s", interp->errors().c_str());
+    // Taken now: destructors that run while the stack is emptied below
+    // must not change the trace of this error.
+    interp->formatErrorTrace(errorTrace_);
   }
   // Objects still held by the stack (locals of the finished function) are
   // released while the interpreter works, so their destructors run fully.

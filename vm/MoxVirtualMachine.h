@@ -6,7 +6,10 @@
 
 #include "core/MoxConfig.h"
 #include "core/MoxDictionary.h"
+#include "core/MoxString.h"
 #include "core/MoxValue.h"
+
+class MoxLineTables;
 
 class MOX_API MoxVirtualMachine {
  public:
@@ -49,6 +52,13 @@ class MOX_API MoxVirtualMachine {
                bool trace = false, IMoxPrinter* errorPrinter = nullptr,
                IMoxPrinter* tracePrinter = nullptr);
   const MoxValue& getResult() const { return result_; }
+  // The call trace of the run-time error that ended the last execute, one
+  // line a frame, innermost first ("prog.mox:12: in A::get\n"); empty after
+  // a successful run. The next execute clears it.
+  const MoxChar* getErrorTrace() const { return errorTrace_.c_str(); }
+  // Source lines of the procedures compiled into this machine.
+  MoxLineTables& lineTables() { return *lineTables_; }
+  const MoxLineTables& lineTables() const { return *lineTables_; }
 
   bool writeModule(const MoxChar* path);
   bool readModule(const MoxChar* path);
@@ -76,6 +86,8 @@ class MOX_API MoxVirtualMachine {
   int cmdargc_;
   MoxChar** cmdargv_;
   WaitProc waitProc_;
+  MoxLineTables* lineTables_;
+  MoxString errorTrace_;
 };
 
 #endif

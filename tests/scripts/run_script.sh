@@ -6,6 +6,8 @@
 #
 # Expectations:
 #   NAME.out            expected standard output (missing file: no output)
+#   NAME.err            expected standard error, compared exactly when the
+#                       file exists (otherwise standard error is only shown)
 #   // exit: N [N ...]  expected exit code of each command (default 0)
 #   // args: WORDS      extra words after the script name (shell quoting
 #                       groups words: "two words" is one argument)
@@ -25,6 +27,7 @@ dir=$(cd "$(dirname "$script")" && pwd)
 base=$(basename "$script")
 name=${base%.mox}
 expected_out="$dir/$name.out"
+expected_err="$dir/$name.err"
 
 # No dot in the folder name: mx2 adds ".mxm" only to names without one.
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/moxscript_XXXXXX")
@@ -48,6 +51,8 @@ printf '%s\n' "$header" | grep -q '^// drop-banner' && drop_banner=1
 read -r -a want_codes <<< "$exits"
 actual="$tmp/actual.out"
 : > "$actual"
+actual_err="$tmp/actual.err"
+: > "$actual_err"
 status=0
 report=""
 i=0
@@ -59,12 +64,13 @@ for cmd in "${cmds[@]}"; do
   fi
   (cd "$dir" && timeout 60 "$mx2" "${words[@]}") < /dev/null >> "$actual" 2> "$tmp/stderr"
   code=$?
+  cat "$tmp/stderr" >> "$actual_err"
   want=${want_codes[$i]:-${want_codes[${#want_codes[@]}-1]}}
   if [ "$code" != "$want" ]; then
     report+="command $((i+1)) (mx2 $cmd): exit code $code, expected $want"$'\n'
     status=1
   fi
-  if [ -s "$tmp/stderr" ]; then
+  if [ -s "$tmp/stderr" ] && [ ! -f "$expected_err" ]; then
     report+="stderr of command $((i+1)):"$'\n'"$(head -c 2000 "$tmp/stderr")"$'\n'
   fi
   i=$((i+1))
@@ -80,6 +86,12 @@ fi
 if ! cmp -s "$expected_out" "$actual"; then
   report+="standard output differs (--- expected, +++ actual):"$'\n'
   report+="$(diff -u "$expected_out" "$actual" | head -n 200)"$'\n'
+  status=1
+fi
+
+if [ -f "$expected_err" ] && ! cmp -s "$expected_err" "$actual_err"; then
+  report+="standard error differs (--- expected, +++ actual):"$'\n'
+  report+="$(diff -u "$expected_err" "$actual_err" | head -n 200)"$'\n'
   status=1
 fi
 
