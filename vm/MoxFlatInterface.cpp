@@ -3,11 +3,14 @@
 #include "vm/MoxFlatInterface.h"
 
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
+#include <string>
 #include <new>
 #include <type_traits>
 
 #include "core/MoxString.h"
+#include "core/MoxUtf8.h"
 #include "vm/MoxPlatform.h"
 #include "vm/MoxPrinter.h"
 #include "vm/MoxVirtualMachine.h"
@@ -88,6 +91,25 @@ int moduleFile(ModuleOp op, MoxVMHandle vm, const Text* path) {
   if (!vm || !path) return 0;
   MoxString p(path);
   return result((machine(vm)->*op)(p.c_str()));
+}
+
+// Copies as much of text as fits before a terminator, never cutting a
+// character in two; returns the whole text's length.
+template <typename Unit>
+int copyOut(const std::basic_string<Unit>& text, Unit* buffer, int size) {
+  if (buffer && size > 0) {
+    size_t n = text.size() < size_t(size) ? text.size() : size_t(size) - 1;
+    if (n < text.size()) {
+      // Back off to the start of the character the cut falls in.
+      if (sizeof(Unit) == 1)
+        while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+      else if (text[n] >= 0xDC00 && text[n] <= 0xDFFF && n > 0)
+        --n;
+    }
+    std::copy(text.begin(), text.begin() + n, buffer);
+    buffer[n] = 0;
+  }
+  return text.size() > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(text.size());
 }
 
 }  // namespace
@@ -181,6 +203,19 @@ int Mox_ReleasePrinter(MoxPrinterHandle p) {
 MoxDbgWaitProc Mox_SetDbgWaitProc(MoxVMHandle vm, MoxDbgWaitProc proc) {
   if (!vm) return nullptr;
   return machine(vm)->setDbgWaitProc(proc);
+}
+
+int Mox_GetErrorTraceA(MoxVMHandle vm, char* buffer, int size) {
+  if (!vm) return 0;
+  const MoxChar* trace = machine(vm)->getErrorTrace();
+  std::string text;
+  moxUtf8Encode(trace, moxStrLen(trace), text);
+  return copyOut(text, buffer, size);
+}
+
+int Mox_GetErrorTraceW(MoxVMHandle vm, MoxWChar* buffer, int size) {
+  if (!vm) return 0;
+  return copyOut(std::u16string(machine(vm)->getErrorTrace()), buffer, size);
 }
 
 }  // extern "C"

@@ -120,6 +120,15 @@ MOX_FLAT_API int Mox_ReleasePrinter(MoxPrinterHandle printer);
  * (NULL for a NULL machine). */
 MOX_FLAT_API MoxDbgWaitProc Mox_SetDbgWaitProc(MoxVMHandle vm, MoxDbgWaitProc proc);
 
+/* The call trace of the last run that failed (innermost call first, one line
+ * a call, "file:line: in name"), copied into buffer as zero-terminated text:
+ * UTF-8 for A, UTF-16 for W. At most size - 1 bytes or units are copied,
+ * never a part of a character; the result is the length of the whole trace
+ * (so a host can ask with size 0 and then allocate), 0 when the last run
+ * succeeded or for a NULL machine. buffer may be NULL when size is 0. */
+MOX_FLAT_API int Mox_GetErrorTraceA(MoxVMHandle vm, char* buffer, int size);
+MOX_FLAT_API int Mox_GetErrorTraceW(MoxVMHandle vm, MoxWChar* buffer, int size);
+
 #ifdef __cplusplus
 }
 #endif

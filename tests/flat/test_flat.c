@@ -346,8 +346,41 @@ static void testConsolePrinter(void) {
   CHECK(fputs("", stdout) >= 0);
 }
 
+static void testErrorTrace(void) {
+  char small[12];
+  char whole[256];
+  MoxWChar wideTrace[256];
+  MoxPrinterHandle out = Mox_CreateCallbackPrinter(toMain);
+  MoxVMHandle vm = Mox_CreateVM(out);
+  int length;
+  CHECK(Mox_GetErrorTraceA(NULL, whole, sizeof whole) == 0);
+  CHECK(Mox_GetErrorTraceW(NULL, wideTrace, 256) == 0);
+  CHECK(Mox_CompileTextA(vm, "inner(z) { return 1 / z; }\nouter() {\n  return inner(0);\n}\n"
+                             "fine() { return 1; }\n",
+                         0, 0, NULL, NULL) == 1);
+  clearTexts();
+  CHECK(Mox_ExecuteA(vm, "outer", 0, NULL, 0, NULL, NULL) == 0);
+  CHECK_TEXT(mainText, "divide 0 error\n");
+  length = Mox_GetErrorTraceA(vm, NULL, 0);
+  CHECK(Mox_GetErrorTraceA(vm, whole, sizeof whole) == length);
+  CHECK_TEXT(whole, "<text>:1: in inner\n<text>:3: in outer\n");
+  CHECK(length == (int)strlen(whole));
+  /* A short buffer gets what fits, terminated. */
+  CHECK(Mox_GetErrorTraceA(vm, small, sizeof small) == length);
+  CHECK_TEXT(small, "<text>:1: i");
+  CHECK(Mox_GetErrorTraceW(vm, wideTrace, 256) == length);
+  CHECK(wideTrace[0] == '<' && wideTrace[length] == 0);
+  /* The next run clears it. */
+  CHECK(Mox_ExecuteA(vm, "fine", 0, NULL, 0, NULL, NULL) == 1);
+  CHECK(Mox_GetErrorTraceA(vm, whole, sizeof whole) == 0);
+  CHECK_TEXT(whole, "");
+  Mox_ReleaseVM(vm);
+  Mox_ReleasePrinter(out);
+}
+
 int main(void) {
   testNullHandles();
+  testErrorTrace();
   testNullTexts();
   testCompileAndExecute();
   testPrinterRouting();
