@@ -25,7 +25,8 @@ install(FILES ${CMAKE_BINARY_DIR}/generated/MoxVersion.h DESTINATION ${MOX_INSTA
 install(EXPORT moxTargets NAMESPACE mox:: DESTINATION ${MOX_INSTALL_CMAKEDIR})
 configure_package_config_file(${CMAKE_SOURCE_DIR}/cmake/moxConfig.cmake.in
   ${CMAKE_BINARY_DIR}/generated/moxConfig.cmake
-  INSTALL_DESTINATION ${MOX_INSTALL_CMAKEDIR})
+  INSTALL_DESTINATION ${MOX_INSTALL_CMAKEDIR}
+  PATH_VARS MOX_INSTALL_INCLUDEDIR)
 write_basic_package_version_file(${CMAKE_BINARY_DIR}/generated/moxConfigVersion.cmake
   VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
 install(FILES ${CMAKE_BINARY_DIR}/generated/moxConfig.cmake
