@@ -15,7 +15,7 @@ install(TARGETS moxlib EXPORT moxTargets
 # Every header of the library folders except the private implementation ones.
 foreach(dir ${MOX_LIB_DIRS})
   file(GLOB dir_headers CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*.h)
-  list(FILTER dir_headers EXCLUDE REGEX "(Internal|Impl|Support)\\.h$")
+  list(FILTER dir_headers EXCLUDE REGEX "(Internal|Impl)\\.h$")
   if(dir_headers)
     install(FILES ${dir_headers} DESTINATION ${MOX_INSTALL_INCLUDEDIR}/${dir})
   endif()

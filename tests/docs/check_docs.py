@@ -15,7 +15,8 @@ A mox block is saved as example.mox (or NAME) and run with
 `mx2 example.mox WORDS`; the exit code must be N (default 0). With file=NAME
 the block is only saved, for later blocks to use. A ```cpp or ```c block is
 a complete host program: compiled against the library, run, and compared.
-A ```sh block runs with bash in the folder of the saved files, mx2 on PATH.
+A ```cpp so=NAME block is built as the loadable module NAME.so instead, for
+later blocks to import. A ```sh block runs with bash in the folder of the saved files, mx2 on PATH.
 Every block that runs must be followed by an ```output block (it may be
 empty). needs=mx2class skips the example when the plug-in was not built,
 needs=flat when the flat interface header does not exist. Other fences
@@ -93,17 +94,22 @@ class Runner:
         return self.run([self.o.mx2, name] + args, int(attrs.get("exit", "0")))
 
     def host(self, lang, attrs, body):
-        src = "host." + ("cpp" if lang == "cpp" else "c")
+        module = attrs.get("so")
+        src = (module or "host") + "." + ("cpp" if lang == "cpp" else "c")
         self.save(src, body)
-        exe = os.path.join(self.dir, "host")
+        exe = os.path.join(self.dir, module + ".so" if module else "host")
         compiler = self.o.cxx if lang == "cpp" else self.o.cc
         std = "-std=c++17" if lang == "cpp" else "-std=c99"
         cmd = [compiler, std, "-Wall", "-Wextra", "-Werror"] + self.o.flags.split()
         cmd += ["-I" + d for d in self.o.include]
+        if module:
+            cmd += ["-shared", "-fPIC"]
         cmd += [src, "-o", exe, "-L" + self.o.libdir, "-lmoxlib", "-Wl,-rpath," + self.o.libdir]
         p = subprocess.run(cmd, cwd=self.dir, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         if p.returncode != 0:
             return "", ["does not compile:\n" + p.stdout.decode("utf-8", "replace")[:4000]]
+        if module:
+            return None, []
         return self.run([exe], int(attrs.get("exit", "0")))
 
     def sh(self, body):
@@ -136,7 +142,7 @@ def main():
             if lang not in RUNNABLE:
                 continue
             nxt = blocks[k + 1] if k + 1 < len(blocks) else None
-            saves_only = lang == "mox" and "file" in attrs
+            saves_only = (lang == "mox" and "file" in attrs) or (lang == "cpp" and "so" in attrs)
             if not saves_only and (nxt is None or nxt[1] != "output"):
                 failures.append("line %d: %s example without an output block" % (line, lang))
                 continue
@@ -151,6 +157,8 @@ def main():
             else:
                 out, problems = r.host(lang, attrs, body)
             if saves_only:
+                for q in problems:
+                    failures.append("line %d (%s): %s" % (line, lang, q))
                 continue
             ran += 1
             if out != nxt[3]:

@@ -6,8 +6,8 @@
 static void show(const char* text) { printf("[%s]", text); }
 
 int main(void) {
-  void* printer = Mox_CreateCallbackPrinter(show);
-  void* vm = Mox_CreateVM(printer);
+  MoxPrinterHandle printer = Mox_CreateCallbackPrinter(show);
+  MoxVMHandle vm = Mox_CreateVM(printer);
   int ok = Mox_CompileTextA(vm, "main() { print(\"from C\"); return 5; }", 0, 0, NULL, NULL) &&
            Mox_ExecuteA(vm, "main", 0, NULL, 0, NULL, NULL);
   printf("\nok %d result %d\n", ok, (int)Mox_GetIntResult(vm));
