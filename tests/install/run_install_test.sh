@@ -19,7 +19,8 @@ case $what in
     cmake --install "$build" --prefix "$prefix" > /dev/null
     for f in bin/mx2 lib/libmoxlib.so lib/libmoxlib.so.2 include/mox/MoxVersion.h \
              include/mox/vm/MoxVirtualMachine.h include/mox/vm/MoxPrinter.h include/mox/core/MoxValue.h \
-             lib/cmake/mox/moxConfig.cmake lib/cmake/mox/moxConfigVersion.cmake lib/pkgconfig/mox.pc; do
+             lib/cmake/mox/moxConfig.cmake lib/cmake/mox/moxConfigVersion.cmake lib/pkgconfig/mox.pc \
+             share/man/man1/mx2.1 share/doc/mox/language.md; do
       [ -e "$prefix/$f" ] || fail "$f not installed"
     done
     [ -L "$prefix/lib/libmoxlib.so" ] && [ -L "$prefix/lib/libmoxlib.so.2" ] || fail "library symlinks missing"
