@@ -19,10 +19,14 @@ case $what in
     cmake --install "$build" --prefix "$prefix" > /dev/null
     for f in bin/mx2 lib/libmoxlib.so lib/libmoxlib.so.2 include/mox/MoxVersion.h \
              include/mox/vm/MoxVirtualMachine.h include/mox/vm/MoxPrinter.h include/mox/core/MoxValue.h \
-             lib/cmake/mox/moxConfig.cmake lib/cmake/mox/moxConfigVersion.cmake lib/pkgconfig/mox.pc \
-             share/man/man1/mx2.1 share/doc/mox/language.md; do
+             lib/cmake/mox/moxConfig.cmake lib/cmake/mox/moxConfigVersion.cmake lib/pkgconfig/mox.pc; do
       [ -e "$prefix/$f" ] || fail "$f not installed"
     done
+    if [ "${MOX_DOCS_INSTALLED:-OFF}" = ON ]; then
+      for f in share/man/man1/mx2.1 share/doc/mox/language.md; do
+        [ -e "$prefix/$f" ] || fail "$f not installed"
+      done
+    fi
     [ -L "$prefix/lib/libmoxlib.so" ] && [ -L "$prefix/lib/libmoxlib.so.2" ] || fail "library symlinks missing"
     if ls "$prefix"/include/mox/*/*Internal.h "$prefix"/include/mox/*/*Impl.h 2>/dev/null | grep -q .; then
       fail "private headers installed"
