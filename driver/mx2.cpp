@@ -1,6 +1,7 @@
 // mx2: the command-line program. It loads precompiled modules, compiles
 // sources, and then either writes a module file or runs the script function
 // "main", whose result becomes the exit code.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "MoxVersion.h"
 #include "core/MoxDictionary.h"
 #include "core/MoxString.h"
 #include "core/MoxUtf8.h"
@@ -21,7 +23,7 @@
 namespace {
 
 const MoxChar kUsage[] =
-    u"mx2 - the mox script compiler and interpreter v2.0\n"
+    u"mx2 - the mox script compiler and interpreter v" MOX_VERSION_SHORT "\n"
     u"written by the mox developers\n"
     u"\n"
     u"usage:\n"
@@ -35,6 +37,17 @@ const MoxChar kUsage[] =
     u"    -r ... specifies precompiled files to be loaded\n"
     u"    -o ... name of output file (only used with -c)\n"
     u"     # ... marks begin of user argument list\n";
+
+// Printed after the usage text by --help: what mx2 accepts beyond it.
+const MoxChar kAdditions[] =
+    u"additions:\n"
+    u"    -- ... marks begin of user argument list, like #\n"
+    u"           (a shell takes an unquoted # as the start of a comment)\n"
+    u"    -w ... warns about names that functions use but nothing defines\n"
+    u"    --version ... prints the version and exits\n"
+    u"    --help ... prints this text and exits\n"
+    u"    a sourcefile without \".\" whose .mox form does not exist is opened\n"
+    u"    under its own name, so a script starting with #! can be run directly\n";
 
 // Where the next plain argument goes.
 enum ArgMode { MODE_SOURCES = 1, MODE_MODULES = 2, MODE_OUTPUT = 3 };
@@ -90,6 +103,18 @@ std::string ownPath(const char* fallback) {
 }
 
 bool hasDot(const MoxString& s) { return s.find(u'.', 0) >= 0; }
+
+bool isEqual(const MoxChar* a, const char* b) {
+  while (*a != 0 && *a == static_cast<MoxChar>(static_cast<unsigned char>(*b))) ++a, ++b;
+  return *a == 0 && *b == 0;
+}
+
+bool fileExists(const MoxString& name) {
+  std::string narrow;
+  moxUtf8Encode(name.c_str(), name.length(), narrow);
+  struct stat st;
+  return stat(narrow.c_str(), &st) == 0;
+}
 
 // A new list element: the name, with the suffix appended when it holds no ".".
 MoxValue nameValue(const MoxChar* arg, const MoxChar* suffix) {
@@ -150,6 +175,45 @@ void warnUndefinedNames(MoxVirtualMachine& vm) {
   }
 }
 
+// A source name: as for modules, except that a name without "." whose
+// ".mox" form does not exist stays as given (an executable "#!" script).
+MoxValue sourceValue(const MoxChar* arg) {
+  MoxString* name = new MoxString(arg);
+  if (!hasDot(*name)) {
+    *name += u".mox";
+    if (!fileExists(*name) && fileExists(MoxString(arg))) *name = MoxString(arg);
+  }
+  return MoxValue(name, false);
+}
+
+// "--" is a second spelling of the "#" that starts the user arguments. The
+// first marker is rewritten to "#" before anyone sees the words, so scripts
+// asking for their user arguments find them under either spelling.
+void spellUserMarker(int argc, MoxChar** argv) {
+  static MoxChar hash[] = u"#";
+  for (int i = 1; i < argc; ++i) {
+    if (argv[i][0] == u'#') return;
+    if (isEqual(argv[i], "--")) {
+      argv[i] = hash;
+      return;
+    }
+  }
+}
+
+// "--version" and "--help": the answer on the printer and true. Any other
+// word starting with "--" is left to the invalid-option report.
+bool longOption(const MoxChar* arg, IMoxPrinter& printer) {
+  if (isEqual(arg, "--version")) {
+    printer(u"mx2 %s\n", MoxString(MOX_VERSION).c_str());
+    return true;
+  }
+  if (isEqual(arg, "--help")) {
+    printer(u"%s%s", kUsage, kAdditions);
+    return true;
+  }
+  return false;
+}
+
 int run(int argc, MoxChar** argv) {
   MoxFileStreamPrinter printer(stdout, false);
   int exitCode = -1;
@@ -174,6 +238,7 @@ int run(int argc, MoxChar** argv) {
       const MoxChar* arg = argv[i];
       if (arg[0] == u'#') break;
       if (arg[0] == u'-') {
+        if (arg[1] == u'-' && longOption(arg, printer)) return 0;
         switch (arg[1]) {
           case u'c': compileOnly = true; break;
           case u'd': debug = true; break;
@@ -194,7 +259,7 @@ int run(int argc, MoxChar** argv) {
           if (!hasDot(outputName)) outputName += u".mxm";
           break;
         case MODE_MODULES: modules.push_back(nameValue(arg, u".mxm")); break;
-        case MODE_SOURCES: sources.push_back(nameValue(arg, u".mox")); break;
+        case MODE_SOURCES: sources.push_back(sourceValue(arg)); break;
       }
     }
 
@@ -237,5 +302,6 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) words.emplace_back(argv[i]);
   std::vector<MoxChar*> vec;
   for (MoxString& w : words) vec.push_back(const_cast<MoxChar*>(w.c_str()));
+  spellUserMarker(static_cast<int>(vec.size()), vec.data());
   return run(static_cast<int>(vec.size()), vec.data()) & 0xff;
 }
