@@ -135,6 +135,8 @@ TEST(PluginModule, ReceiverOfTheWrongKind) {
             "invalid value type MVT_NULL, MVT_DICTIONARY expected\n");
   EXPECT_EQ(run(vm, out, u"main() { return bare(\"String\", \"String\", new Struct(), \"x\"); }"),
             "invalid value type MVT_NULL, MVT_STRING expected\n");
+  EXPECT_EQ(run(vm, out, u"main() { return bare(\"Struct\", \"Struct\", new String(\"x\")); }"),
+            "invalid value type MVT_NULL, MVT_DICTIONARY expected\n");
   EXPECT_EQ(run(vm, out, u"main() { print(bare(\"String\", \"length\", new String(\"abc\"))); "
                          u"return 0; }"),
             "3");
