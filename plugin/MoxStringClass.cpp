@@ -32,8 +32,8 @@ bool begin(MoxVirtualMachine* vm, int argc, ValPtr& args, int min, int max, Stri
   if (!call.self) return false;
   call.selfHolder = arg(args, argc, 1);
   if (!moxstd::checkCount(vm, scriptArgs(argc), min, max)) return false;
-  call.str = static_cast<MoxString*>(
-      memberOfKind(vm, call.self, strMember(), MVT_STRING, call.strHolder));
+  call.str =
+      static_cast<MoxString*>(memberOfKind(vm, call.self, strMember(), MVT_STRING, call.strHolder));
   return call.str != nullptr;
 }
 
@@ -221,8 +221,8 @@ bool MoxStringClass::Mox_find(MoxVirtualMachine* vm, int argc, ValPtr& args) {
   int32_t start = 0;
   if (!unitForm && !textArg(vm, args, argc, 2, text)) return false;
   if (scriptArgs(argc) == 2 && !intArg(vm, args, argc, 3, start)) return false;
-  const int32_t at = unitForm ? call.str->find(unit, uint32_t(start))
-                              : call.str->find(text, uint32_t(start));
+  const int32_t at =
+      unitForm ? call.str->find(unit, uint32_t(start)) : call.str->find(text, uint32_t(start));
   return moxstd::result(args, argc, MoxValue(at));
 }
 
@@ -278,12 +278,13 @@ bool MoxStringClass::Mox_toString(MoxVirtualMachine* vm, int argc, ValPtr& args)
 bool MoxStringClass::registerClass(MoxVirtualMachine& vm) {
   static const MoxChar* const members[] = {u"_str"};
   static const MethodDef methods[] = {
-      {u"String", Mox_String},     {u"OP_ADD", Mox_OP_ADD},     {u"OP_ADD_R", Mox_OP_ADD_R},
-      {u"OP_VREF", Mox_OP_VREF},   {u"OP_VSET", Mox_OP_VSET},   {u"compare", Mox_compare},
-      {u"icompare", Mox_icompare}, {u"length", Mox_length},     {u"c_str", Mox_c_str},
-      {u"c_buf", Mox_c_buf},       {u"a_buf", Mox_a_buf},       {u"w_buf", Mox_w_buf},
-      {u"clear", Mox_clear},       {u"substr", Mox_substr},     {u"find", Mox_find},
-      {u"replace", Mox_replace},   {u"insert", Mox_insert},     {u"append", Mox_append},
+      {u"String", Mox_String},     {u"OP_ADD", Mox_OP_ADD},   {u"OP_ADD_R", Mox_OP_ADD_R},
+      {u"OP_VREF", Mox_OP_VREF},   {u"OP_VSET", Mox_OP_VSET}, {u"compare", Mox_compare},
+      {u"icompare", Mox_icompare}, {u"length", Mox_length},   {u"c_str", Mox_c_str},
+      {u"c_buf", Mox_c_buf},       {u"a_buf", Mox_a_buf},     {u"w_buf", Mox_w_buf},
+      {u"clear", Mox_clear},       {u"substr", Mox_substr},   {u"find", Mox_find},
+      {u"replace", Mox_replace},   {u"insert", Mox_insert},   {u"append", Mox_append},
       {u"toString", Mox_toString}};
-  return moxplugin::registerClass(vm, u"String", members, 1, methods, int(sizeof(methods) / sizeof(methods[0])));
+  return moxplugin::registerClass(vm, u"String", members, 1, methods,
+                                  int(sizeof(methods) / sizeof(methods[0])));
 }

@@ -44,11 +44,15 @@ bool isPointer(FieldType t) {
 // Bytes a field takes in "_data"; a pointer holds a whole 64-bit address.
 unsigned int widthOf(FieldType t) {
   switch (t) {
-    case kInt8: return 1;
-    case kInt16: return 2;
+    case kInt8:
+      return 1;
+    case kInt16:
+      return 2;
     case kInt:
-    case kFloat: return 4;
-    default: return 8;
+    case kFloat:
+      return 4;
+    default:
+      return 8;
   }
 }
 
@@ -60,13 +64,23 @@ bool fieldValue(MoxVirtualMachine* vm, ValPtr& args, int argc, FieldType t, MoxO
   const MoxValue& v = arg(args, argc, 3);
   switch (t) {
     case kInt:
-    case kIntPtr: out = MoxValue(int32_t(v)); return true;
-    case kInt8: out = MoxValue(int32_t(int8_t(uint8_t(uint32_t(int32_t(v)))))); return true;
-    case kInt16: out = MoxValue(int32_t(int16_t(uint16_t(uint32_t(int32_t(v)))))); return true;
+    case kIntPtr:
+      out = MoxValue(int32_t(v));
+      return true;
+    case kInt8:
+      out = MoxValue(int32_t(int8_t(uint8_t(uint32_t(int32_t(v))))));
+      return true;
+    case kInt16:
+      out = MoxValue(int32_t(int16_t(uint16_t(uint32_t(int32_t(v))))));
+      return true;
     case kFloat:
-    case kFloatPtr: out = MoxValue(float(v)); return true;
+    case kFloatPtr:
+      out = MoxValue(float(v));
+      return true;
     case kDouble:
-    case kDoublePtr: out = MoxValue(double(v)); return true;
+    case kDoublePtr:
+      out = MoxValue(double(v));
+      return true;
     case kString: {
       // The field keeps its own copy: the address native code receives stays
       // valid however the script later edits or drops the text it passed.
@@ -318,15 +332,22 @@ bool MoxStructClass::Mox_update(MoxVirtualMachine* vm, int argc, ValPtr& args) {
 
 bool MoxStructClass::registerClass(MoxVirtualMachine& vm) {
   static const MoxChar* const members[] = {u"_data", u"_dataDict"};
-  static const MethodDef methods[] = {
-      {u"Struct", Mox_Struct},           {u"addInt", Mox_addInt},
-      {u"addIntPtr", Mox_addIntPtr},     {u"addInt8", Mox_addInt8},
-      {u"addInt16", Mox_addInt16},       {u"addDouble", Mox_addDouble},
-      {u"addDoublePtr", Mox_addDoublePtr}, {u"addFloat", Mox_addFloat},
-      {u"addFloatPtr", Mox_addFloatPtr}, {u"addString", Mox_addString},
-      {u"addCBuffer", Mox_addCBuffer},   {u"addBuffer", Mox_addBuffer},
-      {u"addStruct", Mox_addStruct},     {u"getValue", Mox_getValue},
-      {u"getData", Mox_getData},         {u"update", Mox_update}};
+  static const MethodDef methods[] = {{u"Struct", Mox_Struct},
+                                      {u"addInt", Mox_addInt},
+                                      {u"addIntPtr", Mox_addIntPtr},
+                                      {u"addInt8", Mox_addInt8},
+                                      {u"addInt16", Mox_addInt16},
+                                      {u"addDouble", Mox_addDouble},
+                                      {u"addDoublePtr", Mox_addDoublePtr},
+                                      {u"addFloat", Mox_addFloat},
+                                      {u"addFloatPtr", Mox_addFloatPtr},
+                                      {u"addString", Mox_addString},
+                                      {u"addCBuffer", Mox_addCBuffer},
+                                      {u"addBuffer", Mox_addBuffer},
+                                      {u"addStruct", Mox_addStruct},
+                                      {u"getValue", Mox_getValue},
+                                      {u"getData", Mox_getData},
+                                      {u"update", Mox_update}};
   return moxplugin::registerClass(vm, u"Struct", members, 2, methods,
                                   int(sizeof(methods) / sizeof(methods[0])));
 }

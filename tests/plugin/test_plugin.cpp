@@ -90,7 +90,8 @@ TEST(PluginModule, SeveralMachinesAndReloading) {
   EXPECT_EQ(run(*vm1, out1, kUseBoth), "abc 4\n");
   EXPECT_EQ(run(*vm2, out2, kUseBoth), "abc 4\n");
   vm1.reset();
-  EXPECT_EQ(run(*vm2, out2, u"main() { print((new String(\"x\") + 1)->length()); return 0; }"), "2");
+  EXPECT_EQ(run(*vm2, out2, u"main() { print((new String(\"x\") + 1)->length()); return 0; }"),
+            "2");
   vm2.reset();
   // Every machine is gone, so the module was unloaded: this loads it anew.
   MoxVirtualMachine vm3(&out3);
@@ -130,14 +131,15 @@ TEST(PluginModule, ReceiverOfTheWrongKind) {
   // Struct finds no "_str", and the other way round.
   EXPECT_EQ(run(vm, out, u"main() { return bare(\"String\", \"length\", new Struct()); }"),
             "invalid value type MVT_NULL, MVT_STRING expected\n");
-  EXPECT_EQ(run(vm, out,
-                u"main() { return bare(\"Struct\", \"addInt\", new String(\"s\"), \"a\", 1); }"),
-            "invalid value type MVT_NULL, MVT_DICTIONARY expected\n");
+  EXPECT_EQ(
+      run(vm, out, u"main() { return bare(\"Struct\", \"addInt\", new String(\"s\"), \"a\", 1); }"),
+      "invalid value type MVT_NULL, MVT_DICTIONARY expected\n");
   EXPECT_EQ(run(vm, out, u"main() { return bare(\"String\", \"String\", new Struct(), \"x\"); }"),
             "invalid value type MVT_NULL, MVT_STRING expected\n");
   EXPECT_EQ(run(vm, out, u"main() { return bare(\"Struct\", \"Struct\", new String(\"x\")); }"),
             "invalid value type MVT_NULL, MVT_DICTIONARY expected\n");
-  EXPECT_EQ(run(vm, out, u"main() { print(bare(\"String\", \"length\", new String(\"abc\"))); "
-                         u"return 0; }"),
+  EXPECT_EQ(run(vm, out,
+                u"main() { print(bare(\"String\", \"length\", new String(\"abc\"))); "
+                u"return 0; }"),
             "3");
 }
