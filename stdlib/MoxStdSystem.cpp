@@ -234,6 +234,10 @@ bool MoxDefaultFunctions::Mox_pow(MoxVirtualMachine* vm, int argc, ValPtr& args)
 bool MoxDefaultFunctions::Mox_addr(MoxVirtualMachine* vm, int argc, ValPtr& args) {
   if (!haveInterpreter(vm) || !checkCount(vm, argc, 1, 1)) return false;
   if (args->getType() == MVT_NULL) return fail(vm, u"argument is NULL");
+  // Native code may write into a string's text through this address; the
+  // string then stops trusting its stored length.
+  if (isString(*args))
+    if (MoxString* s = static_cast<MoxString*>(*args)) s->exposeText();
   return result(args, argc, addressValue(args->addr()));
 }
 
