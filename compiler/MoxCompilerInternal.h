@@ -37,6 +37,10 @@ struct MoxFuncContext {
   // reference, so that finding them again does not search the whole pool.
   std::unordered_map<std::u16string, uint32_t> strings;
   std::unordered_map<const MoxDictionaryEntry*, uint32_t> variables;
+  // Slot of each argument and temporary name, made on the first lookup;
+  // the first of equal names wins, arguments before temporaries.
+  std::unordered_map<std::u16string, MoxVarInfo> slots;
+  bool slotsIndexed = false;
 };
 
 #endif
