@@ -35,9 +35,12 @@ MoxClass::MoxClass(MoxVirtualMachine& vm) : MoxClass(vm, static_cast<MoxString*>
 
 MoxClass::MoxClass(MoxVirtualMachine& vm, MoxString* name, MoxClass* base)
     : name_(name), base_(base), dataMembers_(nullptr), funcMembers_(nullptr), dataSize_(-1),
-      sizeEpoch_(0), vm_(vm), native_(false) {
+      sizeEpoch_(0), hasDerived_(false), vm_(vm), native_(false) {
   if (name_) name_->addRef();
-  if (base_) base_->addRef();
+  if (base_) {
+    base_->addRef();
+    base_->hasDerived_ = true;
+  }
   dataMembers_ = newMemberTable(false, this);
   funcMembers_ = newMemberTable(true, this);
 }
@@ -59,9 +62,11 @@ MoxClass::~MoxClass() {
 bool MoxClass::setBaseClass(MoxClass* base) {
   if (!base) return true;
   if (base_) return false;
-  // A base that already derives from this class would make a cycle.
-  if (base->isSubtypeOf(this)) return false;
+  // A base that already derives from this class would make a cycle; only
+  // a class that something derives from needs the walk.
+  if (hasDerived_ ? base->isSubtypeOf(this) : base == this) return false;
   base->addRef();
+  base->hasDerived_ = true;
   base_ = base;
   layoutChanged();
   return true;

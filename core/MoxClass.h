@@ -92,6 +92,9 @@ class MOX_API MoxClass : public MoxRefObject {
   int32_t dataSize_;
   // The layout generation dataSize_ was computed in.
   uint64_t sizeEpoch_;
+  // Set once some class takes this one as its base; until then no base
+  // given to this class can derive from it.
+  bool hasDerived_;
   MoxVirtualMachine& vm_;
   bool native_;
 };

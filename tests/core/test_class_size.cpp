@@ -77,3 +77,19 @@ TEST_F(ClassSizeTest, SizesFollowABaseSetLater) {
   EXPECT_EQ(r->computeDataSize(), 2);
   EXPECT_EQ(c->computeDataSize(), 5);
 }
+
+TEST_F(ClassSizeTest, CyclesRefusedWhicheverWayTheChainWasMade) {
+  MoxClass* a = make(u"A", nullptr, nullptr);
+  EXPECT_FALSE(a->setBaseClass(a));
+  MoxClass* b = make(u"B", nullptr, nullptr);
+  MoxClass* c = make(u"C", nullptr, nullptr);
+  EXPECT_TRUE(b->setBaseClass(a));  // a gains a derived class this way
+  EXPECT_TRUE(c->setBaseClass(b));
+  EXPECT_FALSE(a->setBaseClass(c));
+  MoxClass* d = make(u"D", c, nullptr);  // and this way
+  MoxClass* e = make(u"E", nullptr, nullptr);
+  EXPECT_TRUE(e->setBaseClass(d));
+  MoxClass* f = make(u"F", e, nullptr);
+  EXPECT_FALSE(a->setBaseClass(f));
+  EXPECT_EQ(a->getBaseClass(), nullptr);
+}
