@@ -81,7 +81,7 @@ echo "load: $(cut -d' ' -f1-3 /proc/loadavg)   mx2: $mx2"
 printf '%-26s %8s %10s %10s %8s\n' operation n "ms at n" "ms at 16n" growth
 echo "(- : over the limit of ${limit}s)"
 sizes=(2000 2000 2000 2000 4000 4000 4000 2000 16000)
-reps=(2000 2000 2000 2000 10 30 100 5 5)
+reps=(2000 2000 2000 2000 10 30 1000 5 50)
 for idx in "${!cases[@]}"; do
   name=${cases[$idx]%%|*}
   body=${cases[$idx]#*|}
