@@ -1,3 +1,3 @@
--- Recursive calls: fib(30).
+-- Recursive calls: fib(32).
 local function fib(n) if n < 2 then return n end return fib(n - 1) + fib(n - 2) end
-print(fib(30))
+print(fib(32))

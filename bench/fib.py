@@ -1,6 +1,6 @@
-# Recursive calls: fib(30).
+# Recursive calls: fib(32).
 def fib(n):
     if n < 2:
         return n
     return fib(n - 1) + fib(n - 2)
-print(fib(30))
+print(fib(32))

@@ -1,4 +1,4 @@
-# One million method sends.
+# Five million method sends.
 class Acc:
     def __init__(self):
         self.total = 0
@@ -6,6 +6,6 @@ class Acc:
         self.total = self.total + x
         return self.total
 a = Acc()
-for i in range(1000000):
+for i in range(5000000):
     a.add(1)
 print(a.add(0))

@@ -523,19 +523,18 @@ void MoxCompiler::_codeScoped(MoxFuncContext& ctx, MoxVarInfo& vi, const MoxChar
 
 void MoxCompiler::_findVariable(MoxFuncContext& ctx, MoxVarInfo& vi, const MoxChar* name,
                                 bool skipMembers) {
-  for (size_t i = 0; i < ctx.arguments.size(); ++i) {
-    if (ctx.arguments[i] == name) {
-      vi.kind = VI_ARGUMENT;
-      vi.index = int32_t(i);
-      return;
-    }
+  if (!ctx.slotsIndexed) {
+    // The names are all known before the body is compiled.
+    for (size_t i = 0; i < ctx.arguments.size(); ++i)
+      ctx.slots.emplace(ctx.arguments[i], MoxVarInfo{VI_ARGUMENT, int32_t(i)});
+    for (size_t i = 0; i < ctx.temporaries.size(); ++i)
+      ctx.slots.emplace(ctx.temporaries[i], MoxVarInfo{VI_TEMPORARY, int32_t(i)});
+    ctx.slotsIndexed = true;
   }
-  for (size_t i = 0; i < ctx.temporaries.size(); ++i) {
-    if (ctx.temporaries[i] == name) {
-      vi.kind = VI_TEMPORARY;
-      vi.index = int32_t(i);
-      return;
-    }
+  auto slot = ctx.slots.find(name);
+  if (slot != ctx.slots.end()) {
+    vi = slot->second;
+    return;
   }
   if (!skipMembers && _findClassVariable(ctx, vi, name)) return;
   // Late binding: the global entry is made now and filled in by whatever

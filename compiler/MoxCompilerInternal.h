@@ -40,6 +40,10 @@ struct MoxFuncContext {
   std::unordered_map<const MoxDictionaryEntry*, uint32_t> variables;
   // Code offset to source line, handed to the machine with the procedure.
   std::vector<MoxLineRow> lines;
+  // Slot of each argument and temporary name, made on the first lookup;
+  // the first of equal names wins, arguments before temporaries.
+  std::unordered_map<std::u16string, MoxVarInfo> slots;
+  bool slotsIndexed = false;
 };
 
 #endif

@@ -25,15 +25,22 @@ int32_t countObjectMembers(const MoxDictionary* dict) {
   return n;
 }
 
+// Advanced whenever a class whose size may have been used by derived
+// classes changes its layout. Starts above every class's initial epoch.
+uint64_t gLayoutEpoch = 1;
+
 }  // namespace
 
 MoxClass::MoxClass(MoxVirtualMachine& vm) : MoxClass(vm, static_cast<MoxString*>(nullptr), nullptr) {}
 
 MoxClass::MoxClass(MoxVirtualMachine& vm, MoxString* name, MoxClass* base)
     : name_(name), base_(base), dataMembers_(nullptr), funcMembers_(nullptr), dataSize_(-1),
-      vm_(vm), native_(false) {
+      sizeEpoch_(0), hasDerived_(false), vm_(vm), native_(false) {
   if (name_) name_->addRef();
-  if (base_) base_->addRef();
+  if (base_) {
+    base_->addRef();
+    base_->hasDerived_ = true;
+  }
   dataMembers_ = newMemberTable(false, this);
   funcMembers_ = newMemberTable(true, this);
 }
@@ -55,10 +62,13 @@ MoxClass::~MoxClass() {
 bool MoxClass::setBaseClass(MoxClass* base) {
   if (!base) return true;
   if (base_) return false;
-  // A base that already derives from this class would make a cycle.
-  if (base->isSubtypeOf(this)) return false;
+  // A base that already derives from this class would make a cycle; only
+  // a class that something derives from needs the walk.
+  if (hasDerived_ ? base->isSubtypeOf(this) : base == this) return false;
   base->addRef();
+  base->hasDerived_ = true;
   base_ = base;
+  layoutChanged();
   return true;
 }
 
@@ -91,15 +101,31 @@ bool MoxClass::setClassName(const MoxString& name) {
 }
 
 int32_t MoxClass::computeDataSize() {
-  // Root first, so every class on the chain stores its own total.
-  std::vector<MoxClass*> chain;
-  for (MoxClass* c = this; c; c = c->base_) chain.push_back(c);
-  int32_t size = 0;
-  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-    size = int32_t(uint32_t(size) + uint32_t(countObjectMembers((*it)->dataMembers_)));
-    (*it)->dataSize_ = size;
-  }
+  // Bases whose stored size may be out of date, nearest first; they are
+  // recomputed root first, from the nearest base that is current.
+  std::vector<MoxClass*> stale;
+  MoxClass* c = base_;
+  for (; c && !c->sizeCurrent(); c = c->base_) stale.push_back(c);
+  int32_t size = c ? c->dataSize_ : 0;
+  for (auto it = stale.rbegin(); it != stale.rend(); ++it) size = (*it)->storeSize(size);
+  return storeSize(size);
+}
+
+bool MoxClass::sizeCurrent() const { return dataSize_ >= 0 && sizeEpoch_ == gLayoutEpoch; }
+
+int32_t MoxClass::currentDataSize() { return sizeCurrent() ? dataSize_ : computeDataSize(); }
+
+int32_t MoxClass::storeSize(int32_t baseSize) {
+  int32_t size = int32_t(uint32_t(baseSize) + uint32_t(countObjectMembers(dataMembers_)));
+  if (size != dataSize_) layoutChanged();
+  dataSize_ = size;
+  sizeEpoch_ = gLayoutEpoch;
   return size;
+}
+
+void MoxClass::layoutChanged() {
+  // A class never sized cannot have lent its size to a derived class.
+  if (dataSize_ >= 0) ++gLayoutEpoch;
 }
 
 MoxDictionaryEntry* MoxClass::findMember(const MoxString& name, bool searchBases) const {
@@ -130,7 +156,9 @@ bool MoxClass::addEntry(MoxDictionary* dict, const MoxString& name, const MoxVal
 }
 
 bool MoxClass::addDataMember(const MoxString& name) {
-  return addEntry(dataMembers_, name, MoxValue(), SYM_MEMBER);
+  if (!addEntry(dataMembers_, name, MoxValue(), SYM_MEMBER)) return false;
+  layoutChanged();
+  return true;
 }
 
 bool MoxClass::addStaticDataMember(const MoxString& name) {
@@ -152,7 +180,7 @@ bool MoxClass::addStaticMethod(const MoxString& name, MoxNativeFunction function
 }
 
 void MoxClass::fixupDataDefs() {
-  int32_t slot = base_ ? base_->computeDataSize() : 0;
+  int32_t slot = base_ ? base_->currentDataSize() : 0;
   for (MoxDictionaryEntry* e = dataMembers_->getFirst(); e; e = e->getNext()) {
     if (e->getSymbolType() != SYM_MEMBER) continue;
     slot = int32_t(uint32_t(slot) + 1u);

@@ -41,7 +41,11 @@ class MOX_API MoxClass : public MoxRefObject {
   bool setClassName(MoxString* name);
   bool setClassName(const MoxString& name);
 
-  // Object data slots including all bases; stored and returned.
+  // Object data slots including all bases; stored and returned. This
+  // class's own members are always recounted; a base's size is reused while
+  // no class has since changed its layout (gained members or a base, or was
+  // recounted to a new size), so that sizing a long chain costs only this
+  // class's own members.
   int32_t computeDataSize();
   int32_t getDataSize() const { return dataSize_; }
 
@@ -70,6 +74,14 @@ class MOX_API MoxClass : public MoxRefObject {
 
  private:
   bool hasOwnMember(const MoxString& name) const;
+  // True when dataSize_ was computed since the last layout change anywhere.
+  bool sizeCurrent() const;
+  // dataSize_, recomputed first when it may be out of date.
+  int32_t currentDataSize();
+  // Stores baseSize plus the own object members as this class's size.
+  int32_t storeSize(int32_t baseSize);
+  // Called when this class's layout changed: sizes derived from it go stale.
+  void layoutChanged();
   bool addEntry(MoxDictionary* dict, const MoxString& name, const MoxValue& value,
                 MoxSymbolType type);
 
@@ -78,6 +90,11 @@ class MOX_API MoxClass : public MoxRefObject {
   MoxDictionary* dataMembers_;
   MoxDictionary* funcMembers_;
   int32_t dataSize_;
+  // The layout generation dataSize_ was computed in.
+  uint64_t sizeEpoch_;
+  // Set once some class takes this one as its base; until then no base
+  // given to this class can derive from it.
+  bool hasDerived_;
   MoxVirtualMachine& vm_;
   bool native_;
 };

@@ -1,11 +1,13 @@
-// MoxString: exactly sized UTF-16 blocks, editing, search and the two
-// formatting paths (varargs and script values).
+// MoxString: UTF-16 blocks with a stored length, editing, linear-time search
+// and the two formatting paths (varargs and script values).
 #include "core/MoxString.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <cwctype>
 #include <string>
+#include <vector>
 
 #include "core/MoxBuffer.h"
 #include "core/MoxFormat.h"
@@ -47,49 +49,171 @@ MoxChar foldCase(MoxChar c) {
   return low <= 0xFFFF ? MoxChar(low) : c;
 }
 
+// Finds a needle in texts in time linear in the text and the needle:
+// Knuth-Morris-Pratt over code units, with a plain scan for short needles,
+// whose worst case is already a small multiple of the text.
+class UnitSearch {
+ public:
+  static const size_t kNone = size_t(-1);
+
+  UnitSearch(const MoxChar* needle, size_t n) : needle_(needle), n_(n) {
+    if (n_ <= kShort) return;
+    // border_[i]: length of the longest proper border of needle[0..i].
+    border_.resize(n_);
+    border_[0] = 0;
+    size_t k = 0;
+    for (size_t i = 1; i < n_; ++i) {
+      while (k > 0 && needle_[i] != needle_[k]) k = border_[k - 1];
+      if (needle_[i] == needle_[k]) ++k;
+      border_[i] = uint32_t(k);
+    }
+  }
+
+  // First match starting at or after from in text[0, len), or kNone.
+  size_t next(const MoxChar* text, size_t len, size_t from) const {
+    if (from > len || len - from < n_) return kNone;
+    if (n_ <= kShort) return scan(text, len, from);
+    size_t k = 0;
+    for (size_t i = from; i < len; ++i) {
+      while (k > 0 && text[i] != needle_[k]) k = border_[k - 1];
+      if (text[i] == needle_[k] && ++k == n_) return i + 1 - n_;
+    }
+    return kNone;
+  }
+
+ private:
+  static const size_t kShort = 8;
+
+  size_t scan(const MoxChar* text, size_t len, size_t from) const {
+    const MoxChar first = needle_[0];
+    for (size_t i = from; i + n_ <= len; ++i)
+      if (text[i] == first && memcmp(text + i, needle_, n_ * sizeof(MoxChar)) == 0) return i;
+    return kNone;
+  }
+
+  const MoxChar* needle_;
+  size_t n_;
+  std::vector<uint32_t> border_;
+};
+
 }  // namespace
 
-MoxString::MoxString(const MoxChar* text) : text_(newBlock(text, unitLength(text))) {}
+MoxString::MoxString(const MoxChar* text) : MoxString() {
+  size_t n = unitLength(text);
+  adopt(newBlock(text, n), n);
+}
 
-MoxString::MoxString(const MoxChar* text, unsigned int len) : text_(nullptr) {
+MoxString::MoxString(const MoxChar* text, unsigned int len) : MoxString() {
   size_t n = 0;
   if (text)
     while (n < len && text[n]) ++n;
-  text_ = newBlock(text, n);
+  adopt(newBlock(text, n), n);
 }
 
-MoxString::MoxString(const char* text) : text_(nullptr) {
+MoxString::MoxString(const char* text) : MoxString() {
   if (!text || !*text) return;
   std::u16string decoded;
   moxUtf8Decode(text, strlen(text), decoded);
   // Decoding a non-empty byte string never yields a zero unit, but stop at
-  // one anyway so the block stays exactly sized.
-  text_ = newBlock(decoded.data(), unitLength(decoded.c_str()));
+  // one anyway so the stored length is that of the text.
+  size_t n = unitLength(decoded.c_str());
+  adopt(newBlock(decoded.data(), n), n);
 }
 
-MoxString::MoxString(const MoxString& other)
-    : MoxRefObject(), text_(newBlock(other.text_, other.length())) {}
+MoxString::MoxString(const MoxChar* left, unsigned int leftLen, const MoxChar* right,
+                     unsigned int rightLen)
+    : MoxString() {
+  size_t n = size_t(leftLen) + rightLen;
+  if (n > kMaxLength) n = leftLen;  // the right part would not fit
+  MoxChar* block = newBlock(nullptr, n);
+  if (block) {
+    copyUnits(block, left, leftLen);
+    copyUnits(block + leftLen, right, n - leftLen);
+  }
+  adopt(block, n);
+}
+
+MoxString::MoxString(const MoxString& other) : MoxString() {
+  size_t n = other.length();
+  adopt(newBlock(other.text_, n), n);
+}
 
 MoxString::~MoxString() { free(text_); }
 
-void MoxString::adopt(MoxChar* block) {
+unsigned int MoxString::measure() const {
+  size_t n = unitLength(text_);
+  if (!exposed_) len_ = uint32_t(n);
+  return unsigned(n);
+}
+
+void MoxString::setUnit(unsigned int i, MoxChar ch) {
+  size_t len = length();
+  if (i >= len) return;
+  text_[i] = ch;
+  if (ch == 0) setLength(i);
+}
+
+MoxChar* MoxString::exposeText() {
+  exposed_ = true;
+  len_ = kUnmeasured;
+  return text_;
+}
+
+void MoxString::setLength(size_t n) {
+  if (n == 0) {
+    free(text_);
+    text_ = nullptr;
+    cap_ = 0;
+  } else {
+    text_[n] = 0;
+  }
+  len_ = exposed_ ? uint32_t(kUnmeasured) : uint32_t(n);
+}
+
+void MoxString::reserve(size_t n) {
+  if (text_ && n <= cap_) return;
+  size_t grown = size_t(cap_) + cap_ / 2;
+  size_t cap = n > grown ? n : grown;
+  if (cap > kMaxLength) cap = kMaxLength;
+  size_t len = length();
+  MoxChar* block = static_cast<MoxChar*>(mox::allocmem((cap + 1) * sizeof(MoxChar)));
+  copyUnits(block, text_, len);
+  block[len] = 0;
   free(text_);
   text_ = block;
+  cap_ = uint32_t(cap);
+}
+
+void MoxString::adopt(MoxChar* block, size_t len) {
+  free(text_);
+  text_ = block;
+  cap_ = uint32_t(len);
+  len_ = exposed_ ? uint32_t(kUnmeasured) : uint32_t(len);
 }
 
 void MoxString::assign(const MoxChar* text, size_t len) {
   // The new block is made before the old one goes: text may lie inside it.
-  adopt(newBlock(text, len));
+  adopt(newBlock(text, len), len);
 }
 
 void MoxString::append(const MoxChar* text, size_t len) {
   if (len == 0) return;
   size_t old = length();
   if (len > kMaxLength - old) return;
-  MoxChar* block = newBlock(nullptr, old + len);
-  if (old) copyUnits(block, text_, old);
-  copyUnits(block + old, text, len);
-  adopt(block);
+  if (!text_ || old + len > cap_) {
+    // The appended text may lie in our own block, which reserve replaces.
+    if (text_ && text >= text_ && text <= text_ + cap_) {
+      MoxString copy(text, unsigned(len));
+      reserve(old + len);
+      copyUnits(text_ + old, copy.text_, len);
+    } else {
+      reserve(old + len);
+      copyUnits(text_ + old, text, len);
+    }
+  } else {
+    memmove(text_ + old, text, len * sizeof(MoxChar));
+  }
+  setLength(old + len);
 }
 
 MoxString& MoxString::operator=(const MoxString& other) {
@@ -99,8 +223,15 @@ MoxString& MoxString::operator=(const MoxString& other) {
 
 MoxString& MoxString::operator=(MoxString&& other) noexcept {
   if (this != &other) {
-    adopt(other.text_);
+    free(text_);
+    text_ = other.text_;
+    len_ = other.len_;
+    cap_ = other.cap_;
+    exposed_ = other.exposed_;
     other.text_ = nullptr;
+    other.len_ = 0;
+    other.cap_ = 0;
+    other.exposed_ = false;
   }
   return *this;
 }
@@ -122,14 +253,10 @@ MoxString& MoxString::operator+=(MoxChar ch) {
 }
 
 MoxString MoxString::operator+(const MoxString& other) const {
-  MoxString result(*this);
-  result += other;
-  return result;
+  return MoxString(c_str(), length(), other.c_str(), other.length());
 }
 
-void MoxString::clear() { adopt(nullptr); }
-
-unsigned int MoxString::length() const { return unsigned(unitLength(text_)); }
+void MoxString::clear() { adopt(nullptr, 0); }
 
 const char* MoxString::a_str() const {
   if (empty()) return "";
@@ -167,12 +294,9 @@ int32_t MoxString::find(const MoxString& s, unsigned int pos) const {
   if (len == 0 || pos >= len) return -1;
   size_t n = s.length();
   if (n == 0) return int32_t(pos);
-  const MoxChar* needle = s.c_str();
-  for (size_t i = pos; i + n <= len; ++i) {
-    if (text_[i] == needle[0] && memcmp(text_ + i, needle, n * sizeof(MoxChar)) == 0)
-      return int32_t(i);
-  }
-  return -1;
+  UnitSearch search(s.c_str(), n);
+  size_t at = search.next(text_, len, pos);
+  return at == UnitSearch::kNone ? -1 : int32_t(at);
 }
 
 int32_t MoxString::find(MoxChar ch, unsigned int pos) const {
@@ -188,7 +312,9 @@ MoxString MoxString::substr(unsigned int pos, int32_t count) const {
   if (pos >= len || count == 0) return MoxString();
   size_t rest = len - pos;
   size_t n = (count < 0 || size_t(count) > rest) ? rest : size_t(count);
-  return MoxString(text_ + pos, unsigned(n));
+  MoxString result;
+  result.adopt(newBlock(text_ + pos, n), n);
+  return result;
 }
 
 MoxString& MoxString::erase(unsigned int pos, int32_t count) {
@@ -196,12 +322,8 @@ MoxString& MoxString::erase(unsigned int pos, int32_t count) {
   if (count == 0 || len == 0 || pos >= len) return *this;
   size_t rest = len - pos;
   size_t n = (count < 0 || size_t(count) > rest) ? rest : size_t(count);
-  MoxChar* block = newBlock(nullptr, len - n);
-  if (block) {
-    copyUnits(block, text_, pos);
-    copyUnits(block + pos, text_ + pos + n, (len - pos - n));
-  }
-  adopt(block);
+  memmove(text_ + pos, text_ + pos + n, (len - pos - n) * sizeof(MoxChar));
+  setLength(len - n);
   return *this;
 }
 
@@ -209,22 +331,24 @@ MoxString& MoxString::insert(unsigned int pos, const MoxString& s) {
   size_t len = length();
   size_t n = s.length();
   if (n == 0 || pos > len || n > kMaxLength - len) return *this;
-  MoxChar* block = newBlock(nullptr, len + n);
-  copyUnits(block, text_, pos);
-  copyUnits(block + pos, s.text_, n);
-  copyUnits(block + pos + n, text_ + pos, (len - pos));
-  adopt(block);
+  if (&s == this) {
+    MoxString copy(s);
+    return insert(pos, copy);
+  }
+  reserve(len + n);
+  memmove(text_ + pos + n, text_ + pos, (len - pos) * sizeof(MoxChar));
+  copyUnits(text_ + pos, s.text_, n);
+  setLength(len + n);
   return *this;
 }
 
 MoxString& MoxString::insert(unsigned int pos, MoxChar ch, unsigned int count) {
   size_t len = length();
   if (count == 0 || pos > len || ch == 0 || count > kMaxLength - len) return *this;
-  MoxChar* block = newBlock(nullptr, len + count);
-  copyUnits(block, text_, pos);
-  for (size_t i = 0; i < count; ++i) block[pos + i] = ch;
-  copyUnits(block + pos + count, text_ + pos, (len - pos));
-  adopt(block);
+  reserve(len + count);
+  memmove(text_ + pos + count, text_ + pos, (len - pos) * sizeof(MoxChar));
+  std::fill_n(text_ + pos, count, ch);
+  setLength(len + count);
   return *this;
 }
 
@@ -234,21 +358,21 @@ MoxString& MoxString::replace(const MoxString& from, const MoxString& to) {
   if (n == 0 || len == 0) return *this;
   // One left-to-right pass over the original text: each match is replaced
   // and the search resumes after it, so replacement text is never rescanned.
-  const MoxChar* f = from.c_str();
+  UnitSearch search(from.c_str(), n);
+  size_t at = search.next(text_, len, 0);
+  if (at == UnitSearch::kNone) return *this;
+  const size_t toLen = to.length();
   std::u16string result;
   result.reserve(len);
   size_t i = 0;
-  bool changed = false;
-  while (i < len) {
-    if (i + n <= len && text_[i] == f[0] && memcmp(text_ + i, f, n * sizeof(MoxChar)) == 0) {
-      result.append(to.c_str(), to.length());
-      i += n;
-      changed = true;
-    } else {
-      result.push_back(text_[i++]);
-    }
+  while (at != UnitSearch::kNone) {
+    result.append(text_ + i, at - i);
+    result.append(to.c_str(), toLen);
+    i = at + n;
+    at = search.next(text_, len, i);
   }
-  if (changed) assign(result.data(), result.size() > kMaxLength ? kMaxLength : result.size());
+  result.append(text_ + i, len - i);
+  assign(result.data(), result.size() > kMaxLength ? kMaxLength : result.size());
   return *this;
 }
 
@@ -257,8 +381,8 @@ MoxString& MoxString::replace(MoxChar from, MoxChar to) {
   if (len == 0 || from == to) return *this;
   for (size_t i = 0; i < len; ++i)
     if (text_[i] == from) text_[i] = to;
-  // A zero replacement ends the text there; keep the block exactly sized.
-  if (to == 0) assign(text_, unitLength(text_));
+  // A zero replacement ends the text at the first one.
+  if (to == 0) setLength(unitLength(text_));
   return *this;
 }
 
@@ -403,7 +527,7 @@ const MoxValue& argAt(const ValPtr& args, unsigned int i) {
 
 }  // namespace
 
-MoxString::MoxString(const MoxChar* fmt, unsigned int argc, ValPtr& args) : text_(nullptr) {
+MoxString::MoxString(const MoxChar* fmt, unsigned int argc, ValPtr& args) : MoxString() {
   if (!fmt || !*fmt) return;
   std::u16string result;
   const MoxChar* p = fmt;
@@ -434,5 +558,6 @@ MoxString::MoxString(const MoxChar* fmt, unsigned int argc, ValPtr& args) : text
     p = end;
   }
   size_t n = unitLength(result.c_str());
-  text_ = newBlock(result.data(), n > kMaxLength ? kMaxLength : n);
+  if (n > kMaxLength) n = kMaxLength;
+  adopt(newBlock(result.data(), n), n);
 }

@@ -1,7 +1,7 @@
-// The library's text type: zero-terminated UTF-16 in an exactly sized heap
-// block (no stored length, no spare capacity). A null block is the empty
-// string. Script strings, dictionary keys, names and error texts are all
-// MoxStrings.
+// The library's text type: zero-terminated UTF-16 in a heap block that keeps
+// its length and, once appended to, some room to grow. A null block is the
+// empty string. Script strings, dictionary keys, names and error texts are
+// all MoxStrings.
 #ifndef MOX_STRING_H
 #define MOX_STRING_H
 
@@ -10,16 +10,23 @@
 
 class MOX_API MoxString : public MoxRefObject {
  public:
-  MoxString() : text_(nullptr) {}
+  MoxString() : text_(nullptr), len_(0), cap_(0), exposed_(false) {}
   // Copy of the text; null gives the empty string.
   MoxString(const MoxChar* text);
   // The first len units of text (stops early at a zero unit).
   MoxString(const MoxChar* text, unsigned int len);
   // UTF-8 text; ill-formed bytes become units of the same value.
   MoxString(const char* text);
+  // The first leftLen units of left followed by the first rightLen units of
+  // right, in one block; the texts must hold no zero unit within those counts.
+  MoxString(const MoxChar* left, unsigned int leftLen, const MoxChar* right, unsigned int rightLen);
   MoxString(const MoxString& other);
-  MoxString(MoxString&& other) noexcept : MoxRefObject(), text_(other.text_) {
+  MoxString(MoxString&& other) noexcept
+      : MoxRefObject(), text_(other.text_), len_(other.len_), cap_(other.cap_), exposed_(other.exposed_) {
     other.text_ = nullptr;
+    other.len_ = 0;
+    other.cap_ = 0;
+    other.exposed_ = false;
   }
   // Formats up to argc script values args[0], args[1], ... with format.
   MoxString(const MoxChar* format, unsigned int argc, ValPtr& args);
@@ -36,7 +43,8 @@ class MOX_API MoxString : public MoxRefObject {
   MoxString operator+(const MoxString& other) const;
   void clear();
 
-  unsigned int length() const;
+  // Stored, except for a string whose text was handed out for writing.
+  unsigned int length() const { return len_ != kUnmeasured ? len_ : measure(); }
   bool empty() const { return text_ == nullptr || text_[0] == 0; }
   const MoxChar* c_str() const { return text_ ? text_ : u""; }
   const MoxChar* w_str() const { return c_str(); }
@@ -44,9 +52,29 @@ class MOX_API MoxString : public MoxRefObject {
   // a_str call on any string.
   const char* a_str() const;
 
+  // One unit of a string, for reading and writing; a zero written ends the
+  // text there. Writes at or past the end are ignored.
+  class UnitRef {
+   public:
+    UnitRef(MoxString& s, unsigned int i) : s_(s), i_(i) {}
+    operator MoxChar() const { return s_.text_[i_]; }
+    UnitRef& operator=(MoxChar ch) {
+      s_.setUnit(i_, ch);
+      return *this;
+    }
+    UnitRef& operator=(const UnitRef& other) { return *this = MoxChar(other); }
+
+   private:
+    MoxString& s_;
+    unsigned int i_;
+  };
   // The caller keeps the index below length().
-  MoxChar& operator[](unsigned int i) { return text_[i]; }
+  UnitRef operator[](unsigned int i) { return UnitRef(*this, i); }
   const MoxChar& operator[](unsigned int i) const { return text_[i]; }
+  // The text for native code that may write into it (never past the
+  // terminator). From then on the string measures its length on every call,
+  // since it cannot know when such writes happen. Null for the empty string.
+  MoxChar* exposeText();
 
   // Code-unit order: negative, 0 or positive.
   int compare(const MoxString& other) const;
@@ -71,13 +99,28 @@ class MOX_API MoxString : public MoxRefObject {
   MoxString& replace(MoxChar from, MoxChar to);
 
  private:
-  // Takes over a block of len units plus terminator (null when len is 0).
-  void adopt(MoxChar* block);
+  enum : uint32_t { kUnmeasured = 0xFFFFFFFFu };
+  unsigned int measure() const;
+  void setUnit(unsigned int i, MoxChar ch);
+  // Records a new length n (the terminator is written at n); the block is
+  // freed when n is 0.
+  void setLength(size_t n);
+  // Makes room for n units plus the terminator, keeping the text; grows
+  // geometrically so that repeated appends take amortized constant time.
+  void reserve(size_t n);
+  // Takes over an exactly sized block of len units plus terminator (null
+  // when len is 0).
+  void adopt(MoxChar* block, size_t len);
   // Replaces the text with len units of text (which may alias nothing of ours).
   void assign(const MoxChar* text, size_t len);
   void append(const MoxChar* text, size_t len);
 
   MoxChar* text_;
+  // Units before the terminator, or kUnmeasured.
+  mutable uint32_t len_;
+  // Units the block holds before its terminator slot.
+  uint32_t cap_;
+  bool exposed_;
 };
 
 #endif

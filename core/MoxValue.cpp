@@ -90,6 +90,18 @@ MoxValue::MoxValue(MoxString* obj, MoxValueType type) : type_(type) { init(obj);
 MoxValue::MoxValue(MoxDictionary* obj, MoxValueType type) : type_(type) { init(obj); }
 MoxValue::MoxValue(MoxVector* obj, MoxValueType type) : type_(type) { init(obj); }
 
+namespace {
+
+// Native code may write into the characters it is given, so the string
+// stops trusting its stored length. The empty string has no block of its
+// own; it hands out its shared empty text.
+MoxChar* exposedText(MoxString* s) {
+  MoxChar* text = s->exposeText();
+  return text ? text : const_cast<MoxChar*>(s->c_str());
+}
+
+}  // namespace
+
 void* MoxValue::addr() {
   switch (type_) {
     case MVT_INTEGER:
@@ -104,7 +116,7 @@ void* MoxValue::addr() {
       return u_.ref ? static_cast<MoxCharBuffer*>(u_.ref)->data() : nullptr;
     case MVT_STRING:
     case MVT_STRINGREF:
-      return u_.ref ? const_cast<MoxChar*>(static_cast<MoxString*>(u_.ref)->c_str()) : nullptr;
+      return u_.ref ? exposedText(static_cast<MoxString*>(u_.ref)) : nullptr;
     default:
       return u_.p;
   }

@@ -109,21 +109,21 @@ bool MoxInterpreter::stringConcat() {
   const bool rs = isStringKind(r.type());
   if (ls && !l.getRef()) return returnError(u"left string operand is NULL", nullptr);
   if (rs && !r.getRef()) return returnError(u"right string operand is NULL", nullptr);
+  // Each result is made in one allocation. A number stands for one
+  // character; a 0 code adds nothing, since it would end the string.
   MoxString* s;
   if (ls && rs) {
-    s = new MoxString(*static_cast<MoxString*>(l.getRef()));
-    *s += *static_cast<MoxString*>(r.getRef());
+    const MoxString& a = *static_cast<MoxString*>(l.getRef());
+    const MoxString& b = *static_cast<MoxString*>(r.getRef());
+    s = new MoxString(a.c_str(), a.length(), b.c_str(), b.length());
   } else if (ls) {
-    // string + integer: one character appended (a 0 code ends the string).
-    s = new MoxString(*static_cast<MoxString*>(l.getRef()));
+    const MoxString& a = *static_cast<MoxString*>(l.getRef());
     const MoxChar ch = MoxChar(uint32_t(r.asInt()) & 0xFFFFu);
-    if (ch) *s += ch;
+    s = new MoxString(a.c_str(), a.length(), &ch, ch ? 1 : 0);
   } else {
-    // integer + string: one character, then the string.
-    s = new MoxString();
+    const MoxString& b = *static_cast<MoxString*>(r.getRef());
     const MoxChar ch = MoxChar(uint32_t(l.asInt()) & 0xFFFFu);
-    if (ch) *s += ch;
-    *s += *static_cast<MoxString*>(r.getRef());
+    s = new MoxString(&ch, ch ? 1 : 0, b.c_str(), b.length());
   }
   MOX_BINARY_RESULT(MoxValue(s, false));
   return true;

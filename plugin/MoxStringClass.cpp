@@ -157,7 +157,9 @@ bool MoxStringClass::Mox_length(MoxVirtualMachine* vm, int argc, ValPtr& args) {
 bool MoxStringClass::Mox_c_str(MoxVirtualMachine* vm, int argc, ValPtr& args) {
   StringCall call;
   if (!begin(vm, argc, args, 0, 0, call)) return false;
-  const intptr_t address = reinterpret_cast<intptr_t>(call.str->c_str());
+  // Native code may write through the address: the string must re-measure.
+  MoxValue text(call.str, MVT_STRINGREF);
+  const intptr_t address = reinterpret_cast<intptr_t>(text.addr());
   return moxstd::result(args, argc, MoxValue::fromInt64(int64_t(address)));
 }
 

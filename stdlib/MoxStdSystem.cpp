@@ -234,6 +234,7 @@ bool MoxDefaultFunctions::Mox_pow(MoxVirtualMachine* vm, int argc, ValPtr& args)
 bool MoxDefaultFunctions::Mox_addr(MoxVirtualMachine* vm, int argc, ValPtr& args) {
   if (!haveInterpreter(vm) || !checkCount(vm, argc, 1, 1)) return false;
   if (args->getType() == MVT_NULL) return fail(vm, u"argument is NULL");
+  // addr() marks a string's text as exposed to native writes.
   return result(args, argc, addressValue(args->addr()));
 }
 

@@ -129,7 +129,8 @@ bool MoxDefaultFunctions::Mox_newbuffer(MoxVirtualMachine* vm, int argc, ValPtr&
     int32_t n = static_cast<int32_t>(first);
     unsigned char fill = argc == 2 ? static_cast<unsigned char>(static_cast<int32_t>(a[2]) & 0xFF) : 0;
     b = new MoxBuffer(n > 0 ? static_cast<unsigned>(n) : 0);
-    for (int32_t i = 0; i < n; ++i) b->push_back(fill);
+    // The new bytes are zero; one fill sets them all.
+    if (n > 0 && b->setSize(static_cast<unsigned>(n)) && fill) memset(b->data(), fill, static_cast<size_t>(n));
   } else if (isBuffer(first)) {
     MoxBuffer* src = static_cast<MoxBuffer*>(first);
     b = src ? new MoxBuffer(*src) : new MoxBuffer();
