@@ -12,6 +12,9 @@
 #include "interpreter/MoxOpCodes.h"
 #include "vm/MoxVirtualMachine.h"
 
+#define MOX_LIKELY(x) __builtin_expect(!!(x), 1)
+#define MOX_UNLIKELY(x) __builtin_expect(!!(x), 0)
+
 // ---------------------------------------------------------------------------
 // MoxProcInfo
 
@@ -136,6 +139,8 @@ MoxInterpreter::MoxInterpreter(MoxVirtualMachine& vm)
   // The owner deletes the interpreter directly; this reference keeps a
   // stray value that refers to it from ever deleting it.
   addRef();
+  // Room for ordinary call depths, so that the stack seldom moves.
+  setCapacity(kInitialStack);
   sp_ = last();
   ++sp_;
 }
@@ -171,13 +176,21 @@ void MoxInterpreter::setDebugger(MoxDebugger* debugger) {
 }
 
 void MoxInterpreter::trimTo(unsigned int n) {
+  if (size() <= n) return;
   while (size() > n) {
+    MoxValue* v = data() + size() - 1;
+    if (MOX_LIKELY(moxReleaseIsQuiet(*v))) {
+      v->dispose();
+      dropEmptyLast();
+      continue;
+    }
     // sp stays on the last kept slot: a destructor that runs while a value
     // is released pushes above it.
     sp_ = ValPtr(this, int(n) - 1);
-    MoxValue v = pop_back();
-    v.dispose();
+    MoxValue last = pop_back();
+    last.dispose();
   }
+  sp_ = ValPtr(this, int(n) - 1);
 }
 
 void MoxInterpreter::reset() {
@@ -241,6 +254,26 @@ void MoxInterpreter::leaveProc() {
   }
 }
 
+bool MoxInterpreter::enterBytecode(MoxVector* callee, int argc, int top, MoxProcInfo::Kind kind,
+                                   int resultSlot) {
+  if (!moxProcCode(callee)) return returnError(u"invalid procedure: ", u"no code buffer");
+  if (!checkCallDepth()) return false;
+  if (kind == MoxProcInfo::kEntry && !checkNativeStack()) return false;
+  enterProc(callee, argc, ValPtr(this, top - argc), ValPtr(this, top));
+  procInfo_->kind_ = kind;
+  procInfo_->resultSlot_ = resultSlot;
+  return true;
+}
+
+bool MoxInterpreter::returnToCaller() {
+  const bool wasCall = procInfo_->kind_ == MoxProcInfo::kLoopCall;
+  const int result = procInfo_->resultSlot_;
+  leaveProc();
+  if (wasCall) return finishCall(result);
+  finishSend(result);
+  return true;
+}
+
 bool MoxInterpreter::checkCallDepth() {
   if (depth_ >= kMaxCallDepth) return returnError(u"call depth limit exceeded", nullptr);
   return true;
@@ -291,9 +324,7 @@ bool MoxInterpreter::call(int argc, MoxVector* proc) {
   if (!proc) return returnError(u"no bytecode: ", u"interpret(MoxVector* byteCode)\n");
   int fp = sp_.current();
   if (argc < 0 || fp - argc < 0) return returnError(u"stack corrupted", u" (argument count)");
-  if (!moxProcCode(proc)) return returnError(u"invalid procedure: ", u"no code buffer");
-  if (!checkCallDepth() || !checkNativeStack()) return false;
-  enterProc(proc, argc, ValPtr(this, fp - argc), ValPtr(this, fp));
+  if (!enterBytecode(proc, argc, fp, MoxProcInfo::kEntry, 0)) return false;
   return run();
 }
 
@@ -306,9 +337,6 @@ bool MoxInterpreter::call(int argc, MoxVector* proc) {
 // helper, and the release of a counted value, whose destructor may run a
 // script method that pushes above sp_. Afterwards the locals are reloaded
 // (RELOAD), because such code may have grown the stack block.
-
-#define MOX_LIKELY(x) __builtin_expect(!!(x), 1)
-#define MOX_UNLIKELY(x) __builtin_expect(!!(x), 0)
 
 #define SYNC() (sp_ = ValPtr(this, int(t - S)))
 // After code that may have left sp_ anywhere (a failed native function).
@@ -330,7 +358,7 @@ bool MoxInterpreter::call(int argc, MoxVector* proc) {
   do {                                \
     if (MOX_UNLIKELY(++t == E)) {     \
       int ti_ = int(t - S);           \
-      push_back(MoxValue());          \
+      growByOne();                    \
       S = data();                     \
       E = S + size();                 \
       t = S + ti_;                    \
@@ -722,17 +750,14 @@ bool MoxInterpreter::run() {
           case MVT_BYTECODEREF: {
             MoxVector* callee = static_cast<MoxVector*>(base->getRef());
             if (!callee) FAIL_WITH(u"no bytecode: ", u"interpret(MoxVector* byteCode)\n");
-            if (!moxProcCode(callee)) FAIL_WITH(u"invalid procedure: ", u"no code buffer");
             SYNC();
-            if (!checkCallDepth()) goto fail;
             MoxProcInfo* caller = procInfo_;
+            if (!enterBytecode(callee, int(argc), int(t - S), MoxProcInfo::kLoopCall, basei))
+              goto fail;
             caller->resumePc_ = pc;
             caller->resumeWidth_ = static_cast<unsigned char>(width);
             caller->resumeFp_ = fpi;
             caller->resumeTemps_ = ntemps;
-            enterProc(callee, int(argc), ValPtr(this, basei), sp_);
-            procInfo_->kind_ = MoxProcInfo::kLoopCall;
-            procInfo_->resultSlot_ = basei;
             LOAD_FRAME(procInfo_);
             fpi = sp_.current();
             ntemps = 0;
@@ -761,28 +786,18 @@ bool MoxInterpreter::run() {
       }
 
       case OP_RETURN: {
-        MoxProcInfo* rec = procInfo_;
         SYNC();
-        if (rec->kind_ == MoxProcInfo::kEntry) {
+        if (procInfo_->kind_ == MoxProcInfo::kEntry) {
           leaveProc();
           return true;
         }
-        const bool wasCall = rec->kind_ == MoxProcInfo::kLoopCall;
-        const int result = rec->resultSlot_;
-        leaveProc();
-        rec = procInfo_;
+        const bool ok = returnToCaller();
+        MoxProcInfo* rec = procInfo_;
         LOAD_FRAME(rec);
         fpi = rec->resumeFp_;
         ntemps = rec->resumeTemps_;
         pc = rec->resumePc_;
         width = rec->resumeWidth_;
-        bool ok;
-        if (wasCall) {
-          ok = finishCall(result);
-        } else {
-          finishSend(result);
-          ok = true;
-        }
         RELOAD();
         if (!ok) goto fail;
         break;
@@ -831,23 +846,19 @@ bool MoxInterpreter::run() {
     const MoxValueType mk = method.type();
     if (setup == kSendCall && (mk == MVT_BYTECODE || mk == MVT_BYTECODEREF)) {
       MoxVector* callee = static_cast<MoxVector*>(method.getRef());
+      MoxProcInfo* caller = procInfo_;
+      const int top = sp_.current();
       bool ok = true;
       if (!callee) ok = returnError(name, u" : NULL pointer to bytecode\n");
-      else if (!moxProcCode(callee)) ok = returnError(u"invalid procedure: ", u"no code buffer");
-      else ok = checkCallDepth();
+      else ok = enterBytecode(callee, methodArgc, top, MoxProcInfo::kLoopSend, basei);
       if (!ok) {
         RELOAD_SAFE();
         goto fail;
       }
-      MoxProcInfo* caller = procInfo_;
       caller->resumePc_ = pc;
       caller->resumeWidth_ = static_cast<unsigned char>(width);
       caller->resumeFp_ = fpi;
       caller->resumeTemps_ = ntemps;
-      const int top = sp_.current();
-      enterProc(callee, methodArgc, ValPtr(this, top - methodArgc), sp_);
-      procInfo_->kind_ = MoxProcInfo::kLoopSend;
-      procInfo_->resultSlot_ = basei;
       LOAD_FRAME(procInfo_);
       fpi = top;
       ntemps = 0;

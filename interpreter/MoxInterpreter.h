@@ -100,6 +100,8 @@ class MOX_API MoxInterpreter : public MoxVector {
   // Bound on the native stack used by re-entrant runs (native code and
   // operator dispatch calling back into scripts).
   static const size_t kMaxNativeStack = 3u * 1024u * 1024u;
+  // Slots the value stack reserves at the start (it doubles when full).
+  static const unsigned kInitialStack = 1024;
 
   explicit MoxInterpreter(MoxVirtualMachine& vm);
   ~MoxInterpreter() override;
@@ -170,6 +172,16 @@ class MOX_API MoxInterpreter : public MoxVector {
  private:
   void enterProc(MoxVector* proc, int argc, ValPtr bp, ValPtr fp);
   void leaveProc();
+  // The one way into a bytecode activation (OP_CALL, sends and call()): the
+  // function slot lies argc slots below top. kind says who resumes the
+  // caller: this loop (kLoopCall, kLoopSend, result into resultSlot) or the
+  // native caller of run() (kEntry, which also checks the native stack).
+  bool enterBytecode(MoxVector* callee, int argc, int top, MoxProcInfo::Kind kind,
+                     int resultSlot);
+  // The one way back from an activation the loop started: leaves it and
+  // moves its result into the caller's result slot, releasing the slots
+  // above. procInfo_ is then the caller.
+  bool returnToCaller();
   // Depth and native stack checks made before a new activation starts.
   bool checkCallDepth();
   void updateHooks() { hooked_ = trace_ || step_; }

@@ -105,6 +105,12 @@ inline void moxSafeStore(MoxValue* dst, const MoxValue& src) {
   old.dispose();
 }
 
+// True when releasing v cannot delete an object (and so cannot run a
+// destructor): it holds no counted reference, or not the last one.
+inline bool moxReleaseIsQuiet(const MoxValue& v) {
+  return !v.isCounted() || !v.getRef() || v.getRef()->getRefCnt() > 1;
+}
+
 // Releases the content of dst under the same rules.
 inline void moxSafeClear(MoxValue* dst) {
   MoxValue old(std::move(*dst));

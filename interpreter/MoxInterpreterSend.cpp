@@ -76,7 +76,10 @@ void MoxInterpreter::finishSend(int base) {
     p += base - p.current();
   }
   MoxValue* top = sp_.get();
-  if (top && sp_.current() != base) {
+  if (top && sp_.current() > base && moxReleaseIsQuiet(data()[base])) {
+    // The top slot is released below anyway: the result moves.
+    data()[base] = std::move(*top);
+  } else if (top && sp_.current() != base) {
     MoxValue result(*top);
     sp_ = ValPtr(this, base);
     moxSafeStore(data() + base, result);
