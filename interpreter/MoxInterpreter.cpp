@@ -135,7 +135,8 @@ MoxInterpreter::MoxInterpreter(MoxVirtualMachine& vm)
       depth_(0),
       freeRecords_(nullptr),
       freeCount_(0),
-      stackBase_(0) {
+      stackBase_(0),
+      sendSites_(kSendSites) {
   // The owner deletes the interpreter directly; this reference keeps a
   // stray value that refers to it from ever deleting it.
   addRef();
@@ -272,6 +273,11 @@ bool MoxInterpreter::returnToCaller() {
   if (wasCall) return finishCall(result);
   finishSend(result);
   return true;
+}
+
+MoxInterpreter::SendSite* MoxInterpreter::sendSiteFor(const MoxVector* proc, uint32_t pc) {
+  const uintptr_t h = (reinterpret_cast<uintptr_t>(proc) >> 4) * 31u + pc;
+  return &sendSites_[(h ^ (h >> 8)) % kSendSites];
 }
 
 bool MoxInterpreter::checkCallDepth() {
@@ -837,8 +843,8 @@ bool MoxInterpreter::run() {
     int methodArgc = 0;
     const MoxChar* name = nullptr;
     MoxClass* running = moxProcClass(proc);
-    const SendSetup setup =
-        prepareSend(sendArgc, sendSelector, running, &method, &methodArgc, &name, &nameHolder);
+    const SendSetup setup = prepareSend(sendArgc, sendSelector, running, &method, &methodArgc,
+                                        &name, &nameHolder, sendSiteFor(proc, pc));
     if (setup == kSendFailed) {
       RELOAD_SAFE();
       goto fail;
