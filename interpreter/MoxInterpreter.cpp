@@ -450,6 +450,73 @@ bool MoxInterpreter::call(int argc, MoxVector* proc) {
     bpi = (rec)->bp_.current();                         \
   } while (0)
 
+// Element access that the loop does itself: a vector, buffer or string
+// (counted kinds only) with an index in range, where no release can delete
+// anything. The result replaces the container in *c. False, with nothing
+// changed, leaves the case to doOP_VREF / doOP_VSET.
+static inline bool elementRead(MoxValue* c, int32_t i) {
+  if (!moxReleaseIsQuiet(*c) || !c->getRef() || i < 0) return false;
+  switch (c->type()) {
+    case MVT_VECTOR: {
+      MoxVector* v = static_cast<MoxVector*>(c->getRef());
+      if (uint32_t(i) >= v->size()) return false;
+      *c = (*v)[uint32_t(i)];
+      return true;
+    }
+    case MVT_BUFFER: {
+      MoxBuffer* b = static_cast<MoxBuffer*>(c->getRef());
+      if (uint32_t(i) >= b->size()) return false;
+      c->setInt(int32_t((*b)[uint32_t(i)]));
+      return true;
+    }
+    case MVT_STRING: {
+      MoxString* s = static_cast<MoxString*>(c->getRef());
+      if (uint32_t(i) >= s->length()) return false;
+      c->setInt(int32_t((*s)[uint32_t(i)]));
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+// *c := value stored at element i of *c; the value slot is popped, so the
+// value moves.
+static inline bool elementWrite(MoxValue* c, int32_t i, MoxValue* value) {
+  if (!moxReleaseIsQuiet(*c) || !c->getRef() || i < 0) return false;
+  switch (c->type()) {
+    case MVT_VECTOR: {
+      MoxVector* v = static_cast<MoxVector*>(c->getRef());
+      if (uint32_t(i) >= v->size()) return false;
+      // The old element must not be the vector itself, whose count the
+      // container slot's release below relies on.
+      MoxValue& slot = (*v)[uint32_t(i)];
+      if (!moxReleaseIsQuiet(slot) || (slot.isCounted() && slot.getRef() == v)) return false;
+      slot = *value;
+      *c = std::move(*value);
+      return true;
+    }
+    case MVT_BUFFER: {
+      MoxBuffer* b = static_cast<MoxBuffer*>(c->getRef());
+      if (!value->isInt() || uint32_t(i) >= b->size()) return false;
+      const uint8_t byte = uint8_t(uint32_t(value->asInt()) & 0xFFu);
+      (*b)[uint32_t(i)] = byte;
+      c->setInt(int32_t(byte));
+      return true;
+    }
+    case MVT_STRING: {
+      MoxString* s = static_cast<MoxString*>(c->getRef());
+      if (!value->isInt() || uint32_t(i) >= s->length()) return false;
+      const MoxChar ch = MoxChar(uint32_t(value->asInt()) & 0xFFFFu);
+      (*s)[uint32_t(i)] = ch;
+      c->setInt(int32_t(ch));
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
 bool MoxInterpreter::run() {
   MoxVector* proc;
   const uint8_t* code;
@@ -516,33 +583,54 @@ bool MoxInterpreter::run() {
         HELPER(doUnary(op));
         break;
 
-      case OP_ADD:
+      case OP_ADD: {
         NEED(1);
         if (MOX_LIKELY(t[-1].isInt() && t->isInt())) {
           t[-1].setInt(int32_t(uint32_t(t[-1].asInt()) + uint32_t(t->asInt())));
           --t;
           break;
         }
+        double a, b;
+        if (moxDoublePair(t[-1], *t, &a, &b)) {
+          t[-1].setDouble(a + b);
+          --t;
+          break;
+        }
         HELPER(doArith(op));
         break;
-      case OP_SUB:
+      }
+      case OP_SUB: {
         NEED(1);
         if (MOX_LIKELY(t[-1].isInt() && t->isInt())) {
           t[-1].setInt(int32_t(uint32_t(t[-1].asInt()) - uint32_t(t->asInt())));
           --t;
           break;
         }
+        double a, b;
+        if (moxDoublePair(t[-1], *t, &a, &b)) {
+          t[-1].setDouble(a - b);
+          --t;
+          break;
+        }
         HELPER(doArith(op));
         break;
-      case OP_MUL:
+      }
+      case OP_MUL: {
         NEED(1);
         if (MOX_LIKELY(t[-1].isInt() && t->isInt())) {
           t[-1].setInt(int32_t(uint32_t(t[-1].asInt()) * uint32_t(t->asInt())));
           --t;
           break;
         }
+        double a, b;
+        if (moxDoublePair(t[-1], *t, &a, &b)) {
+          t[-1].setDouble(a * b);
+          --t;
+          break;
+        }
         HELPER(doArith(op));
         break;
+      }
       case OP_DIV:
       case OP_REM:
         NEED(1);
@@ -551,6 +639,14 @@ bool MoxInterpreter::run() {
                                     : moxIntRem(t[-1].asInt(), t->asInt()));
           --t;
           break;
+        }
+        if (op == OP_DIV) {
+          double a, b;
+          if (moxDoublePair(t[-1], *t, &a, &b) && b != 0.0) {
+            t[-1].setDouble(a / b);
+            --t;
+            break;
+          }
         }
         HELPER(doArith(op));
         break;
@@ -580,9 +676,15 @@ bool MoxInterpreter::run() {
       case OP_GT: {
         NEED(1);
         int c;
+        double da, db;
         if (MOX_LIKELY(t[-1].isInt() && t->isInt())) {
           int32_t a = t[-1].asInt(), b = t->asInt();
           c = a < b ? -1 : (a > b ? 1 : 0);
+          --t;
+        } else if (moxDoublePair(t[-1], *t, &da, &db)) {
+          // The sign of the difference, as the general path decides.
+          const double d = da - db;
+          c = d < 0 ? -1 : (d > 0 ? 1 : 0);
           --t;
         } else {
           HELPER(doCompare());
@@ -707,10 +809,18 @@ bool MoxInterpreter::run() {
 
       case OP_VREF:
         NEED(1);
+        if (t->isInt() && elementRead(t - 1, t->asInt())) {
+          --t;
+          break;
+        }
         HELPER(doOP_VREF());
         break;
       case OP_VSET:
         NEED(2);
+        if (t[-1].isInt() && elementWrite(t - 2, t[-1].asInt(), t)) {
+          t -= 2;
+          break;
+        }
         HELPER(doOP_VSET());
         break;
       case OP_MKREF:

@@ -82,6 +82,26 @@ inline int32_t moxIntBitwise(uint8_t op, int32_t a, int32_t b) {
   }
 }
 
+// For two numbers of which at least one is a double and the other a double
+// or an integer: both as doubles, true. Other pairs (floats among them) take
+// the general path.
+inline bool moxDoublePair(const MoxValue& l, const MoxValue& r, double* a, double* b) {
+  const MoxValueType lk = l.type(), rk = r.type();
+  if (lk == MVT_DOUBLE) {
+    if (rk == MVT_DOUBLE) *b = r.asDouble();
+    else if (rk == MVT_INTEGER) *b = double(r.asInt());
+    else return false;
+    *a = l.asDouble();
+    return true;
+  }
+  if (lk == MVT_INTEGER && rk == MVT_DOUBLE) {
+    *a = double(l.asInt());
+    *b = r.asDouble();
+    return true;
+  }
+  return false;
+}
+
 // 1 or 0 for a comparison opcode and the three-way result c.
 inline int32_t moxCompareResult(uint8_t op, int32_t c) {
   switch (op) {

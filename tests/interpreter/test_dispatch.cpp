@@ -230,3 +230,15 @@ TEST(Send, MethodReplacedWhileItRuns) {
       << t.errors();
   EXPECT_EQ(t.topInt(), 117);
 }
+
+TEST(Send, DestructorOfAnOverwrittenElement) {
+  VmRun t;
+  ASSERT_TRUE(t.compile(kClasses));
+  // Once v[0] is overwritten, v[1] holds the last reference: A's destructor
+  // runs when that element is overwritten, before the next statement.
+  ASSERT_TRUE(t.compile("main(;v) { trail = \"<\"; v = newvector(2); v[0] = new A(); v[1] = v[0];"
+                        " v[0] = 1; trail = trail + \"|\"; v[1] = v[0]; trail = trail + \">\";"
+                        " return 0; }"));
+  ASSERT_TRUE(t.exec()) << t.lastErrors;
+  EXPECT_EQ(t.log(), "<|A>");
+}
