@@ -409,11 +409,16 @@ bool MoxInterpreter::call(int argc, MoxVector* proc) {
   } while (0)
 
 // Reads an index operand of the current width.
-#define OPERAND(var)                                   \
-  do {                                                 \
-    if (MOX_UNLIKELY(codeLen - pc < width)) goto codeEnd; \
-    var = moxReadOperand(code, pc, width);             \
-    pc += width;                                       \
+#define OPERAND(var)                                          \
+  do {                                                        \
+    if (MOX_LIKELY(width == 1)) {                             \
+      if (MOX_UNLIKELY(pc >= codeLen)) goto codeEnd;          \
+      var = code[pc++];                                       \
+    } else {                                                  \
+      if (MOX_UNLIKELY(codeLen - pc < width)) goto codeEnd;   \
+      var = moxReadOperand(code, pc, width);                  \
+      pc += width;                                            \
+    }                                                         \
   } while (0)
 
 // The stack must hold at least k slots below the top.
@@ -797,8 +802,10 @@ bool MoxInterpreter::run() {
         NEED(2);
         PUSH_SLOT();
         STORE(t, t[-1]);
-        STORE(t - 1, t[-2]);
-        STORE(t - 2, t[-3]);
+        // a and b only move up; the slots they leave held values that live
+        // on elsewhere on the stack, so nothing is deleted meanwhile.
+        t[-1] = std::move(t[-2]);
+        t[-2] = std::move(t[-3]);
         STORE(t - 3, t[0]);
         break;
       case OP_POP:

@@ -125,6 +125,14 @@ inline void moxSafeStore(MoxValue* dst, const MoxValue& src) {
   old.dispose();
 }
 
+// The same for a value that nobody else needs (a local result): it moves
+// in without count changes.
+inline void moxSafeMoveIn(MoxValue* dst, MoxValue&& src) {
+  MoxValue old(std::move(*dst));
+  *dst = std::move(src);
+  old.dispose();
+}
+
 // True when releasing v cannot delete an object (and so cannot run a
 // destructor): it holds no counted reference, or not the last one.
 inline bool moxReleaseIsQuiet(const MoxValue& v) {
