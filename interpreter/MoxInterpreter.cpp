@@ -485,8 +485,8 @@ static inline bool elementRead(MoxValue* c, int32_t i) {
   }
 }
 
-// *c := value stored at element i of *c; the value slot is popped, so the
-// value moves.
+// *c := value stored at element i of *c. The value slot above keeps its
+// copy, as the general path leaves it (a trace shows reference counts).
 static inline bool elementWrite(MoxValue* c, int32_t i, MoxValue* value) {
   if (!moxReleaseIsQuiet(*c) || !c->getRef() || i < 0) return false;
   switch (c->type()) {
@@ -498,7 +498,7 @@ static inline bool elementWrite(MoxValue* c, int32_t i, MoxValue* value) {
       MoxValue& slot = (*v)[uint32_t(i)];
       if (!moxReleaseIsQuiet(slot) || (slot.isCounted() && slot.getRef() == v)) return false;
       slot = *value;
-      *c = std::move(*value);
+      *c = *value;
       return true;
     }
     case MVT_BUFFER: {
