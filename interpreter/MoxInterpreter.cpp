@@ -939,12 +939,10 @@ bool MoxInterpreter::run() {
         updateHooks();
         break;
 
-      // OP_NOP and bytes outside the opcode set. Every byte value has a case,
-      // so the jump table needs no range check.
+      // OP_NOP and the bytes outside the opcode set run as one-byte
+      // instructions without effect.
       case OP_NOP:
-      case 49 ... 127:
-      case 131 ... 239:
-      case 243 ... 255:
+      default:
         break;
     }
     continue;
