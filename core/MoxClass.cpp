@@ -31,6 +31,8 @@ uint64_t gLayoutEpoch = 1;
 
 }  // namespace
 
+std::atomic<uint64_t> MoxClass::methodEpoch_{1};
+
 MoxClass::MoxClass(MoxVirtualMachine& vm) : MoxClass(vm, static_cast<MoxString*>(nullptr), nullptr) {}
 
 MoxClass::MoxClass(MoxVirtualMachine& vm, MoxString* name, MoxClass* base)
@@ -49,6 +51,8 @@ MoxClass::MoxClass(MoxVirtualMachine& vm, const MoxString& name, MoxClass* base)
     : MoxClass(vm, name.empty() ? nullptr : new MoxString(name), base) {}
 
 MoxClass::~MoxClass() {
+  // A new class may be made at this address.
+  methodsChanged();
   if (name_) name_->release();
   if (base_) base_->release();
   name_ = nullptr;
@@ -69,6 +73,7 @@ bool MoxClass::setBaseClass(MoxClass* base) {
   base->hasDerived_ = true;
   base_ = base;
   layoutChanged();
+  methodsChanged();
   return true;
 }
 
@@ -149,6 +154,7 @@ bool MoxClass::hasOwnMember(const MoxString& name) const {
 bool MoxClass::addEntry(MoxDictionary* dict, const MoxString& name, const MoxValue& value,
                         MoxSymbolType type) {
   if (name.empty() || hasOwnMember(name)) return false;
+  if (dict == funcMembers_) methodsChanged();
   MoxDictionaryEntry& entry = (*dict)[name];
   entry.setValue(value);
   entry.setSymbolType(type);

@@ -6,6 +6,9 @@
 #ifndef MOX_CLASS_H
 #define MOX_CLASS_H
 
+#include <atomic>
+#include <cstdint>
+
 #include "core/MoxConfig.h"
 #include "core/MoxDictionary.h"
 #include "core/MoxString.h"
@@ -25,8 +28,23 @@ class MOX_API MoxClass : public MoxRefObject {
 
   // Unsorted (declaration order): SYM_MEMBER and SYM_VARIABLE entries.
   MoxDictionary* dataMembers() const { return dataMembers_; }
-  // Sorted: SYM_METHOD and SYM_FUNCTION entries.
-  MoxDictionary* funcMembers() const { return funcMembers_; }
+  // Sorted: SYM_METHOD and SYM_FUNCTION entries. Whoever takes the table
+  // may add or remove methods, so taking it counts as a method change.
+  MoxDictionary* funcMembers() const {
+    methodsChanged();
+    return funcMembers_;
+  }
+  // The own function member called name, or null (for lookups that change
+  // nothing).
+  MoxDictionaryEntry* findOwnFunction(const MoxString& name) const {
+    return funcMembers_->find(name);
+  }
+
+  // A number that changes whenever any class gains, loses or changes a
+  // method, changes its base, or dies. Method lookups cached under one
+  // value stay right until it changes.
+  static uint64_t methodEpoch() { return methodEpoch_.load(std::memory_order_relaxed); }
+  static void methodsChanged() { methodEpoch_.fetch_add(1, std::memory_order_relaxed); }
 
   MoxClass* getBaseClass() const { return base_; }
   // False when a base is already set (or the new base would make a cycle);
@@ -84,6 +102,8 @@ class MOX_API MoxClass : public MoxRefObject {
   void layoutChanged();
   bool addEntry(MoxDictionary* dict, const MoxString& name, const MoxValue& value,
                 MoxSymbolType type);
+
+  static std::atomic<uint64_t> methodEpoch_;
 
   MoxString* name_;
   MoxClass* base_;

@@ -47,6 +47,17 @@ class MOX_API MoxVector : public MoxRefObject {
   // First MVT_VAR element referring to e; -1 if none.
   int getVarIndex(const MoxDictionaryEntry* e) const;
 
+ protected:
+  // For a vector used as a stack: one more (null) slot at the end. Slots
+  // past the size are null already, so this only counts it, unless the
+  // block is full and doubles.
+  void growByOne() {
+    if (__builtin_expect(size_ < capacity_, 1)) ++size_;
+    else extendTo(size_ + 1);
+  }
+  // Forgets the last slot, which the caller has emptied (made null).
+  void dropEmptyLast() { --size_; }
+
  private:
   // Grows by pushing null elements until size = n.
   void extendTo(unsigned int n);

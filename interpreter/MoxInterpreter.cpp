@@ -12,6 +12,9 @@
 #include "interpreter/MoxOpCodes.h"
 #include "vm/MoxVirtualMachine.h"
 
+#define MOX_LIKELY(x) __builtin_expect(!!(x), 1)
+#define MOX_UNLIKELY(x) __builtin_expect(!!(x), 0)
+
 // ---------------------------------------------------------------------------
 // MoxProcInfo
 
@@ -132,10 +135,13 @@ MoxInterpreter::MoxInterpreter(MoxVirtualMachine& vm)
       depth_(0),
       freeRecords_(nullptr),
       freeCount_(0),
-      stackBase_(0) {
+      stackBase_(0),
+      sendSites_(kSendSites) {
   // The owner deletes the interpreter directly; this reference keeps a
   // stray value that refers to it from ever deleting it.
   addRef();
+  // Room for ordinary call depths, so that the stack seldom moves.
+  setCapacity(kInitialStack);
   sp_ = last();
   ++sp_;
 }
@@ -171,13 +177,21 @@ void MoxInterpreter::setDebugger(MoxDebugger* debugger) {
 }
 
 void MoxInterpreter::trimTo(unsigned int n) {
+  if (size() <= n) return;
   while (size() > n) {
+    MoxValue* v = data() + size() - 1;
+    if (MOX_LIKELY(moxReleaseIsQuiet(*v))) {
+      v->dispose();
+      dropEmptyLast();
+      continue;
+    }
     // sp stays on the last kept slot: a destructor that runs while a value
     // is released pushes above it.
     sp_ = ValPtr(this, int(n) - 1);
-    MoxValue v = pop_back();
-    v.dispose();
+    MoxValue last = pop_back();
+    last.dispose();
   }
+  sp_ = ValPtr(this, int(n) - 1);
 }
 
 void MoxInterpreter::reset() {
@@ -241,6 +255,31 @@ void MoxInterpreter::leaveProc() {
   }
 }
 
+bool MoxInterpreter::enterBytecode(MoxVector* callee, int argc, int top, MoxProcInfo::Kind kind,
+                                   int resultSlot) {
+  if (!moxProcCode(callee)) return returnError(u"invalid procedure: ", u"no code buffer");
+  if (!checkCallDepth()) return false;
+  if (kind == MoxProcInfo::kEntry && !checkNativeStack()) return false;
+  enterProc(callee, argc, ValPtr(this, top - argc), ValPtr(this, top));
+  procInfo_->kind_ = kind;
+  procInfo_->resultSlot_ = resultSlot;
+  return true;
+}
+
+bool MoxInterpreter::returnToCaller() {
+  const bool wasCall = procInfo_->kind_ == MoxProcInfo::kLoopCall;
+  const int result = procInfo_->resultSlot_;
+  leaveProc();
+  if (wasCall) return finishCall(result);
+  finishSend(result);
+  return true;
+}
+
+MoxInterpreter::SendSite* MoxInterpreter::sendSiteFor(const MoxVector* proc, uint32_t pc) {
+  const uintptr_t h = (reinterpret_cast<uintptr_t>(proc) >> 4) * 31u + pc;
+  return &sendSites_[(h ^ (h >> 8)) % kSendSites];
+}
+
 bool MoxInterpreter::checkCallDepth() {
   if (depth_ >= kMaxCallDepth) return returnError(u"call depth limit exceeded", nullptr);
   return true;
@@ -291,9 +330,7 @@ bool MoxInterpreter::call(int argc, MoxVector* proc) {
   if (!proc) return returnError(u"no bytecode: ", u"interpret(MoxVector* byteCode)\n");
   int fp = sp_.current();
   if (argc < 0 || fp - argc < 0) return returnError(u"stack corrupted", u" (argument count)");
-  if (!moxProcCode(proc)) return returnError(u"invalid procedure: ", u"no code buffer");
-  if (!checkCallDepth() || !checkNativeStack()) return false;
-  enterProc(proc, argc, ValPtr(this, fp - argc), ValPtr(this, fp));
+  if (!enterBytecode(proc, argc, fp, MoxProcInfo::kEntry, 0)) return false;
   return run();
 }
 
@@ -306,9 +343,6 @@ bool MoxInterpreter::call(int argc, MoxVector* proc) {
 // helper, and the release of a counted value, whose destructor may run a
 // script method that pushes above sp_. Afterwards the locals are reloaded
 // (RELOAD), because such code may have grown the stack block.
-
-#define MOX_LIKELY(x) __builtin_expect(!!(x), 1)
-#define MOX_UNLIKELY(x) __builtin_expect(!!(x), 0)
 
 #define SYNC() (sp_ = ValPtr(this, int(t - S)))
 // After code that may have left sp_ anywhere (a failed native function).
@@ -330,7 +364,7 @@ bool MoxInterpreter::call(int argc, MoxVector* proc) {
   do {                                \
     if (MOX_UNLIKELY(++t == E)) {     \
       int ti_ = int(t - S);           \
-      push_back(MoxValue());          \
+      growByOne();                    \
       S = data();                     \
       E = S + size();                 \
       t = S + ti_;                    \
@@ -375,11 +409,16 @@ bool MoxInterpreter::call(int argc, MoxVector* proc) {
   } while (0)
 
 // Reads an index operand of the current width.
-#define OPERAND(var)                                   \
-  do {                                                 \
-    if (MOX_UNLIKELY(codeLen - pc < width)) goto codeEnd; \
-    var = moxReadOperand(code, pc, width);             \
-    pc += width;                                       \
+#define OPERAND(var)                                          \
+  do {                                                        \
+    if (MOX_LIKELY(width == 1)) {                             \
+      if (MOX_UNLIKELY(pc >= codeLen)) goto codeEnd;          \
+      var = code[pc++];                                       \
+    } else {                                                  \
+      if (MOX_UNLIKELY(codeLen - pc < width)) goto codeEnd;   \
+      var = moxReadOperand(code, pc, width);                  \
+      pc += width;                                            \
+    }                                                         \
   } while (0)
 
 // The stack must hold at least k slots below the top.
@@ -415,6 +454,73 @@ bool MoxInterpreter::call(int argc, MoxVector* proc) {
     litCount = proc->size();                            \
     bpi = (rec)->bp_.current();                         \
   } while (0)
+
+// Element access that the loop does itself: a vector, buffer or string
+// (counted kinds only) with an index in range, where no release can delete
+// anything. The result replaces the container in *c. False, with nothing
+// changed, leaves the case to doOP_VREF / doOP_VSET.
+static inline bool elementRead(MoxValue* c, int32_t i) {
+  if (!moxReleaseIsQuiet(*c) || !c->getRef() || i < 0) return false;
+  switch (c->type()) {
+    case MVT_VECTOR: {
+      MoxVector* v = static_cast<MoxVector*>(c->getRef());
+      if (uint32_t(i) >= v->size()) return false;
+      *c = (*v)[uint32_t(i)];
+      return true;
+    }
+    case MVT_BUFFER: {
+      MoxBuffer* b = static_cast<MoxBuffer*>(c->getRef());
+      if (uint32_t(i) >= b->size()) return false;
+      c->setInt(int32_t((*b)[uint32_t(i)]));
+      return true;
+    }
+    case MVT_STRING: {
+      MoxString* s = static_cast<MoxString*>(c->getRef());
+      if (uint32_t(i) >= s->length()) return false;
+      c->setInt(int32_t((*s)[uint32_t(i)]));
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+// *c := value stored at element i of *c. The value slot above keeps its
+// copy, as the general path leaves it (a trace shows reference counts).
+static inline bool elementWrite(MoxValue* c, int32_t i, MoxValue* value) {
+  if (!moxReleaseIsQuiet(*c) || !c->getRef() || i < 0) return false;
+  switch (c->type()) {
+    case MVT_VECTOR: {
+      MoxVector* v = static_cast<MoxVector*>(c->getRef());
+      if (uint32_t(i) >= v->size()) return false;
+      // The old element must not be the vector itself, whose count the
+      // container slot's release below relies on.
+      MoxValue& slot = (*v)[uint32_t(i)];
+      if (!moxReleaseIsQuiet(slot) || (slot.isCounted() && slot.getRef() == v)) return false;
+      slot = *value;
+      *c = *value;
+      return true;
+    }
+    case MVT_BUFFER: {
+      MoxBuffer* b = static_cast<MoxBuffer*>(c->getRef());
+      if (!value->isInt() || uint32_t(i) >= b->size()) return false;
+      const uint8_t byte = uint8_t(uint32_t(value->asInt()) & 0xFFu);
+      (*b)[uint32_t(i)] = byte;
+      c->setInt(int32_t(byte));
+      return true;
+    }
+    case MVT_STRING: {
+      MoxString* s = static_cast<MoxString*>(c->getRef());
+      if (!value->isInt() || uint32_t(i) >= s->length()) return false;
+      const MoxChar ch = MoxChar(uint32_t(value->asInt()) & 0xFFFFu);
+      (*s)[uint32_t(i)] = ch;
+      c->setInt(int32_t(ch));
+      return true;
+    }
+    default:
+      return false;
+  }
+}
 
 bool MoxInterpreter::run() {
   MoxVector* proc;
@@ -482,33 +588,54 @@ bool MoxInterpreter::run() {
         HELPER(doUnary(op));
         break;
 
-      case OP_ADD:
+      case OP_ADD: {
         NEED(1);
         if (MOX_LIKELY(t[-1].isInt() && t->isInt())) {
           t[-1].setInt(int32_t(uint32_t(t[-1].asInt()) + uint32_t(t->asInt())));
           --t;
           break;
         }
+        double a, b;
+        if (moxDoublePair(t[-1], *t, &a, &b)) {
+          t[-1].setDouble(a + b);
+          --t;
+          break;
+        }
         HELPER(doArith(op));
         break;
-      case OP_SUB:
+      }
+      case OP_SUB: {
         NEED(1);
         if (MOX_LIKELY(t[-1].isInt() && t->isInt())) {
           t[-1].setInt(int32_t(uint32_t(t[-1].asInt()) - uint32_t(t->asInt())));
           --t;
           break;
         }
+        double a, b;
+        if (moxDoublePair(t[-1], *t, &a, &b)) {
+          t[-1].setDouble(a - b);
+          --t;
+          break;
+        }
         HELPER(doArith(op));
         break;
-      case OP_MUL:
+      }
+      case OP_MUL: {
         NEED(1);
         if (MOX_LIKELY(t[-1].isInt() && t->isInt())) {
           t[-1].setInt(int32_t(uint32_t(t[-1].asInt()) * uint32_t(t->asInt())));
           --t;
           break;
         }
+        double a, b;
+        if (moxDoublePair(t[-1], *t, &a, &b)) {
+          t[-1].setDouble(a * b);
+          --t;
+          break;
+        }
         HELPER(doArith(op));
         break;
+      }
       case OP_DIV:
       case OP_REM:
         NEED(1);
@@ -517,6 +644,14 @@ bool MoxInterpreter::run() {
                                     : moxIntRem(t[-1].asInt(), t->asInt()));
           --t;
           break;
+        }
+        if (op == OP_DIV) {
+          double a, b;
+          if (moxDoublePair(t[-1], *t, &a, &b) && b != 0.0) {
+            t[-1].setDouble(a / b);
+            --t;
+            break;
+          }
         }
         HELPER(doArith(op));
         break;
@@ -546,9 +681,15 @@ bool MoxInterpreter::run() {
       case OP_GT: {
         NEED(1);
         int c;
+        double da, db;
         if (MOX_LIKELY(t[-1].isInt() && t->isInt())) {
           int32_t a = t[-1].asInt(), b = t->asInt();
           c = a < b ? -1 : (a > b ? 1 : 0);
+          --t;
+        } else if (moxDoublePair(t[-1], *t, &da, &db)) {
+          // The sign of the difference, as the general path decides.
+          const double d = da - db;
+          c = d < 0 ? -1 : (d > 0 ? 1 : 0);
           --t;
         } else {
           HELPER(doCompare());
@@ -661,8 +802,10 @@ bool MoxInterpreter::run() {
         NEED(2);
         PUSH_SLOT();
         STORE(t, t[-1]);
-        STORE(t - 1, t[-2]);
-        STORE(t - 2, t[-3]);
+        // a and b only move up; the slots they leave held values that live
+        // on elsewhere on the stack, so nothing is deleted meanwhile.
+        t[-1] = std::move(t[-2]);
+        t[-2] = std::move(t[-3]);
         STORE(t - 3, t[0]);
         break;
       case OP_POP:
@@ -673,10 +816,18 @@ bool MoxInterpreter::run() {
 
       case OP_VREF:
         NEED(1);
+        if (t->isInt() && elementRead(t - 1, t->asInt())) {
+          --t;
+          break;
+        }
         HELPER(doOP_VREF());
         break;
       case OP_VSET:
         NEED(2);
+        if (t[-1].isInt() && elementWrite(t - 2, t[-1].asInt(), t)) {
+          t -= 2;
+          break;
+        }
         HELPER(doOP_VSET());
         break;
       case OP_MKREF:
@@ -722,17 +873,14 @@ bool MoxInterpreter::run() {
           case MVT_BYTECODEREF: {
             MoxVector* callee = static_cast<MoxVector*>(base->getRef());
             if (!callee) FAIL_WITH(u"no bytecode: ", u"interpret(MoxVector* byteCode)\n");
-            if (!moxProcCode(callee)) FAIL_WITH(u"invalid procedure: ", u"no code buffer");
             SYNC();
-            if (!checkCallDepth()) goto fail;
             MoxProcInfo* caller = procInfo_;
+            if (!enterBytecode(callee, int(argc), int(t - S), MoxProcInfo::kLoopCall, basei))
+              goto fail;
             caller->resumePc_ = pc;
             caller->resumeWidth_ = static_cast<unsigned char>(width);
             caller->resumeFp_ = fpi;
             caller->resumeTemps_ = ntemps;
-            enterProc(callee, int(argc), ValPtr(this, basei), sp_);
-            procInfo_->kind_ = MoxProcInfo::kLoopCall;
-            procInfo_->resultSlot_ = basei;
             LOAD_FRAME(procInfo_);
             fpi = sp_.current();
             ntemps = 0;
@@ -761,28 +909,18 @@ bool MoxInterpreter::run() {
       }
 
       case OP_RETURN: {
-        MoxProcInfo* rec = procInfo_;
         SYNC();
-        if (rec->kind_ == MoxProcInfo::kEntry) {
+        if (procInfo_->kind_ == MoxProcInfo::kEntry) {
           leaveProc();
           return true;
         }
-        const bool wasCall = rec->kind_ == MoxProcInfo::kLoopCall;
-        const int result = rec->resultSlot_;
-        leaveProc();
-        rec = procInfo_;
+        const bool ok = returnToCaller();
+        MoxProcInfo* rec = procInfo_;
         LOAD_FRAME(rec);
         fpi = rec->resumeFp_;
         ntemps = rec->resumeTemps_;
         pc = rec->resumePc_;
         width = rec->resumeWidth_;
-        bool ok;
-        if (wasCall) {
-          ok = finishCall(result);
-        } else {
-          finishSend(result);
-          ok = true;
-        }
         RELOAD();
         if (!ok) goto fail;
         break;
@@ -801,12 +939,10 @@ bool MoxInterpreter::run() {
         updateHooks();
         break;
 
-      // OP_NOP and bytes outside the opcode set. Every byte value has a case,
-      // so the jump table needs no range check.
+      // OP_NOP and the bytes outside the opcode set run as one-byte
+      // instructions without effect.
       case OP_NOP:
-      case 49 ... 127:
-      case 131 ... 239:
-      case 243 ... 255:
+      default:
         break;
     }
     continue;
@@ -822,8 +958,8 @@ bool MoxInterpreter::run() {
     int methodArgc = 0;
     const MoxChar* name = nullptr;
     MoxClass* running = moxProcClass(proc);
-    const SendSetup setup =
-        prepareSend(sendArgc, sendSelector, running, &method, &methodArgc, &name, &nameHolder);
+    const SendSetup setup = prepareSend(sendArgc, sendSelector, running, &method, &methodArgc,
+                                        &name, &nameHolder, sendSiteFor(proc, pc));
     if (setup == kSendFailed) {
       RELOAD_SAFE();
       goto fail;
@@ -831,23 +967,19 @@ bool MoxInterpreter::run() {
     const MoxValueType mk = method.type();
     if (setup == kSendCall && (mk == MVT_BYTECODE || mk == MVT_BYTECODEREF)) {
       MoxVector* callee = static_cast<MoxVector*>(method.getRef());
+      MoxProcInfo* caller = procInfo_;
+      const int top = sp_.current();
       bool ok = true;
       if (!callee) ok = returnError(name, u" : NULL pointer to bytecode\n");
-      else if (!moxProcCode(callee)) ok = returnError(u"invalid procedure: ", u"no code buffer");
-      else ok = checkCallDepth();
+      else ok = enterBytecode(callee, methodArgc, top, MoxProcInfo::kLoopSend, basei);
       if (!ok) {
         RELOAD_SAFE();
         goto fail;
       }
-      MoxProcInfo* caller = procInfo_;
       caller->resumePc_ = pc;
       caller->resumeWidth_ = static_cast<unsigned char>(width);
       caller->resumeFp_ = fpi;
       caller->resumeTemps_ = ntemps;
-      const int top = sp_.current();
-      enterProc(callee, methodArgc, ValPtr(this, top - methodArgc), sp_);
-      procInfo_->kind_ = MoxProcInfo::kLoopSend;
-      procInfo_->resultSlot_ = basei;
       LOAD_FRAME(procInfo_);
       fpi = top;
       ntemps = 0;

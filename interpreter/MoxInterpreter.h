@@ -100,6 +100,8 @@ class MOX_API MoxInterpreter : public MoxVector {
   // Bound on the native stack used by re-entrant runs (native code and
   // operator dispatch calling back into scripts).
   static const size_t kMaxNativeStack = 3u * 1024u * 1024u;
+  // Slots the value stack reserves at the start (it doubles when full).
+  static const unsigned kInitialStack = 1024;
 
   explicit MoxInterpreter(MoxVirtualMachine& vm);
   ~MoxInterpreter() override;
@@ -170,6 +172,16 @@ class MOX_API MoxInterpreter : public MoxVector {
  private:
   void enterProc(MoxVector* proc, int argc, ValPtr bp, ValPtr fp);
   void leaveProc();
+  // The one way into a bytecode activation (OP_CALL, sends and call()): the
+  // function slot lies argc slots below top. kind says who resumes the
+  // caller: this loop (kLoopCall, kLoopSend, result into resultSlot) or the
+  // native caller of run() (kEntry, which also checks the native stack).
+  bool enterBytecode(MoxVector* callee, int argc, int top, MoxProcInfo::Kind kind,
+                     int resultSlot);
+  // The one way back from an activation the loop started: leaves it and
+  // moves its result into the caller's result slot, releasing the slots
+  // above. procInfo_ is then the caller.
+  bool returnToCaller();
   // Depth and native stack checks made before a new activation starts.
   bool checkCallDepth();
   void updateHooks() { hooked_ = trace_ || step_; }
@@ -187,9 +199,23 @@ class MOX_API MoxInterpreter : public MoxVector {
   // of the running method, whose base starts a "BC_" lookup. Returns
   // kSendFailed, kSendNothing (a missing destructor: nothing to call) or
   // kSendCall.
+  // site, when not null, is the calling instruction's lookup cache.
   enum SendSetup { kSendFailed, kSendNothing, kSendCall };
+  struct SendSite;
   SendSetup prepareSend(int argc, const MoxChar* selector, MoxClass* bcClass, MoxValue* method,
-                        int* methodArgc, const MoxChar** name, MoxValue* nameHolder);
+                        int* methodArgc, const MoxChar** name, MoxValue* nameHolder,
+                        SendSite* site);
+  // The function member that *wanted names for an object of class cls,
+  // searched from cls towards the root (see the "BC_" rules in the
+  // source); *wanted moves past the "BC_" prefixes dropped on the way.
+  // selectorString, when not null, holds *wanted's text. Null when missing.
+  MoxDictionaryEntry* findMethod(MoxClass* cls, MoxClass* bcClass, const MoxChar** wanted,
+                                 const MoxString* selectorString);
+  // The same through the cache of one send instruction.
+  MoxDictionaryEntry* findMethodCached(SendSite* site, MoxClass* cls, MoxClass* bcClass,
+                                       const MoxChar** wanted, const MoxString* selectorString);
+  // The cache slot of the send at offset pc of proc.
+  SendSite* sendSiteFor(const MoxVector* proc, uint32_t pc);
   bool invokeMethod(const MoxValue& method, const MoxChar* name, int methodArgc);
   bool sendFrom(int argc, const MoxChar* selector, MoxClass* bcClass);
   // After a send: the value at the top moves into base, the stack is trimmed
@@ -261,6 +287,19 @@ class MOX_API MoxInterpreter : public MoxVector {
   // Native stack position where the outermost run started (0: none).
   uintptr_t stackBase_;
   std::vector<TraceFrame> errorTrace_;
+  // Method lookups of send instructions, kept apart from the procedures (a
+  // slot per hash of procedure and offset; a slot shared by two sites just
+  // misses more). An entry holds while the class method epoch is unchanged.
+  struct SendSite {
+    uint64_t epoch = 0;
+    MoxClass* cls = nullptr;
+    MoxClass* bcClass = nullptr;
+    MoxDictionaryEntry* entry = nullptr;
+    unsigned skipped = 0;  // characters of "BC_" prefixes dropped
+    std::u16string selector;
+  };
+  static const unsigned kSendSites = 256;
+  std::vector<SendSite> sendSites_;
   // Length of the error text when the trace was last extended.
   unsigned int traceErrorLength_ = 0;
 };

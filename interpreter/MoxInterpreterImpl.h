@@ -82,6 +82,26 @@ inline int32_t moxIntBitwise(uint8_t op, int32_t a, int32_t b) {
   }
 }
 
+// For two numbers of which at least one is a double and the other a double
+// or an integer: both as doubles, true. Other pairs (floats among them) take
+// the general path.
+inline bool moxDoublePair(const MoxValue& l, const MoxValue& r, double* a, double* b) {
+  const MoxValueType lk = l.type(), rk = r.type();
+  if (lk == MVT_DOUBLE) {
+    if (rk == MVT_DOUBLE) *b = r.asDouble();
+    else if (rk == MVT_INTEGER) *b = double(r.asInt());
+    else return false;
+    *a = l.asDouble();
+    return true;
+  }
+  if (lk == MVT_INTEGER && rk == MVT_DOUBLE) {
+    *a = double(l.asInt());
+    *b = r.asDouble();
+    return true;
+  }
+  return false;
+}
+
 // 1 or 0 for a comparison opcode and the three-way result c.
 inline int32_t moxCompareResult(uint8_t op, int32_t c) {
   switch (op) {
@@ -103,6 +123,20 @@ inline void moxSafeStore(MoxValue* dst, const MoxValue& src) {
   MoxValue old(std::move(*dst));
   *dst = std::move(copy);
   old.dispose();
+}
+
+// The same for a value that nobody else needs (a local result): it moves
+// in without count changes.
+inline void moxSafeMoveIn(MoxValue* dst, MoxValue&& src) {
+  MoxValue old(std::move(*dst));
+  *dst = std::move(src);
+  old.dispose();
+}
+
+// True when releasing v cannot delete an object (and so cannot run a
+// destructor): it holds no counted reference, or not the last one.
+inline bool moxReleaseIsQuiet(const MoxValue& v) {
+  return !v.isCounted() || !v.getRef() || v.getRef()->getRefCnt() > 1;
 }
 
 // Releases the content of dst under the same rules.

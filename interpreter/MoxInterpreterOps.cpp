@@ -86,7 +86,7 @@ bool hasCompareMethod(const MoxValue& v) {
   do {                                            \
     MoxValue result_ = (value);                   \
     sp_ -= 1;                                     \
-    moxSafeStore(sp_.get(), result_);             \
+    moxSafeMoveIn(sp_.get(), std::move(result_)); \
   } while (0)
 
 bool MoxInterpreter::sendOperator(const MoxChar* name, bool swap) {

@@ -76,7 +76,10 @@ void MoxInterpreter::finishSend(int base) {
     p += base - p.current();
   }
   MoxValue* top = sp_.get();
-  if (top && sp_.current() != base) {
+  if (top && sp_.current() > base && moxReleaseIsQuiet(data()[base])) {
+    // The top slot is released below anyway: the result moves.
+    data()[base] = std::move(*top);
+  } else if (top && sp_.current() != base) {
     MoxValue result(*top);
     sp_ = ValPtr(this, base);
     moxSafeStore(data() + base, result);
@@ -98,10 +101,66 @@ bool MoxInterpreter::finishCall(int base) {
   return returnError(u"stack corrupted", nullptr);
 }
 
+MoxDictionaryEntry* MoxInterpreter::findMethod(MoxClass* cls, MoxClass* bcClass,
+                                              const MoxChar** wantedp,
+                                              const MoxString* selectorString) {
+  // A "BC_" selector sent from a method starts at the base of that method's
+  // class, so chained destructors and base calls of any depth reach each
+  // level once.
+  const MoxChar* wanted = *wantedp;
+  MoxClass* c = cls;
+  if (bcClass && startsWithBC(wanted)) {
+    wanted += 3;
+    c = bcClass->getBaseClass();
+  }
+  MoxString keyCopy;
+  const MoxString* key = selectorString;
+  if (!key || wanted != selectorString->c_str()) {
+    keyCopy = MoxString(wanted);
+    key = &keyCopy;
+  }
+  MoxDictionaryEntry* entry = nullptr;
+  while (c) {
+    entry = c->findOwnFunction(*key);
+    if (entry) break;
+    if (startsWithBC(wanted)) {
+      wanted += 3;
+      keyCopy = MoxString(wanted);
+      key = &keyCopy;
+    }
+    c = c->getBaseClass();
+  }
+  *wantedp = wanted;
+  return entry;
+}
+
+MoxDictionaryEntry* MoxInterpreter::findMethodCached(SendSite* site, MoxClass* cls,
+                                                    MoxClass* bcClass, const MoxChar** wantedp,
+                                                    const MoxString* selectorString) {
+  const uint64_t epoch = MoxClass::methodEpoch();
+  if (site->epoch == epoch && site->cls == cls && site->bcClass == bcClass &&
+      sameText(*wantedp, site->selector.c_str())) {
+    *wantedp += site->skipped;
+    return site->entry;
+  }
+  const MoxChar* start = *wantedp;
+  MoxDictionaryEntry* entry = findMethod(cls, bcClass, wantedp, selectorString);
+  // Only found methods are kept; a miss is an error or a missing destructor.
+  if (entry) {
+    site->epoch = epoch;
+    site->cls = cls;
+    site->bcClass = bcClass;
+    site->selector.assign(start);
+    site->skipped = unsigned(*wantedp - start);
+    site->entry = entry;
+  }
+  return entry;
+}
+
 MoxInterpreter::SendSetup MoxInterpreter::prepareSend(int argc, const MoxChar* selector,
                                                       MoxClass* bcClass, MoxValue* method,
                                                       int* methodArgc, const MoxChar** name,
-                                                      MoxValue* nameHolder) {
+                                                      MoxValue* nameHolder, SendSite* site) {
   const int top = sp_.current();
   if (argc < 0 || top - argc < 0 || unsigned(top) >= size()) {
     returnError(u"stack corrupted", u" (send)");
@@ -139,32 +198,10 @@ MoxInterpreter::SendSetup MoxInterpreter::prepareSend(int argc, const MoxChar* s
     *name = selectorString->c_str();
   }
 
-  // Lookup along the class chain. A "BC_" selector sent from a method starts
-  // at the base of that method's class, so chained destructors and base
-  // calls of any depth reach each level once.
   const MoxChar* wanted = *name;
-  MoxClass* c = cls;
-  if (bcClass && startsWithBC(wanted)) {
-    wanted += 3;
-    c = bcClass->getBaseClass();
-  }
-  MoxString keyCopy;
-  const MoxString* key = selectorString;
-  if (!key || wanted != selectorString->c_str()) {
-    keyCopy = MoxString(wanted);
-    key = &keyCopy;
-  }
-  MoxDictionaryEntry* entry = nullptr;
-  while (c) {
-    entry = c->funcMembers() ? c->funcMembers()->find(*key) : nullptr;
-    if (entry) break;
-    if (startsWithBC(wanted)) {
-      wanted += 3;
-      keyCopy = MoxString(wanted);
-      key = &keyCopy;
-    }
-    c = c->getBaseClass();
-  }
+  MoxDictionaryEntry* entry =
+      site ? findMethodCached(site, cls, bcClass, &wanted, selectorString)
+           : findMethod(cls, bcClass, &wanted, selectorString);
 
   const bool isStatic = entry && entry->getSymbolType() == SYM_FUNCTION;
   if (!entry) {
@@ -230,7 +267,7 @@ bool MoxInterpreter::sendFrom(int argc, const MoxChar* selector, MoxClass* bcCla
   int methodArgc = 0;
   const MoxChar* name = nullptr;
   const SendSetup setup =
-      prepareSend(argc, selector, bcClass, &method, &methodArgc, &name, &nameHolder);
+      prepareSend(argc, selector, bcClass, &method, &methodArgc, &name, &nameHolder, nullptr);
   if (setup == kSendFailed) return false;
   bool ok = true;
   if (setup == kSendCall) ok = invokeMethod(method, name, methodArgc);

@@ -181,3 +181,29 @@ TEST(Calls, NativeRecursionIsBounded) {
   EXPECT_FALSE(t.run());
   EXPECT_EQ(t.errors(), "call depth limit exceeded (native stack)\n");
 }
+
+TEST(Calls, FunctionReplacedWhileItRuns) {
+  Interp t;
+  // g replaces itself and then calls itself: the running activation keeps
+  // its code, the inner call runs the new one, and deep returns through
+  // both land in the right slots.
+  ASSERT_TRUE(t.compile("g(n;r) { if (n == 0) return 1;"
+                        " compile(\"g(n) { return n * 1000; }\"); r = g(n - 1);"
+                        " return r + 7; }"));
+  ASSERT_TRUE(t.runSource("main(;a, b) { a = g(3); b = g(3); return a * 100000 + b; }"))
+      << t.errors();
+  EXPECT_EQ(t.topInt(), 2007 * 100000 + 3000);
+}
+
+TEST(Calls, ManyFramesGrowTheStackPastItsReserve) {
+  Interp t;
+  // Each activation holds 40 temporaries, so 200 nested calls need far more
+  // slots than the stack reserves at the start; the results must still
+  // return into the right slots.
+  std::string temps;
+  for (int k = 0; k < 40; ++k) temps += (k ? ", t" : "t") + std::to_string(k);
+  ASSERT_TRUE(t.compile("deep(n;" + temps + ") { t0 = n; t39 = n * 2;"
+                        " if (n == 0) return 0; return deep(n - 1) + t39 - t0; }"));
+  ASSERT_TRUE(t.runSource("main() { return deep(200); }")) << t.errors();
+  EXPECT_EQ(t.topInt(), 200 * 201 / 2);
+}

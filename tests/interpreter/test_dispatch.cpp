@@ -184,3 +184,61 @@ TEST(Send, DestructorDuringAnExpressionKeepsTheFrame) {
   EXPECT_EQ(int32_t(t.vm.getResult()), 7 + 123 + 2);
   EXPECT_EQ(int32_t(t.vm.symbols().find(MoxString("trail"))->getValue()), 3000);
 }
+
+namespace {
+
+// A native method of class E that gives E an own "f" (a native one) while
+// the script keeps sending "f" from one instruction.
+bool gainF(MoxVirtualMachine* vm, int argc, ValPtr& args) {
+  MoxDictionaryEntry* e = vm->classes().find(MoxString("E"));
+  static_cast<MoxClass*>(e->getValue().getRef())->addMethod(MoxString("f"), nativeNeg);
+  args -= argc;
+  *args = MoxValue(int32_t(0));
+  return true;
+}
+
+}  // namespace
+
+TEST(Send, CachedLookupFollowsAClassThatGainsAMethod) {
+  Interp t;
+  ASSERT_TRUE(t.compile("class P { P(); f(); } P::P() { } P::f() { return 1; }"
+                        "class E : P { E(); } E::E() { }"));
+  MoxDictionaryEntry* e = t.vm.classes().find(MoxString("E"));
+  static_cast<MoxClass*>(e->getValue().getRef())->addMethod(MoxString("gain"), gainF);
+  // Each pass sends f from the same instruction; after the third E has its
+  // own f (answering 99) and the cached inherited one must not be used.
+  ASSERT_TRUE(t.runSource("main(;o, i, s) { o = new E(); s = 0;"
+                          " for (i = 0; i < 6; i++) { if (i == 3) o->gain(); s = s * 2 + (o->f() == 99); }"
+                          " return s; }"))
+      << t.errors();
+  EXPECT_EQ(t.topInt(), 7);  // binary 000111
+  ASSERT_TRUE(t.runSource("main(;o, i, s) { o = new E(); s = 0;"
+                          " for (i = 0; i < 4; i++) s = s + o->f(); return s; }"))
+      << t.errors();
+  EXPECT_EQ(t.topInt(), 4 * 99);
+}
+
+TEST(Send, MethodReplacedWhileItRuns) {
+  Interp t;
+  // The running activation keeps its own procedure; the next send finds
+  // the new one.
+  ASSERT_TRUE(t.compile("class R { R(); f(n); } R::R() { }"
+                        "R::f(n) { if (n) compile(\"R::f(n) { return 7; }\");"
+                        " return 1; }"));
+  ASSERT_TRUE(t.runSource("main(;r, a, b, c) { r = new R(); a = r->f(0); b = r->f(1);"
+                          " c = r->f(1); return a * 100 + b * 10 + c; }"))
+      << t.errors();
+  EXPECT_EQ(t.topInt(), 117);
+}
+
+TEST(Send, DestructorOfAnOverwrittenElement) {
+  VmRun t;
+  ASSERT_TRUE(t.compile(kClasses));
+  // Once v[0] is overwritten, v[1] holds the last reference: A's destructor
+  // runs when that element is overwritten, before the next statement.
+  ASSERT_TRUE(t.compile("main(;v) { trail = \"<\"; v = newvector(2); v[0] = new A(); v[1] = v[0];"
+                        " v[0] = 1; trail = trail + \"|\"; v[1] = v[0]; trail = trail + \">\";"
+                        " return 0; }"));
+  ASSERT_TRUE(t.exec()) << t.lastErrors;
+  EXPECT_EQ(t.log(), "<|A>");
+}

@@ -117,3 +117,29 @@ TEST(References, MakeRefAndDelete) {
   ASSERT_TRUE(t.run("coderef"));
   EXPECT_EQ(t.top().type(), MVT_CODEREF);
 }
+
+TEST(Elements, AccessThatMayReleaseTheLastReference) {
+  Elems t;
+  // The container is the only reference (a temporary): reading or writing
+  // its element frees it afterwards.
+  ASSERT_TRUE(t.runSource("main() { return [1, 2, 3][1]; }")) << t.errors();
+  EXPECT_EQ(t.topInt(), 2);
+  ASSERT_TRUE(t.runSource("main() { return [1, 2][0] = 5; }")) << t.errors();
+  EXPECT_EQ(t.topInt(), 5);
+  // A vector holding itself, overwritten there.
+  ASSERT_TRUE(t.runSource("main(;v) { v = [0, 7]; v[0] = v; v[0] = v[1]; return v[0] + v[1]; }"))
+      << t.errors();
+  EXPECT_EQ(t.topInt(), 14);
+  // Values other than integers stored into buffers and strings convert.
+  MoxBuffer* b = new MoxBuffer();
+  b->push_back(0);
+  t.global("buf", MoxValue(b));
+  ASSERT_TRUE(t.runSource("main() { return buf[0] = 66.9; }")) << t.errors();
+  EXPECT_EQ(t.topInt(), 66);
+  ASSERT_TRUE(t.runSource("main(;s) { s = \"ab\"; s[0] = 67.5; return s; }")) << t.errors();
+  EXPECT_EQ(t.topString(), "Cb");
+  ASSERT_TRUE(t.runSource("main(;s) { s = \"ab\"; return s[0] * 1000 + s[1]; }")) << t.errors();
+  EXPECT_EQ(t.topInt(), 97098);
+  EXPECT_FALSE(t.runSource("main(;v) { v = [1]; return v[1]; }"));
+  EXPECT_EQ(t.errors(), "subscript out of range\n");
+}

@@ -155,3 +155,33 @@ TEST(Compare, NullsStringsAndIdentity) {
   EXPECT_EQ(e.i("order(lo, hi)"), 1);
   EXPECT_EQ(e.i("order(hi, lo)"), 2);
 }
+
+TEST(Operators, DoublesMixedWithIntegers) {
+  Expr e;
+  // Every pairing of doubles and integers gives a double; results match the
+  // general rules whether the loop or the helper computes them.
+  const char* exprs[] = {"1.5 + 2", "2 + 1.5", "1.5 + 2.25", "7 - 0.5", "0.5 - 7", "3 * 0.5",
+                         "0.5 * 0.5", "1 / 4.0", "1.0 / 4", "1.0 / 4.0"};
+  const double want[] = {3.5, 3.5, 3.75, 6.5, -6.5, 1.5, 0.25, 0.25, 0.25, 0.25};
+  for (size_t k = 0; k < sizeof(want) / sizeof(want[0]); ++k) {
+    ASSERT_TRUE(e.eval(exprs[k])) << exprs[k] << ": " << e.errors();
+    EXPECT_EQ(e.top().type(), MVT_DOUBLE) << exprs[k];
+    EXPECT_DOUBLE_EQ(e.top().asDouble(), want[k]) << exprs[k];
+  }
+  EXPECT_EQ(e.err("1.5 / 0"), "divide 0 error\n");
+  EXPECT_EQ(e.err("1 / 0.0"), "divide 0 error\n");
+  EXPECT_EQ(e.err("null + 1.5"), "invalid value type MVT_NULL, MVT_INTEGER expected\n");
+}
+
+TEST(Compare, DoublesBySignOfDifference) {
+  Expr e;
+  EXPECT_EQ(e.i("2 < 2.5"), 1);
+  EXPECT_EQ(e.i("2.5 <= 2"), 0);
+  EXPECT_EQ(e.i("2.0 == 2"), 1);
+  EXPECT_EQ(e.i("-0.0 == 0.0"), 1);
+  EXPECT_EQ(e.i("1e308 * 10 > 1e308"), 1);
+  // The difference of two infinities is not a number: neither below nor
+  // above, so equal.
+  EXPECT_EQ(e.i("1e308 * 10 == 1e308 * 100"), 1);
+  EXPECT_EQ(e.i("(1e308 * 10 - 1e308 * 10) != 5"), 0);
+}
