@@ -438,7 +438,11 @@ bool MoxInterpreter::run() {
   for (;;) {
     if (MOX_UNLIKELY(pc >= codeLen)) goto codeEnd;
     if (MOX_UNLIKELY(hooked_)) {
-      if (debugger_) {
+      if (budgetOn_) {
+        if (budgetLeft_ == 0) FAIL_WITH(u"instruction limit exceeded", nullptr);
+        --budgetLeft_;
+      }
+      if (debugger_ && (trace_ || step_)) {
         SYNC();
         debugger_->traceInstruction(sp_, ValPtr(this, bpi), ValPtr(this, fpi),
                                     static_cast<unsigned char>(width),

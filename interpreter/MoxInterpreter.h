@@ -115,6 +115,16 @@ class MOX_API MoxInterpreter : public MoxVector {
   // Attaches a tracer (null detaches). The tracer's trace switch becomes the
   // interpreter's trace flag.
   void setDebugger(MoxDebugger* debugger);
+  // Instruction budget for what this interpreter runs from now on: each
+  // instruction takes one of left; when none is left the run fails with
+  // "instruction limit exceeded". reset() keeps it.
+  void setInstructionBudget(bool on, uint64_t left) {
+    budgetOn_ = on;
+    budgetLeft_ = left;
+    updateHooks();
+  }
+  bool hasInstructionBudget() const { return budgetOn_; }
+  uint64_t getInstructionsLeft() const { return budgetLeft_; }
   MoxDebugger* getDebugger() const { return debugger_; }
   bool getTrace() const { return trace_; }
   bool getStep() const { return step_; }
@@ -156,7 +166,9 @@ class MOX_API MoxInterpreter : public MoxVector {
   void leaveProc();
   // Depth and native stack checks made before a new activation starts.
   bool checkCallDepth();
-  void updateHooks() { hooked_ = trace_ || step_; }
+  // The budget rides on the per-instruction hook test, so an unbudgeted run
+  // pays nothing for it.
+  void updateHooks() { hooked_ = trace_ || step_ || budgetOn_; }
   bool checkNativeStack();
 
   // The execution loop: runs the current activation (and every activation it
@@ -223,7 +235,7 @@ class MOX_API MoxInterpreter : public MoxVector {
   MoxDebugger* debugger_;
   bool trace_;
   bool step_;
-  // trace_ || step_, tested once per instruction.
+  // trace_ || step_ || budgetOn_, tested once per instruction.
   bool hooked_;
   int depth_;
   // Records of finished activations, kept for reuse (linked through parent).
@@ -231,6 +243,8 @@ class MOX_API MoxInterpreter : public MoxVector {
   int freeCount_;
   // Native stack position where the outermost run started (0: none).
   uintptr_t stackBase_;
+  bool budgetOn_ = false;
+  uint64_t budgetLeft_ = 0;
 };
 
 #endif

@@ -50,6 +50,12 @@ class MOX_API MoxVirtualMachine {
                IMoxPrinter* tracePrinter = nullptr);
   const MoxValue& getResult() const { return result_; }
 
+  // Most instructions one execute may run (0: no bound). A run that needs
+  // more fails with "instruction limit exceeded"; the machine stays usable.
+  // An execute started while another runs draws on what the outer has left.
+  void setInstructionLimit(uint64_t count) { instructionLimit_ = count; }
+  uint64_t getInstructionLimit() const { return instructionLimit_; }
+
   bool writeModule(const MoxChar* path);
   bool readModule(const MoxChar* path);
 
@@ -76,6 +82,7 @@ class MOX_API MoxVirtualMachine {
   int cmdargc_;
   MoxChar** cmdargv_;
   WaitProc waitProc_;
+  uint64_t instructionLimit_ = 0;
 };
 
 #endif
