@@ -49,6 +49,13 @@ MOX_API const MoxChar* getValueTypeName(MoxValueType type);
 inline bool moxIsCountedType(MoxValueType t) { return uint32_t(t) - 6u <= 7u; }
 // True for the uncounted twins of kinds 5 to 13 (15 to 23).
 inline bool moxIsRefType(MoxValueType t) { return uint32_t(t) - 15u <= 8u; }
+// True for the uncounted kinds that point at a heap object (16 to 23): they
+// hold the object's memory block (not the object) while they exist.
+inline bool moxIsWeakType(MoxValueType t) { return uint32_t(t) - 16u <= 7u; }
+// Counted or uncounted hold on an object (6 to 13 and 16 to 23).
+inline bool moxHoldsObject(MoxValueType t) {
+  return uint32_t(t) - 6u <= 17u && uint32_t(t) - 14u > 1u;
+}
 
 class MOX_API MoxRefObject {
  public:
@@ -65,6 +72,25 @@ class MOX_API MoxRefObject {
   int32_t getRefCnt() const { return refCnt_; }
   void setRefCnt(int32_t count) { refCnt_ = count; }
 
+  // Uncounted values that point here. An object dies when its reference
+  // count says so, but its memory block lives on until the last uncounted
+  // value lets go, so such a value never reaches freed or reused memory.
+  void addWeak() { ++weak_; }
+  void releaseWeak() {
+    if (--weak_ == kGone) freeBlock();
+  }
+  // True once the destructor has finished: what is left is an empty block
+  // that uncounted values read as null.
+  bool isDead() const { return (weak_ & kDead) != 0; }
+  // True from the start of the destructor on.
+  bool isDying() const { return (weak_ & kDying) != 0; }
+  // Deletes an object that no counted value owns (a script's delete through
+  // an uncounted reference); nothing happens when it is already dying.
+  // (Also when it waits in the deletion queue.)
+  void destroyUnowned() {
+    if (!isDying()) destroy();
+  }
+
  protected:
   MoxRefObject() : refCnt_(0) {}
   // A copy is a new object: its count starts at 0.
@@ -77,8 +103,17 @@ class MOX_API MoxRefObject {
   // holding a vector holding ...) are queued and run by the outermost one,
   // so releasing a deep structure does not use deep native recursion.
   void destroy();
+  // Runs the destructor; frees the block unless uncounted values hold it.
+  void kill();
+  void freeBlock();
+
+  static const uint32_t kDying = 1u << 30;
+  static const uint32_t kDead = 1u << 31;
+  static const uint32_t kGone = kDying | kDead;
 
   int32_t refCnt_;
+  // Count of uncounted holders, with the kDying and kDead flags on top.
+  uint32_t weak_ = 0;
 };
 
 class MOX_API MoxValue {
@@ -126,7 +161,10 @@ class MOX_API MoxValue {
   MoxValue(MoxVector* obj, MoxValueType type);
 
   MoxValue(const MoxValue& o) : type_(o.type_), u_(o.u_) {
-    if (u_.ref && moxIsCountedType(type_)) u_.ref->addRef();
+    if (u_.ref && moxIsCountedType(type_))
+      u_.ref->addRef();
+    else if (moxIsWeakType(type_))
+      holdWeak();
   }
   MoxValue(MoxValue&& o) noexcept : type_(o.type_), u_(o.u_) {
     o.type_ = MVT_NULL;
@@ -144,7 +182,8 @@ class MOX_API MoxValue {
       MoxRefObject* oldRef = u_.ref;
       type_ = o.type_;
       u_ = o.u_;
-      if (oldRef && moxIsCountedType(oldType)) oldRef->release();
+      if (moxIsWeakType(type_)) holdWeak();
+      if (oldRef && moxHoldsObject(oldType)) letGo(oldType, oldRef);
     }
     return *this;
   }
@@ -156,18 +195,19 @@ class MOX_API MoxValue {
       u_ = o.u_;
       o.type_ = MVT_NULL;
       o.u_.i64 = 0;
-      if (oldRef && moxIsCountedType(oldType)) oldRef->release();
+      if (oldRef && moxHoldsObject(oldType)) letGo(oldType, oldRef);
     }
     return *this;
   }
 
-  // Releases a counted reference and leaves MVT_NULL with a zero payload.
+  // Releases a counted reference (or the hold of an uncounted one) and
+  // leaves MVT_NULL with a zero payload.
   void dispose() {
     MoxValueType oldType = type_;
     MoxRefObject* oldRef = u_.ref;
     type_ = MVT_NULL;
     u_.i64 = 0;
-    if (oldRef && moxIsCountedType(oldType)) oldRef->release();
+    if (oldRef && moxHoldsObject(oldType)) letGo(oldType, oldRef);
   }
 
   // Keeps the kind and replaces the pointer payload (counting for counted
@@ -179,6 +219,12 @@ class MOX_API MoxValue {
       u_.i64 = 0;
       u_.ref = obj;
       if (old) old->release();
+    } else if (moxIsWeakType(type_)) {
+      MoxRefObject* old = u_.ref;
+      u_.i64 = 0;
+      u_.ref = obj;
+      holdWeak();
+      if (old) old->releaseWeak();
     } else {
       u_.i64 = 0;
       u_.ref = obj;
@@ -191,6 +237,14 @@ class MOX_API MoxValue {
   bool isNull() const { return type_ == MVT_NULL; }
   bool isInt() const { return type_ == MVT_INTEGER; }
   bool isCounted() const { return moxIsCountedType(type_); }
+  // Counted, or uncounted over a heap object: overwriting it has to let go.
+  bool holdsObject() const { return moxIsWeakType(type_) || moxIsCountedType(type_); }
+  // An uncounted value whose object has died: it behaves as null.
+  bool isDeadRef() const { return moxIsWeakType(type_) && u_.ref && u_.ref->isDead(); }
+  // Turns a dead uncounted value into null.
+  void dropDead() {
+    if (isDeadRef()) dispose();
+  }
   // The first 32 bits of the payload as an integer.
   int32_t asInt() const { return u_.i; }
   float asFloat() const { return u_.f; }
@@ -202,13 +256,13 @@ class MOX_API MoxValue {
 
   // Stores a number in place, releasing what the value held.
   void setInt(int32_t v) {
-    if (isCounted()) dispose();
+    if (holdsObject()) dispose();
     type_ = MVT_INTEGER;
     u_.i64 = 0;
     u_.i = v;
   }
   void setDouble(double v) {
-    if (isCounted()) dispose();
+    if (holdsObject()) dispose();
     type_ = MVT_DOUBLE;
     u_.d = v;
   }
@@ -253,7 +307,27 @@ class MOX_API MoxValue {
   void init(MoxRefObject* obj) {
     u_.i64 = 0;
     u_.ref = obj;
-    if (obj && moxIsCountedType(type_)) obj->addRef();
+    if (obj && moxIsCountedType(type_))
+      obj->addRef();
+    else if (moxIsWeakType(type_))
+      holdWeak();
+  }
+  // For a fresh uncounted copy: takes a hold on the block, or becomes null
+  // when the object is dead.
+  void holdWeak() {
+    if (!u_.ref) return;
+    if (u_.ref->isDead()) {
+      type_ = MVT_NULL;
+      u_.i64 = 0;
+    } else {
+      u_.ref->addWeak();
+    }
+  }
+  static void letGo(MoxValueType type, MoxRefObject* ref) {
+    if (moxIsCountedType(type))
+      ref->release();
+    else
+      ref->releaseWeak();
   }
 
   union Payload {

@@ -439,7 +439,13 @@ bool MoxInterpreter::run() {
     if (MOX_UNLIKELY(pc >= codeLen)) goto codeEnd;
     if (MOX_UNLIKELY(hooked_)) {
       if (budgetOn_) {
-        if (budgetLeft_ == 0) FAIL_WITH(u"instruction limit exceeded", nullptr);
+        if (budgetLeft_ == 0) {
+          // Reported once: destructors that run while the failure unwinds
+          // fail at once too, and would repeat the line for every object.
+          if (budgetReported_) goto fail;
+          budgetReported_ = true;
+          FAIL_WITH(u"instruction limit exceeded", nullptr);
+        }
         --budgetLeft_;
       }
       if (debugger_ && (trace_ || step_)) {
@@ -588,8 +594,9 @@ bool MoxInterpreter::run() {
       case OP_MREF:
       case OP_MSET: {
         MoxValue* self = S + bpi;
+        // The object of a running method may have been deleted meanwhile.
         if (MOX_UNLIKELY(self >= E || (self->type() != MVT_OBJECT && self->type() != MVT_OBJECTREF) ||
-                         !self->getRef()))
+                         !self->getRef() || self->isDeadRef()))
           FAIL_WITH(u"object expected", nullptr);
         MoxVector* members = static_cast<MoxObject*>(self->getRef())->getMemberData();
         if (MOX_UNLIKELY(!members)) FAIL_WITH(u"member data expected", nullptr);
@@ -702,11 +709,13 @@ bool MoxInterpreter::run() {
         NEED(argc);
         MoxValue* base = t - argc;
         const int basei = int(base - S);
+        base->dropDead();
         switch (base->type()) {
           case MVT_CODE:
           case MVT_CODEREF: {
             MoxNativeFunction f = moxNativeOf(*base);
             if (MOX_UNLIKELY(!f)) FAIL_WITH(u"call to non-procedure, type ", u"NULL native function");
+            moxDropDead(t, int(argc));
             SYNC();
             if (!checkNativeStack()) goto fail;
             bool ok = f(&vm_, int(argc), sp_);

@@ -121,6 +121,7 @@ class MOX_API MoxInterpreter : public MoxVector {
   void setInstructionBudget(bool on, uint64_t left) {
     budgetOn_ = on;
     budgetLeft_ = left;
+    budgetReported_ = false;
     updateHooks();
   }
   bool hasInstructionBudget() const { return budgetOn_; }
@@ -245,6 +246,7 @@ class MOX_API MoxInterpreter : public MoxVector {
   uintptr_t stackBase_;
   bool budgetOn_ = false;
   uint64_t budgetLeft_ = 0;
+  bool budgetReported_ = false;
 };
 
 #endif

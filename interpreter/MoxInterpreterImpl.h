@@ -52,7 +52,7 @@ inline bool moxTruth(const MoxValue& v) {
     case MVT_FLOAT:
     case MVT_DOUBLE: return int32_t(v) != 0;
     case MVT_NULL: return false;
-    default: return v.asInt64() != 0;
+    default: return v.asInt64() != 0 && !v.isDeadRef();
   }
 }
 
@@ -92,6 +92,12 @@ inline int32_t moxCompareResult(uint8_t op, int32_t c) {
     case OP_GE: return c >= 0;
     default: return c > 0;  // OP_GT
   }
+}
+
+// Uncounted values among the top n slots whose object has died become null,
+// before an operation reads them in place.
+inline void moxDropDead(MoxValue* top, int n) {
+  for (int i = 0; i < n; ++i) top[-i].dropDead();
 }
 
 // *dst := src where the old content of dst may be the last reference to an

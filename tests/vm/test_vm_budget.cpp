@@ -92,3 +92,19 @@ TEST(InstructionBudget, ANestedExecuteSharesTheOuterBudget) {
   EXPECT_TRUE(vm.execute(u"outer", 0, nullptr, false, &errors));
   EXPECT_EQ(int32_t(vm.getResult()), 1);
 }
+
+TEST(InstructionBudget, DestructorsUnwindingAfterTheLimitReportItOnce) {
+  // Found by the run fuzzer: a long chain of objects with destructors,
+  // released after the budget ran out, repeated the error line per object
+  // and took seconds.
+  MoxStringPrinter errors;
+  MoxVirtualMachine vm;
+  ASSERT_TRUE(vm.compileText(
+      u"class N { next; N(nx); ~N(); }\n"
+      u"N::N(nx) { next = nx; }\n"
+      u"N::~N() { ::count++; }\n"
+      u"main(;h, i) { for (i = 0; i < 1000000; i++) h = new N(h); return 0; }\n"));
+  vm.setInstructionLimit(100000);
+  EXPECT_FALSE(vm.execute(u"main", 0, nullptr, false, &errors));
+  EXPECT_STREQ(errors.a_str(), "instruction limit exceeded\n");
+}
