@@ -207,6 +207,34 @@ void* reallocmem(void* block, size_t size) {
   return p;
 }
 
+void* callocmem(size_t count, size_t unit) {
+  void* p = calloc(count ? count : 1, unit ? unit : 1);
+  if (!p) errorExit(1);
+  return p;
+}
+
+namespace {
+size_t blockLimit = 0;
+
+size_t defaultBlockLimit() {
+  const size_t kCap = size_t(1) << 30;
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long pageSize = sysconf(_SC_PAGESIZE);
+  if (pages <= 0 || pageSize <= 0) return kCap;
+  const size_t physical = size_t(pages) * size_t(pageSize);
+  return physical < kCap ? physical : kCap;
+}
+}  // namespace
+
+void setBlockLimit(size_t bytes) { blockLimit = bytes; }
+
+size_t getBlockLimit() { return blockLimit ? blockLimit : defaultBlockLimit(); }
+
+bool blockFits(size_t count, size_t unit) {
+  if (unit == 0) return true;
+  return count <= getBlockLimit() / unit;
+}
+
 FILE* _wfopen(const MoxChar* path, const MoxChar* mode) {
   if (!path || !mode) return nullptr;
   std::string narrowMode;

@@ -481,3 +481,28 @@ TEST(Platform, WideOpenTakesUtf8PathsAndDropsTextMode) {
   EXPECT_EQ(mox::_wfopen(nullptr, u"r"), nullptr);
   EXPECT_EQ(mox::_wfopen(wide.c_str(), nullptr), nullptr);
 }
+
+TEST(BlockLimit, BoundsSingleRequestsAndCanBeSet) {
+  const size_t standard = mox::getBlockLimit();
+  EXPECT_GT(standard, 0u);
+  EXPECT_LE(standard, size_t(1) << 30);
+  EXPECT_TRUE(mox::blockFits(standard, 1));
+  EXPECT_FALSE(mox::blockFits(standard + 1, 1));
+  // No overflow for counts whose byte size does not fit a size_t.
+  EXPECT_FALSE(mox::blockFits(SIZE_MAX / 2, 16));
+  EXPECT_TRUE(mox::blockFits(SIZE_MAX, 0));
+  mox::setBlockLimit(1000);
+  EXPECT_EQ(mox::getBlockLimit(), 1000u);
+  EXPECT_TRUE(mox::blockFits(62, 16));
+  EXPECT_FALSE(mox::blockFits(63, 16));
+  mox::setBlockLimit(0);
+  EXPECT_EQ(mox::getBlockLimit(), standard);
+}
+
+TEST(BlockLimit, CallocmemGivesZeroedMemory) {
+  unsigned char* p = static_cast<unsigned char*>(mox::callocmem(4096, 2));
+  ASSERT_NE(p, nullptr);
+  for (int i = 0; i < 8192; ++i) ASSERT_EQ(p[i], 0);
+  free(p);
+  free(mox::callocmem(0, 0));
+}
