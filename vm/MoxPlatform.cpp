@@ -12,6 +12,7 @@
 #include <string>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -144,9 +145,45 @@ int replaceFileAtomically(const std::string& path, const std::string& text) {
 }
 
 // Sets (or with an empty value removes) one variable of the store.
+// Holds an exclusive advisory lock on the file beside the store while it
+// lives. Updates from several processes take turns, so none works from a
+// store another is about to replace; readers never take it, and a writer
+// that dies releases it with its descriptor.
+class StoreLock {
+ public:
+  explicit StoreLock(const std::string& storeFile) {
+    err_ = makeParents(storeFile);
+    if (err_) return;
+    fd_ = open((storeFile + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd_ < 0) {
+      err_ = errno;
+      return;
+    }
+    while (flock(fd_, LOCK_EX) != 0) {
+      if (errno != EINTR) {
+        err_ = errno;
+        return;
+      }
+    }
+  }
+  ~StoreLock() {
+    if (fd_ >= 0) close(fd_);
+  }
+  StoreLock(const StoreLock&) = delete;
+  StoreLock& operator=(const StoreLock&) = delete;
+  // 0 when the lock is held, else an errno value.
+  int error() const { return err_; }
+
+ private:
+  int fd_ = -1;
+  int err_ = 0;
+};
+
 int writeStore(const std::string& name, const std::string& value) {
   std::string path = storePath();
   if (path.empty()) return ENOENT;
+  StoreLock lock(path);
+  if (lock.error()) return lock.error();
   std::string old = readStore(path);
   std::string text;
   bool changed = false;
