@@ -160,12 +160,7 @@ class MOX_API MoxValue {
   MoxValue(MoxDictionary* obj, MoxValueType type);
   MoxValue(MoxVector* obj, MoxValueType type);
 
-  MoxValue(const MoxValue& o) : type_(o.type_), u_(o.u_) {
-    if (u_.ref && moxIsCountedType(type_))
-      u_.ref->addRef();
-    else if (moxIsWeakType(type_))
-      holdWeak();
-  }
+  MoxValue(const MoxValue& o) : type_(o.type_), u_(o.u_) { takeHold(type_, u_); }
   MoxValue(MoxValue&& o) noexcept : type_(o.type_), u_(o.u_) {
     o.type_ = MVT_NULL;
     o.u_.i64 = 0;
@@ -177,13 +172,14 @@ class MOX_API MoxValue {
   // assigned value reachable only through the old content stays valid.
   MoxValue& operator=(const MoxValue& o) {
     if (this != &o) {
-      if (o.u_.ref && moxIsCountedType(o.type_)) o.u_.ref->addRef();
+      MoxValueType newType = o.type_;
+      Payload newU = o.u_;
+      takeHold(newType, newU);
       MoxValueType oldType = type_;
       MoxRefObject* oldRef = u_.ref;
-      type_ = o.type_;
-      u_ = o.u_;
-      if (moxIsWeakType(type_)) holdWeak();
-      if (oldRef && moxHoldsObject(oldType)) letGo(oldType, oldRef);
+      type_ = newType;
+      u_ = newU;
+      letGo(oldType, oldRef);
     }
     return *this;
   }
@@ -195,7 +191,7 @@ class MOX_API MoxValue {
       u_ = o.u_;
       o.type_ = MVT_NULL;
       o.u_.i64 = 0;
-      if (oldRef && moxHoldsObject(oldType)) letGo(oldType, oldRef);
+      letGo(oldType, oldRef);
     }
     return *this;
   }
@@ -207,7 +203,7 @@ class MOX_API MoxValue {
     MoxRefObject* oldRef = u_.ref;
     type_ = MVT_NULL;
     u_.i64 = 0;
-    if (oldRef && moxHoldsObject(oldType)) letGo(oldType, oldRef);
+    letGo(oldType, oldRef);
   }
 
   // Keeps the kind and replaces the pointer payload (counting for counted
@@ -223,7 +219,7 @@ class MOX_API MoxValue {
       MoxRefObject* old = u_.ref;
       u_.i64 = 0;
       u_.ref = obj;
-      holdWeak();
+      takeHold(type_, u_);
       if (old) old->releaseWeak();
     } else {
       u_.i64 = 0;
@@ -238,7 +234,10 @@ class MOX_API MoxValue {
   bool isInt() const { return type_ == MVT_INTEGER; }
   bool isCounted() const { return moxIsCountedType(type_); }
   // Counted, or uncounted over a heap object: overwriting it has to let go.
-  bool holdsObject() const { return moxIsWeakType(type_) || moxIsCountedType(type_); }
+  bool holdsObject() const { return moxHoldsObject(type_); }
+  // The same by one range test (true also for kinds 14 and 15, whose
+  // dispose has nothing to release): cheap enough for every number store.
+  bool mayHoldObject() const { return uint32_t(type_) - 6u <= 17u; }
   // An uncounted value whose object has died: it behaves as null.
   bool isDeadRef() const { return moxIsWeakType(type_) && u_.ref && u_.ref->isDead(); }
   // Turns a dead uncounted value into null.
@@ -256,13 +255,13 @@ class MOX_API MoxValue {
 
   // Stores a number in place, releasing what the value held.
   void setInt(int32_t v) {
-    if (holdsObject()) dispose();
+    if (mayHoldObject()) dispose();
     type_ = MVT_INTEGER;
     u_.i64 = 0;
     u_.i = v;
   }
   void setDouble(double v) {
-    if (holdsObject()) dispose();
+    if (mayHoldObject()) dispose();
     type_ = MVT_DOUBLE;
     u_.d = v;
   }
@@ -304,32 +303,6 @@ class MOX_API MoxValue {
   operator double() const;
 
  private:
-  void init(MoxRefObject* obj) {
-    u_.i64 = 0;
-    u_.ref = obj;
-    if (obj && moxIsCountedType(type_))
-      obj->addRef();
-    else if (moxIsWeakType(type_))
-      holdWeak();
-  }
-  // For a fresh uncounted copy: takes a hold on the block, or becomes null
-  // when the object is dead.
-  void holdWeak() {
-    if (!u_.ref) return;
-    if (u_.ref->isDead()) {
-      type_ = MVT_NULL;
-      u_.i64 = 0;
-    } else {
-      u_.ref->addWeak();
-    }
-  }
-  static void letGo(MoxValueType type, MoxRefObject* ref) {
-    if (moxIsCountedType(type))
-      ref->release();
-    else
-      ref->releaseWeak();
-  }
-
   union Payload {
     int32_t i;
     float f;
@@ -339,6 +312,36 @@ class MOX_API MoxValue {
     MoxRefObject* ref;
     MoxNativeFunction fn;
   };
+
+  void init(MoxRefObject* obj) {
+    u_.i64 = 0;
+    u_.ref = obj;
+    takeHold(type_, u_);
+  }
+  // For a fresh copy (type, u): a counted kind takes a reference, an
+  // uncounted one a hold on the block, or becomes null when its object is
+  // dead. A single range test (6 to 23) lets numbers and null through at
+  // once; 14 and 15 fail both inner tests.
+  static void takeHold(MoxValueType& type, Payload& u) {
+    if (uint32_t(type) - 6u > 17u || !u.ref) return;
+    if (moxIsCountedType(type)) {
+      u.ref->addRef();
+    } else if (moxIsWeakType(type)) {
+      if (u.ref->isDead()) {
+        type = MVT_NULL;
+        u.i64 = 0;
+      } else {
+        u.ref->addWeak();
+      }
+    }
+  }
+  static void letGo(MoxValueType type, MoxRefObject* ref) {
+    if (uint32_t(type) - 6u > 17u || !ref) return;
+    if (moxIsCountedType(type))
+      ref->release();
+    else if (moxIsWeakType(type))
+      ref->releaseWeak();
+  }
 
   MoxValueType type_;
   alignas(8) Payload u_;

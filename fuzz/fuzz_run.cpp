@@ -5,8 +5,8 @@
 //   clang++ -std=c++17 -g -O1 -fno-exceptions -fsanitize=fuzzer,address,undefined \
 //     -I. -DMOX_BUILDING_LIB core/*.cpp compiler/*.cpp interpreter/*.cpp vm/*.cpp \
 //     modules/*.cpp debugger/*.cpp stdlib/*.cpp fuzz/fuzz_run.cpp -ldl -o build/fuzz_run
-//   build/fuzz_run -max_len=4096 -timeout=10 -detect_leaks=0 -dict=fuzz/compile.dict \
-//     fuzz/corpus/run
+//   ASAN_OPTIONS=detect_leaks=0 build/fuzz_run -max_len=4096 -timeout=10 -detect_leaks=0 \
+//     -dict=fuzz/compile.dict fuzz/corpus/run
 // (leaks are off for the same reason as for fuzz_module: counted cycles.)
 //
 // The script reaches no file, stream, environment, compiler or native
@@ -20,6 +20,7 @@
 #include "core/MoxDictionary.h"
 #include "core/MoxString.h"
 #include "interpreter/MoxInterpreter.h"
+#include "vm/MoxPlatform.h"
 #include "vm/MoxPrinter.h"
 #include "vm/MoxVirtualMachine.h"
 
@@ -57,6 +58,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // An include reads files at compile time; that is the compile target's
   // business, not this one's.
   if (size == 0 || contains(data, size, "include") || contains(data, size, "import")) return 0;
+  // Counts beyond a few megabytes are refused like absurd ones, so a run
+  // never trips the fuzzer's own memory limit.
+  mox::setBlockLimit(size_t(64) << 20);
   MoxDummyPrinter out;
   MoxVirtualMachine vm(&out);
   sandbox(vm);

@@ -244,6 +244,18 @@ bool MoxInterpreter::checkCallDepth() {
   return true;
 }
 
+bool MoxInterpreter::takeInstruction() {
+  if (budgetLeft_ > 0) {
+    --budgetLeft_;
+    return true;
+  }
+  // Reported once: destructors that run while the failure unwinds fail at
+  // once too, and would repeat the line for every object.
+  if (budgetReported_) return false;
+  budgetReported_ = true;
+  return returnError(u"instruction limit exceeded", nullptr);
+}
+
 bool MoxInterpreter::checkNativeStack() {
   // The native stack grows downwards; the distance from where the run
   // started bounds re-entrant runs (native code and operator methods calling
@@ -438,15 +450,9 @@ bool MoxInterpreter::run() {
   for (;;) {
     if (MOX_UNLIKELY(pc >= codeLen)) goto codeEnd;
     if (MOX_UNLIKELY(hooked_)) {
-      if (budgetOn_) {
-        if (budgetLeft_ == 0) {
-          // Reported once: destructors that run while the failure unwinds
-          // fail at once too, and would repeat the line for every object.
-          if (budgetReported_) goto fail;
-          budgetReported_ = true;
-          FAIL_WITH(u"instruction limit exceeded", nullptr);
-        }
-        --budgetLeft_;
+      if (budgetOn_ && !takeInstruction()) {
+        SYNC();
+        goto fail;
       }
       if (debugger_ && (trace_ || step_)) {
         SYNC();

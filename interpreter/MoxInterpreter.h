@@ -171,6 +171,8 @@ class MOX_API MoxInterpreter : public MoxVector {
   // pays nothing for it.
   void updateHooks() { hooked_ = trace_ || step_ || budgetOn_; }
   bool checkNativeStack();
+  // One instruction of the budget; false (reported once) when none is left.
+  __attribute__((noinline)) bool takeInstruction();
 
   // The execution loop: runs the current activation (and every activation it
   // starts itself) until the entry activation returns or something fails.

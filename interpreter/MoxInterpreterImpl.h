@@ -104,7 +104,7 @@ inline void moxDropDead(MoxValue* top, int n) {
 // object whose destructor runs script code (and may grow the stack block
 // that dst or src lie in). src is copied first; dst is not touched after the
 // old content is released.
-inline void moxSafeStore(MoxValue* dst, const MoxValue& src) {
+__attribute__((always_inline)) inline void moxSafeStore(MoxValue* dst, const MoxValue& src) {
   MoxValue copy(src);
   MoxValue old(std::move(*dst));
   *dst = std::move(copy);
