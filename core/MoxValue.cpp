@@ -78,15 +78,29 @@ void MoxRefObject::kill() {
   // the object is whole; the unused count keeps the distance afterwards.
   const int32_t offset =
       int32_t(reinterpret_cast<char*>(this) - static_cast<char*>(dynamic_cast<void*>(this)));
+  MoxRefObject* block = this;
   this->~MoxRefObject();
-  refCnt_ = offset;
-  weak_ |= kDead;
-  releaseWeak();
+  // From here on only the block is left: no member access.
+  *countWord(block) = offset;
+  *weakWord(block) |= kDead;
+  releaseWeak(block);
 }
 
-void MoxRefObject::freeBlock() {
+void MoxRefObject::operator delete(void* block) {
+  // Every class here has its MoxRefObject part at the start of the block.
+  MoxRefObject* o = static_cast<MoxRefObject*>(block);
+  uint32_t* weak = weakWord(o);
+  if ((*weak & ~kGone) == 0) {
+    ::operator delete(block);
+    return;
+  }
+  *countWord(o) = 0;
+  *weak |= kGone;
+}
+
+void MoxRefObject::freeBlock(MoxRefObject* o) {
   // Every object is made by a plain new of its own class.
-  ::operator delete(reinterpret_cast<char*>(this) - refCnt_);
+  ::operator delete(reinterpret_cast<char*>(o) - *countWord(o));
 }
 
 MoxValue::MoxValue(MoxBuffer* buf, bool ref) : type_(pick(ref, MVT_BUFFER)) { init(buf); }
@@ -137,7 +151,7 @@ template <typename T>
 T* refAs(MoxValueType type, MoxValueType want, MoxRefObject* ref) {
   if (type == want) return static_cast<T*>(ref);
   // A dead object reads as null.
-  return (type == want + 10 && !(ref && ref->isDead())) ? static_cast<T*>(ref) : nullptr;
+  return (type == want + 10 && !(ref && MoxRefObject::isDead(ref))) ? static_cast<T*>(ref) : nullptr;
 }
 }  // namespace
 

@@ -7,6 +7,7 @@
 #ifndef MOX_VALUE_H
 #define MOX_VALUE_H
 
+#include <cstddef>
 #include <cstdint>
 
 #include "core/MoxConfig.h"
@@ -75,21 +76,27 @@ class MOX_API MoxRefObject {
   // Uncounted values that point here. An object dies when its reference
   // count says so, but its memory block lives on until the last uncounted
   // value lets go, so such a value never reaches freed or reused memory.
-  void addWeak() { ++weak_; }
-  void releaseWeak() {
-    if (--weak_ == kGone) freeBlock();
+  // These take the object as a plain pointer and reach the counter without
+  // a member access: after the destructor there is no object any more, only
+  // its block.
+  static void addWeak(MoxRefObject* o) { ++*weakWord(o); }
+  static void releaseWeak(MoxRefObject* o) {
+    if (--*weakWord(o) == kGone) freeBlock(o);
   }
   // True once the destructor has finished: what is left is an empty block
   // that uncounted values read as null.
-  bool isDead() const { return (weak_ & kDead) != 0; }
-  // True from the start of the destructor on.
-  bool isDying() const { return (weak_ & kDying) != 0; }
+  static bool isDead(const MoxRefObject* o) { return (*weakWord(o) & kDead) != 0; }
+  // True from the start of the destructor on (or from joining the deletion
+  // queue).
+  static bool isDying(const MoxRefObject* o) { return (*weakWord(o) & kDying) != 0; }
   // Deletes an object that no counted value owns (a script's delete through
   // an uncounted reference); nothing happens when it is already dying.
-  // (Also when it waits in the deletion queue.)
-  void destroyUnowned() {
-    if (!isDying()) destroy();
+  static void destroyUnowned(MoxRefObject* o) {
+    if (!isDying(o)) o->destroy();
   }
+  // A plain delete by native code (of an object it made and never counted)
+  // also leaves the block to the uncounted values that still point at it.
+  static void operator delete(void* block);
 
  protected:
   MoxRefObject() : refCnt_(0) {}
@@ -105,7 +112,9 @@ class MOX_API MoxRefObject {
   void destroy();
   // Runs the destructor; frees the block unless uncounted values hold it.
   void kill();
-  void freeBlock();
+  static void freeBlock(MoxRefObject* o);
+  static uint32_t* weakWord(const MoxRefObject* o);
+  static int32_t* countWord(MoxRefObject* o);
 
   static const uint32_t kDying = 1u << 30;
   static const uint32_t kDead = 1u << 31;
@@ -220,7 +229,7 @@ class MOX_API MoxValue {
       u_.i64 = 0;
       u_.ref = obj;
       takeHold(type_, u_);
-      if (old) old->releaseWeak();
+      if (old) MoxRefObject::releaseWeak(old);
     } else {
       u_.i64 = 0;
       u_.ref = obj;
@@ -239,7 +248,7 @@ class MOX_API MoxValue {
   // dispose has nothing to release): cheap enough for every number store.
   bool mayHoldObject() const { return uint32_t(type_) - 6u <= 17u; }
   // An uncounted value whose object has died: it behaves as null.
-  bool isDeadRef() const { return moxIsWeakType(type_) && u_.ref && u_.ref->isDead(); }
+  bool isDeadRef() const { return moxIsWeakType(type_) && u_.ref && MoxRefObject::isDead(u_.ref); }
   // Turns a dead uncounted value into null.
   void dropDead() {
     if (isDeadRef()) dispose();
@@ -327,11 +336,11 @@ class MOX_API MoxValue {
     if (moxIsCountedType(type)) {
       u.ref->addRef();
     } else if (moxIsWeakType(type)) {
-      if (u.ref->isDead()) {
+      if (MoxRefObject::isDead(u.ref)) {
         type = MVT_NULL;
         u.i64 = 0;
       } else {
-        u.ref->addWeak();
+        MoxRefObject::addWeak(u.ref);
       }
     }
   }
@@ -340,12 +349,25 @@ class MOX_API MoxValue {
     if (moxIsCountedType(type))
       ref->release();
     else if (moxIsWeakType(type))
-      ref->releaseWeak();
+      MoxRefObject::releaseWeak(ref);
   }
 
   MoxValueType type_;
   alignas(8) Payload u_;
 };
+
+// The counters of an object by address arithmetic (the class is not
+// standard-layout, but it has no virtual base, so the offsets are fixed).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winvalid-offsetof"
+inline uint32_t* MoxRefObject::weakWord(const MoxRefObject* o) {
+  return reinterpret_cast<uint32_t*>(reinterpret_cast<char*>(const_cast<MoxRefObject*>(o)) +
+                                     offsetof(MoxRefObject, weak_));
+}
+inline int32_t* MoxRefObject::countWord(MoxRefObject* o) {
+  return reinterpret_cast<int32_t*>(reinterpret_cast<char*>(o) + offsetof(MoxRefObject, refCnt_));
+}
+#pragma GCC diagnostic pop
 
 static_assert(sizeof(MoxValue) == 16, "a MoxValue is 16 bytes");
 static_assert(sizeof(MoxValueType) == 4, "the kind is 32 bits");

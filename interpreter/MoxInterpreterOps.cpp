@@ -454,12 +454,12 @@ bool MoxInterpreter::doOP_DELETE() {
   const MoxValueType k = t->type();
   MoxRefObject* victim = nullptr;
   // A dying or dead object is not deleted again.
-  if (k >= MVT_BYTECODEREF && k <= MVT_DICTIONARYREF && t->getRef() && !t->getRef()->isDying() &&
+  if (k >= MVT_BYTECODEREF && k <= MVT_DICTIONARYREF && t->getRef() && !MoxRefObject::isDying(t->getRef()) &&
       t->getRef()->getRefCnt() == 0)
     victim = t->getRef();
   // The slot is cleared first, so a destructor that runs meanwhile finds no
   // reference to the dying object on the stack.
   moxSafeClear(t);
-  if (victim) victim->destroyUnowned();
+  if (victim) MoxRefObject::destroyUnowned(victim);
   return true;
 }

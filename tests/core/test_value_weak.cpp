@@ -54,7 +54,8 @@ TEST(WeakValue, HoldsTakenAndReleasedByEveryValueOperation) {
     c = b;
     c = std::move(b);
     MoxValue d(static_cast<MoxVector*>(p), MVT_VECTORREF);
-    d.assignRef(new MoxString(u"x"));  // an uncounted value over a new block
+    MoxValue x(new MoxString(u"x"));
+    d.assignRef(x.getRef());  // moves its hold to another block
     d.assignRef(p);
     d.setDouble(1.0);
   }
@@ -66,12 +67,13 @@ TEST(WeakValue, DeleteOfAnUnownedObjectAndOfADyingOne) {
   destructions = 0;
   Probe* p = new Probe();
   MoxValue ref(static_cast<MoxVector*>(p), MVT_VECTORREF);
-  EXPECT_FALSE(p->isDying());
-  p->destroyUnowned();
+  EXPECT_FALSE(MoxRefObject::isDying(p));
+  MoxRefObject::destroyUnowned(p);
   EXPECT_EQ(destructions, 1);
   EXPECT_TRUE(ref.isDeadRef());
   // Deleting it again does nothing.
-  static_cast<MoxRefObject*>(ref.getRef())->destroyUnowned();
+  EXPECT_TRUE(MoxRefObject::isDying(ref.getRef()));
+  MoxRefObject::destroyUnowned(ref.getRef());
   EXPECT_EQ(destructions, 1);
 }
 
@@ -84,4 +86,18 @@ TEST(WeakValue, ReferencesInsideTheDyingObjectToItself) {
   MoxValue owner(p);
   owner.dispose();
   EXPECT_EQ(destructions, 1);
+}
+
+TEST(WeakValue, APlainDeleteLeavesTheBlockToUncountedValues) {
+  // Native code may delete an object it made without ever counting it.
+  destructions = 0;
+  Probe* p = new Probe();
+  MoxValue ref(static_cast<MoxVector*>(p), MVT_VECTORREF);
+  delete p;
+  EXPECT_EQ(destructions, 1);
+  EXPECT_TRUE(ref.isDeadRef());
+  EXPECT_EQ(MoxValue(ref).type(), MVT_NULL);
+  // Without holders the block goes at once.
+  delete new Probe();
+  EXPECT_EQ(destructions, 2);
 }
