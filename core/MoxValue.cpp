@@ -86,6 +86,8 @@ void MoxRefObject::kill() {
   releaseWeak(block);
 }
 
+void* MoxRefObject::operator new(size_t size) { return ::operator new(size); }
+
 void MoxRefObject::operator delete(void* block) {
   // Every class here has its MoxRefObject part at the start of the block.
   MoxRefObject* o = static_cast<MoxRefObject*>(block);

@@ -97,6 +97,7 @@ class MOX_API MoxRefObject {
   // A plain delete by native code (of an object it made and never counted)
   // also leaves the block to the uncounted values that still point at it.
   static void operator delete(void* block);
+  static void* operator new(size_t size);
 
  protected:
   MoxRefObject() : refCnt_(0) {}
