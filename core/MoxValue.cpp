@@ -129,6 +129,7 @@ MoxValue::MoxValue(MoxDictionary* obj, MoxValueType type) : type_(type) { init(o
 MoxValue::MoxValue(MoxVector* obj, MoxValueType type) : type_(type) { init(obj); }
 
 void* MoxValue::addr() {
+  if (isDeadRef()) return nullptr;
   switch (type_) {
     case MVT_INTEGER:
     case MVT_FLOAT:

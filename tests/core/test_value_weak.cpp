@@ -97,6 +97,7 @@ TEST(WeakValue, APlainDeleteLeavesTheBlockToUncountedValues) {
   EXPECT_EQ(destructions, 1);
   EXPECT_TRUE(ref.isDeadRef());
   EXPECT_EQ(MoxValue(ref).type(), MVT_NULL);
+  EXPECT_EQ(ref.addr(), nullptr);
   // Without holders the block goes at once.
   delete new Probe();
   EXPECT_EQ(destructions, 2);
