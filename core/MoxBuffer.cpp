@@ -2,6 +2,7 @@
 // (new and grown parts are zero-filled, popped and cleared elements zeroed).
 #include "core/MoxBuffer.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -11,9 +12,7 @@ namespace {
 
 template <typename T>
 T* allocZeroed(unsigned int n) {
-  void* block = mox::allocmem(size_t(n) * sizeof(T));
-  memset(block, 0, size_t(n) * sizeof(T));
-  return static_cast<T*>(block);
+  return static_cast<T*>(mox::callocmem(n, sizeof(T)));
 }
 
 // Reallocates a block from oldCap to newCap elements, zeroing any new part.
@@ -136,6 +135,14 @@ bool MoxBuffer::setSize(unsigned int n) {
   return true;
 }
 
+void MoxBuffer::appendFill(unsigned int n, unsigned char b) {
+  if (n == 0) return;
+  if (capacity_ - size_ < n) setCapacity(size_ + n);
+  // Bytes beyond the size are zero already.
+  if (b) memset(data_ + size_, b, n);
+  size_ += n;
+}
+
 // ---- MoxCharBuffer ----
 
 MoxCharBuffer::MoxCharBuffer() : size_(0), capacity_(1), data_(allocZeroed<MoxChar>(1)) {}
@@ -204,6 +211,13 @@ MoxCharBuffer& MoxCharBuffer::operator+=(const MoxCharBuffer& other) {
   memmove(data_ + size_, other.data_, size_t(n) * sizeof(MoxChar));
   size_ += n;
   return *this;
+}
+
+void MoxCharBuffer::appendFill(unsigned int n, MoxChar ch) {
+  if (n == 0) return;
+  if (capacity_ - size_ < n) setCapacity(size_ + n);
+  if (ch) std::fill_n(data_ + size_, n, ch);
+  size_ += n;
 }
 
 void MoxCharBuffer::clear() {

@@ -61,6 +61,8 @@ class MOX_API MoxBuffer : public MoxRefObject {
   void clear();
   // False when n > capacity; no byte changes.
   bool setSize(unsigned int n);
+  // Appends n copies of b in one go.
+  void appendFill(unsigned int n, unsigned char b);
 
  private:
   void append(const unsigned char* bytes, unsigned int n);
@@ -90,6 +92,8 @@ class MOX_API MoxCharBuffer : public MoxRefObject {
 
   void push_back(MoxChar ch);
   MoxChar pop_back();
+  // Appends n copies of ch in one go.
+  void appendFill(unsigned int n, MoxChar ch);
 
   MoxCharBuffer operator+(const MoxCharBuffer& other) const;
   MoxCharBuffer& operator+=(const MoxCharBuffer& other);

@@ -48,23 +48,61 @@ MoxRefObject::~MoxRefObject() {}
 void MoxRefObject::destroy() {
   if (deleteDepth >= kMaxDeleteDepth) {
     if (!deleteQueue) deleteQueue = new std::vector<MoxRefObject*>();
+    // Queued means doomed: a script delete must not destroy it first.
+    weak_ |= kDying;
     deleteQueue->push_back(this);
     return;
   }
   ++deleteDepth;
-  delete this;
+  kill();
   if (deleteDepth == 1 && deleteQueue) {
     // The outermost deletion drains what deeper ones left behind; deleting a
     // queued object may queue more, which this loop picks up in turn.
     while (!deleteQueue->empty()) {
       MoxRefObject* obj = deleteQueue->back();
       deleteQueue->pop_back();
-      delete obj;
+      obj->kill();
     }
     delete deleteQueue;
     deleteQueue = nullptr;
   }
   --deleteDepth;
+}
+
+void MoxRefObject::kill() {
+  // The destructor holds the block itself, so uncounted values released
+  // while it runs cannot free it under its feet. Values copied meanwhile
+  // (a script destructor keeping "this") turn null once it has finished.
+  weak_ = (weak_ | kDying) + 1;
+  // The block starts at the most derived object, which is only known while
+  // the object is whole; the unused count keeps the distance afterwards.
+  const int32_t offset =
+      int32_t(reinterpret_cast<char*>(this) - static_cast<char*>(dynamic_cast<void*>(this)));
+  MoxRefObject* block = this;
+  this->~MoxRefObject();
+  // From here on only the block is left: no member access.
+  *countWord(block) = offset;
+  *weakWord(block) |= kDead;
+  releaseWeak(block);
+}
+
+void* MoxRefObject::operator new(size_t size) { return ::operator new(size); }
+
+void MoxRefObject::operator delete(void* block) {
+  // Every class here has its MoxRefObject part at the start of the block.
+  MoxRefObject* o = static_cast<MoxRefObject*>(block);
+  uint32_t* weak = weakWord(o);
+  if ((*weak & ~kGone) == 0) {
+    ::operator delete(block);
+    return;
+  }
+  *countWord(o) = 0;
+  *weak |= kGone;
+}
+
+void MoxRefObject::freeBlock(MoxRefObject* o) {
+  // Every object is made by a plain new of its own class.
+  ::operator delete(reinterpret_cast<char*>(o) - *countWord(o));
 }
 
 MoxValue::MoxValue(MoxBuffer* buf, bool ref) : type_(pick(ref, MVT_BUFFER)) { init(buf); }
@@ -103,6 +141,7 @@ MoxChar* exposedText(MoxString* s) {
 }  // namespace
 
 void* MoxValue::addr() {
+  if (isDeadRef()) return nullptr;
   switch (type_) {
     case MVT_INTEGER:
     case MVT_FLOAT:
@@ -125,7 +164,9 @@ void* MoxValue::addr() {
 namespace {
 template <typename T>
 T* refAs(MoxValueType type, MoxValueType want, MoxRefObject* ref) {
-  return (type == want || type == want + 10) ? static_cast<T*>(ref) : nullptr;
+  if (type == want) return static_cast<T*>(ref);
+  // A dead object reads as null.
+  return (type == want + 10 && !(ref && MoxRefObject::isDead(ref))) ? static_cast<T*>(ref) : nullptr;
 }
 }  // namespace
 

@@ -7,6 +7,7 @@
 #ifndef MOX_VALUE_H
 #define MOX_VALUE_H
 
+#include <cstddef>
 #include <cstdint>
 
 #include "core/MoxConfig.h"
@@ -49,6 +50,13 @@ MOX_API const MoxChar* getValueTypeName(MoxValueType type);
 inline bool moxIsCountedType(MoxValueType t) { return uint32_t(t) - 6u <= 7u; }
 // True for the uncounted twins of kinds 5 to 13 (15 to 23).
 inline bool moxIsRefType(MoxValueType t) { return uint32_t(t) - 15u <= 8u; }
+// True for the uncounted kinds that point at a heap object (16 to 23): they
+// hold the object's memory block (not the object) while they exist.
+inline bool moxIsWeakType(MoxValueType t) { return uint32_t(t) - 16u <= 7u; }
+// Counted or uncounted hold on an object (6 to 13 and 16 to 23).
+inline bool moxHoldsObject(MoxValueType t) {
+  return uint32_t(t) - 6u <= 17u && uint32_t(t) - 14u > 1u;
+}
 
 class MOX_API MoxRefObject {
  public:
@@ -65,6 +73,32 @@ class MOX_API MoxRefObject {
   int32_t getRefCnt() const { return refCnt_; }
   void setRefCnt(int32_t count) { refCnt_ = count; }
 
+  // Uncounted values that point here. An object dies when its reference
+  // count says so, but its memory block lives on until the last uncounted
+  // value lets go, so such a value never reaches freed or reused memory.
+  // These take the object as a plain pointer and reach the counter without
+  // a member access: after the destructor there is no object any more, only
+  // its block.
+  static void addWeak(MoxRefObject* o) { ++*weakWord(o); }
+  static void releaseWeak(MoxRefObject* o) {
+    if (--*weakWord(o) == kGone) freeBlock(o);
+  }
+  // True once the destructor has finished: what is left is an empty block
+  // that uncounted values read as null.
+  static bool isDead(const MoxRefObject* o) { return (*weakWord(o) & kDead) != 0; }
+  // True from the start of the destructor on (or from joining the deletion
+  // queue).
+  static bool isDying(const MoxRefObject* o) { return (*weakWord(o) & kDying) != 0; }
+  // Deletes an object that no counted value owns (a script's delete through
+  // an uncounted reference); nothing happens when it is already dying.
+  static void destroyUnowned(MoxRefObject* o) {
+    if (!isDying(o)) o->destroy();
+  }
+  // A plain delete by native code (of an object it made and never counted)
+  // also leaves the block to the uncounted values that still point at it.
+  static void operator delete(void* block);
+  static void* operator new(size_t size);
+
  protected:
   MoxRefObject() : refCnt_(0) {}
   // A copy is a new object: its count starts at 0.
@@ -77,8 +111,19 @@ class MOX_API MoxRefObject {
   // holding a vector holding ...) are queued and run by the outermost one,
   // so releasing a deep structure does not use deep native recursion.
   void destroy();
+  // Runs the destructor; frees the block unless uncounted values hold it.
+  void kill();
+  static void freeBlock(MoxRefObject* o);
+  static uint32_t* weakWord(const MoxRefObject* o);
+  static int32_t* countWord(MoxRefObject* o);
+
+  static const uint32_t kDying = 1u << 30;
+  static const uint32_t kDead = 1u << 31;
+  static const uint32_t kGone = kDying | kDead;
 
   int32_t refCnt_;
+  // Count of uncounted holders, with the kDying and kDead flags on top.
+  uint32_t weak_ = 0;
 };
 
 class MOX_API MoxValue {
@@ -125,9 +170,7 @@ class MOX_API MoxValue {
   MoxValue(MoxDictionary* obj, MoxValueType type);
   MoxValue(MoxVector* obj, MoxValueType type);
 
-  MoxValue(const MoxValue& o) : type_(o.type_), u_(o.u_) {
-    if (u_.ref && moxIsCountedType(type_)) u_.ref->addRef();
-  }
+  MoxValue(const MoxValue& o) : type_(o.type_), u_(o.u_) { takeHold(type_, u_); }
   MoxValue(MoxValue&& o) noexcept : type_(o.type_), u_(o.u_) {
     o.type_ = MVT_NULL;
     o.u_.i64 = 0;
@@ -139,12 +182,14 @@ class MOX_API MoxValue {
   // assigned value reachable only through the old content stays valid.
   MoxValue& operator=(const MoxValue& o) {
     if (this != &o) {
-      if (o.u_.ref && moxIsCountedType(o.type_)) o.u_.ref->addRef();
+      MoxValueType newType = o.type_;
+      Payload newU = o.u_;
+      takeHold(newType, newU);
       MoxValueType oldType = type_;
       MoxRefObject* oldRef = u_.ref;
-      type_ = o.type_;
-      u_ = o.u_;
-      if (oldRef && moxIsCountedType(oldType)) oldRef->release();
+      type_ = newType;
+      u_ = newU;
+      letGo(oldType, oldRef);
     }
     return *this;
   }
@@ -156,18 +201,19 @@ class MOX_API MoxValue {
       u_ = o.u_;
       o.type_ = MVT_NULL;
       o.u_.i64 = 0;
-      if (oldRef && moxIsCountedType(oldType)) oldRef->release();
+      letGo(oldType, oldRef);
     }
     return *this;
   }
 
-  // Releases a counted reference and leaves MVT_NULL with a zero payload.
+  // Releases a counted reference (or the hold of an uncounted one) and
+  // leaves MVT_NULL with a zero payload.
   void dispose() {
     MoxValueType oldType = type_;
     MoxRefObject* oldRef = u_.ref;
     type_ = MVT_NULL;
     u_.i64 = 0;
-    if (oldRef && moxIsCountedType(oldType)) oldRef->release();
+    letGo(oldType, oldRef);
   }
 
   // Keeps the kind and replaces the pointer payload (counting for counted
@@ -179,6 +225,12 @@ class MOX_API MoxValue {
       u_.i64 = 0;
       u_.ref = obj;
       if (old) old->release();
+    } else if (moxIsWeakType(type_)) {
+      MoxRefObject* old = u_.ref;
+      u_.i64 = 0;
+      u_.ref = obj;
+      takeHold(type_, u_);
+      if (old) MoxRefObject::releaseWeak(old);
     } else {
       u_.i64 = 0;
       u_.ref = obj;
@@ -191,6 +243,17 @@ class MOX_API MoxValue {
   bool isNull() const { return type_ == MVT_NULL; }
   bool isInt() const { return type_ == MVT_INTEGER; }
   bool isCounted() const { return moxIsCountedType(type_); }
+  // Counted, or uncounted over a heap object: overwriting it has to let go.
+  bool holdsObject() const { return moxHoldsObject(type_); }
+  // The same by one range test (true also for kinds 14 and 15, whose
+  // dispose has nothing to release): cheap enough for every number store.
+  bool mayHoldObject() const { return uint32_t(type_) - 6u <= 17u; }
+  // An uncounted value whose object has died: it behaves as null.
+  bool isDeadRef() const { return moxIsWeakType(type_) && u_.ref && MoxRefObject::isDead(u_.ref); }
+  // Turns a dead uncounted value into null.
+  void dropDead() {
+    if (isDeadRef()) dispose();
+  }
   // The first 32 bits of the payload as an integer.
   int32_t asInt() const { return u_.i; }
   float asFloat() const { return u_.f; }
@@ -202,13 +265,13 @@ class MOX_API MoxValue {
 
   // Stores a number in place, releasing what the value held.
   void setInt(int32_t v) {
-    if (isCounted()) dispose();
+    if (mayHoldObject()) dispose();
     type_ = MVT_INTEGER;
     u_.i64 = 0;
     u_.i = v;
   }
   void setDouble(double v) {
-    if (isCounted()) dispose();
+    if (mayHoldObject()) dispose();
     type_ = MVT_DOUBLE;
     u_.d = v;
   }
@@ -250,12 +313,6 @@ class MOX_API MoxValue {
   operator double() const;
 
  private:
-  void init(MoxRefObject* obj) {
-    u_.i64 = 0;
-    u_.ref = obj;
-    if (obj && moxIsCountedType(type_)) obj->addRef();
-  }
-
   union Payload {
     int32_t i;
     float f;
@@ -266,9 +323,52 @@ class MOX_API MoxValue {
     MoxNativeFunction fn;
   };
 
+  void init(MoxRefObject* obj) {
+    u_.i64 = 0;
+    u_.ref = obj;
+    takeHold(type_, u_);
+  }
+  // For a fresh copy (type, u): a counted kind takes a reference, an
+  // uncounted one a hold on the block, or becomes null when its object is
+  // dead. A single range test (6 to 23) lets numbers and null through at
+  // once; 14 and 15 fail both inner tests.
+  static void takeHold(MoxValueType& type, Payload& u) {
+    if (uint32_t(type) - 6u > 17u || !u.ref) return;
+    if (moxIsCountedType(type)) {
+      u.ref->addRef();
+    } else if (moxIsWeakType(type)) {
+      if (MoxRefObject::isDead(u.ref)) {
+        type = MVT_NULL;
+        u.i64 = 0;
+      } else {
+        MoxRefObject::addWeak(u.ref);
+      }
+    }
+  }
+  static void letGo(MoxValueType type, MoxRefObject* ref) {
+    if (uint32_t(type) - 6u > 17u || !ref) return;
+    if (moxIsCountedType(type))
+      ref->release();
+    else if (moxIsWeakType(type))
+      MoxRefObject::releaseWeak(ref);
+  }
+
   MoxValueType type_;
   alignas(8) Payload u_;
 };
+
+// The counters of an object by address arithmetic (the class is not
+// standard-layout, but it has no virtual base, so the offsets are fixed).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winvalid-offsetof"
+inline uint32_t* MoxRefObject::weakWord(const MoxRefObject* o) {
+  return reinterpret_cast<uint32_t*>(reinterpret_cast<char*>(const_cast<MoxRefObject*>(o)) +
+                                     offsetof(MoxRefObject, weak_));
+}
+inline int32_t* MoxRefObject::countWord(MoxRefObject* o) {
+  return reinterpret_cast<int32_t*>(reinterpret_cast<char*>(o) + offsetof(MoxRefObject, refCnt_));
+}
+#pragma GCC diagnostic pop
 
 static_assert(sizeof(MoxValue) == 16, "a MoxValue is 16 bytes");
 static_assert(sizeof(MoxValueType) == 4, "the kind is 32 bits");

@@ -17,9 +17,7 @@
 namespace {
 
 MoxValue* allocValues(unsigned int n) {
-  void* block = mox::allocmem(size_t(n) * sizeof(MoxValue));
-  memset(block, 0, size_t(n) * sizeof(MoxValue));
-  return static_cast<MoxValue*>(block);
+  return static_cast<MoxValue*>(mox::callocmem(n, sizeof(MoxValue)));
 }
 
 // Copies n values into zeroed slots (each copy takes its reference).

@@ -285,6 +285,18 @@ bool MoxInterpreter::checkCallDepth() {
   return true;
 }
 
+bool MoxInterpreter::takeInstruction() {
+  if (budgetLeft_ > 0) {
+    --budgetLeft_;
+    return true;
+  }
+  // Reported once: destructors that run while the failure unwinds fail at
+  // once too, and would repeat the line for every object.
+  if (budgetReported_) return false;
+  budgetReported_ = true;
+  return returnError(u"instruction limit exceeded", nullptr);
+}
+
 bool MoxInterpreter::checkNativeStack() {
   // The native stack grows downwards; the distance from where the run
   // started bounds re-entrant runs (native code and operator methods calling
@@ -546,7 +558,11 @@ bool MoxInterpreter::run() {
   for (;;) {
     if (MOX_UNLIKELY(pc >= codeLen)) goto codeEnd;
     if (MOX_UNLIKELY(hooked_)) {
-      if (debugger_) {
+      if (budgetOn_ && !takeInstruction()) {
+        SYNC();
+        goto fail;
+      }
+      if (debugger_ && (trace_ || step_)) {
         SYNC();
         debugger_->traceInstruction(sp_, ValPtr(this, bpi), ValPtr(this, fpi),
                                     static_cast<unsigned char>(width),
@@ -727,8 +743,9 @@ bool MoxInterpreter::run() {
       case OP_MREF:
       case OP_MSET: {
         MoxValue* self = S + bpi;
+        // The object of a running method may have been deleted meanwhile.
         if (MOX_UNLIKELY(self >= E || (self->type() != MVT_OBJECT && self->type() != MVT_OBJECTREF) ||
-                         !self->getRef()))
+                         !self->getRef() || self->isDeadRef()))
           FAIL_WITH(u"object expected", nullptr);
         MoxVector* members = static_cast<MoxObject*>(self->getRef())->getMemberData();
         if (MOX_UNLIKELY(!members)) FAIL_WITH(u"member data expected", nullptr);
@@ -851,11 +868,13 @@ bool MoxInterpreter::run() {
         NEED(argc);
         MoxValue* base = t - argc;
         const int basei = int(base - S);
+        base->dropDead();
         switch (base->type()) {
           case MVT_CODE:
           case MVT_CODEREF: {
             MoxNativeFunction f = moxNativeOf(*base);
             if (MOX_UNLIKELY(!f)) FAIL_WITH(u"call to non-procedure, type ", u"NULL native function");
+            moxDropDead(t, int(argc));
             SYNC();
             if (!checkNativeStack()) goto fail;
             bool ok = f(&vm_, int(argc), sp_);

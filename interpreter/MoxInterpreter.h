@@ -120,6 +120,17 @@ class MOX_API MoxInterpreter : public MoxVector {
   // Attaches a tracer (null detaches). The tracer's trace switch becomes the
   // interpreter's trace flag.
   void setDebugger(MoxDebugger* debugger);
+  // Instruction budget for what this interpreter runs from now on: each
+  // instruction takes one of left; when none is left the run fails with
+  // "instruction limit exceeded". reset() keeps it.
+  void setInstructionBudget(bool on, uint64_t left) {
+    budgetOn_ = on;
+    budgetLeft_ = left;
+    budgetReported_ = false;
+    updateHooks();
+  }
+  bool hasInstructionBudget() const { return budgetOn_; }
+  uint64_t getInstructionsLeft() const { return budgetLeft_; }
   MoxDebugger* getDebugger() const { return debugger_; }
   bool getTrace() const { return trace_; }
   bool getStep() const { return step_; }
@@ -184,8 +195,12 @@ class MOX_API MoxInterpreter : public MoxVector {
   bool returnToCaller();
   // Depth and native stack checks made before a new activation starts.
   bool checkCallDepth();
-  void updateHooks() { hooked_ = trace_ || step_; }
+  // The budget rides on the per-instruction hook test, so an unbudgeted run
+  // pays nothing for it.
+  void updateHooks() { hooked_ = trace_ || step_ || budgetOn_; }
   bool checkNativeStack();
+  // One instruction of the budget; false (reported once) when none is left.
+  __attribute__((noinline)) bool takeInstruction();
 
   // The execution loop: runs the current activation (and every activation it
   // starts itself) until the entry activation returns or something fails.
@@ -278,7 +293,7 @@ class MOX_API MoxInterpreter : public MoxVector {
   MoxDebugger* debugger_;
   bool trace_;
   bool step_;
-  // trace_ || step_, tested once per instruction.
+  // trace_ || step_ || budgetOn_, tested once per instruction.
   bool hooked_;
   int depth_;
   // Records of finished activations, kept for reuse (linked through parent).
@@ -302,6 +317,9 @@ class MOX_API MoxInterpreter : public MoxVector {
   std::vector<SendSite> sendSites_;
   // Length of the error text when the trace was last extended.
   unsigned int traceErrorLength_ = 0;
+  bool budgetOn_ = false;
+  uint64_t budgetLeft_ = 0;
+  bool budgetReported_ = false;
 };
 
 #endif

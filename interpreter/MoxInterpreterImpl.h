@@ -52,7 +52,7 @@ inline bool moxTruth(const MoxValue& v) {
     case MVT_FLOAT:
     case MVT_DOUBLE: return int32_t(v) != 0;
     case MVT_NULL: return false;
-    default: return v.asInt64() != 0;
+    default: return v.asInt64() != 0 && !v.isDeadRef();
   }
 }
 
@@ -114,11 +114,17 @@ inline int32_t moxCompareResult(uint8_t op, int32_t c) {
   }
 }
 
+// Uncounted values among the top n slots whose object has died become null,
+// before an operation reads them in place.
+inline void moxDropDead(MoxValue* top, int n) {
+  for (int i = 0; i < n; ++i) top[-i].dropDead();
+}
+
 // *dst := src where the old content of dst may be the last reference to an
 // object whose destructor runs script code (and may grow the stack block
 // that dst or src lie in). src is copied first; dst is not touched after the
 // old content is released.
-inline void moxSafeStore(MoxValue* dst, const MoxValue& src) {
+__attribute__((always_inline)) inline void moxSafeStore(MoxValue* dst, const MoxValue& src) {
   MoxValue copy(src);
   MoxValue old(std::move(*dst));
   *dst = std::move(copy);

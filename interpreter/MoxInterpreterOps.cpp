@@ -131,6 +131,7 @@ bool MoxInterpreter::stringConcat() {
 
 bool MoxInterpreter::doArith(unsigned char op) {
   MoxValue* t = sp_.get();
+  moxDropDead(t, 2);
   const MoxValue& l = t[-1];
   const MoxValue& r = t[0];
   if ((op == OP_DIV || op == OP_REM) && isZeroDivisor(r))
@@ -187,6 +188,7 @@ bool MoxInterpreter::doArith(unsigned char op) {
 
 bool MoxInterpreter::doBitwise(unsigned char op) {
   MoxValue* t = sp_.get();
+  moxDropDead(t, 2);
   const MoxValueType lk = t[-1].type();
   const MoxValueType rk = t[0].type();
   if (!isObjectKind(lk) && isObjectKind(rk)) return sendOperator(operatorMessage(op, true), true);
@@ -199,6 +201,7 @@ bool MoxInterpreter::doBitwise(unsigned char op) {
 
 bool MoxInterpreter::doOP_BNOT() {
   MoxValue* t = sp_.get();
+  moxDropDead(t, 1);
   if (isObjectKind(t->type())) return sendFrom(0, u"OP_BNOT", nullptr);
   if (!checkType(*t, MVT_INTEGER)) return false;
   t->setInt(~t->asInt());
@@ -207,6 +210,7 @@ bool MoxInterpreter::doOP_BNOT() {
 
 bool MoxInterpreter::doUnary(unsigned char op) {
   MoxValue* t = sp_.get();
+  moxDropDead(t, 1);
   switch (t->type()) {
     case MVT_INTEGER: {
       const uint32_t v = uint32_t(t->asInt());
@@ -234,6 +238,7 @@ bool MoxInterpreter::doUnary(unsigned char op) {
 
 bool MoxInterpreter::doCompare() {
   MoxValue* t = sp_.get();
+  moxDropDead(t, 2);
   if (hasCompareMethod(t[-1])) {
     if (!sendFrom(1, u"compare", nullptr)) return false;
     return checkType(*sp_.get(), MVT_INTEGER);
@@ -295,6 +300,7 @@ bool MoxInterpreter::doCompare() {
 
 bool MoxInterpreter::doOP_VREF() {
   MoxValue* t = sp_.get();
+  moxDropDead(t, 2);
   const MoxValue& container = t[-1];
   const MoxValue& index = t[0];
   const MoxValueType ck = container.type();
@@ -360,6 +366,7 @@ bool MoxInterpreter::doOP_VREF() {
 
 bool MoxInterpreter::doOP_VSET() {
   MoxValue* t = sp_.get();
+  moxDropDead(t, 3);
   const MoxValue& container = t[-2];
   const MoxValue& index = t[-1];
   const MoxValue& value = t[0];
@@ -446,11 +453,13 @@ bool MoxInterpreter::doOP_DELETE() {
   MoxValue* t = sp_.get();
   const MoxValueType k = t->type();
   MoxRefObject* victim = nullptr;
-  if (k >= MVT_BYTECODEREF && k <= MVT_DICTIONARYREF && t->getRef() && t->getRef()->getRefCnt() == 0)
+  // A dying or dead object is not deleted again.
+  if (k >= MVT_BYTECODEREF && k <= MVT_DICTIONARYREF && t->getRef() && !MoxRefObject::isDying(t->getRef()) &&
+      t->getRef()->getRefCnt() == 0)
     victim = t->getRef();
   // The slot is cleared first, so a destructor that runs meanwhile finds no
   // reference to the dying object on the stack.
   moxSafeClear(t);
-  if (victim) delete victim;
+  if (victim) MoxRefObject::destroyUnowned(victim);
   return true;
 }

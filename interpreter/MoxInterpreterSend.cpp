@@ -48,6 +48,7 @@ bool MoxInterpreter::badType(MoxValueType actual, MoxValueType expected) {
 bool MoxInterpreter::checkType(const MoxValue& value, MoxValueType expected) {
   const MoxValueType k = value.type();
   if (k == expected) return true;
+  if (value.isDeadRef()) return badType(MVT_NULL, expected);
   switch (expected) {
     case MVT_CODE:
     case MVT_BYTECODE:
@@ -168,7 +169,8 @@ MoxInterpreter::SendSetup MoxInterpreter::prepareSend(int argc, const MoxChar* s
   }
   const int base = top - argc;
   {
-    const MoxValue& receiver = data()[base];
+    MoxValue& receiver = data()[base];
+    receiver.dropDead();
     if (!checkType(receiver, MVT_OBJECT)) return kSendFailed;
     if (!receiver.getRef()) {
       returnError(u"MoxInterpreter::send : object expected\n", nullptr);
@@ -280,6 +282,7 @@ bool MoxInterpreter::send(int argc, const MoxChar* selector) {
 }
 
 MoxString* MoxInterpreter::getStringFromValue(MoxValue& value) {
+  value.dropDead();
   const MoxValueType k = value.type();
   if (k == MVT_STRING || k == MVT_STRINGREF) return static_cast<MoxString*>(value.getRef());
   if (!isObjectKind(k) || !value.getRef()) return nullptr;

@@ -12,6 +12,7 @@
 #include "core/MoxUtf8.h"
 #include "stdlib/MoxDefaultFunctions.h"
 #include "stdlib/MoxStdSupport.h"
+#include "vm/MoxPlatform.h"
 
 using namespace moxstd;
 
@@ -74,6 +75,7 @@ bool MoxDefaultFunctions::Mox_newvector(MoxVirtualMachine* vm, int argc, ValPtr&
     int32_t n = static_cast<int32_t>(a[1]);
     bool filled = argc < 2 || static_cast<int32_t>(a[2]) != 0;
     unsigned count = n > 0 ? static_cast<unsigned>(n) : 0;
+    if (!mox::blockFits(count, sizeof(MoxValue))) return fail(vm, u"not enough memory");
     v = new MoxVector(count, filled);
   }
   return result(args, argc, MoxValue(v, false, false));
@@ -88,6 +90,7 @@ bool MoxDefaultFunctions::Mox_newstring(MoxVirtualMachine* vm, int argc, ValPtr&
     if (argc > 2) return fail(vm, u"too many arguments");
     int32_t n = static_cast<int32_t>(first);
     MoxChar ch = argc == 2 ? static_cast<MoxChar>(static_cast<int32_t>(a[2]) & 0xFFFF) : u' ';
+    if (n > 0 && !mox::blockFits(size_t(n) + 1, sizeof(MoxChar))) return fail(vm, u"not enough memory");
     s = new MoxString();
     if (n > 0 && ch) s->insert(0, ch, static_cast<unsigned>(n));
   } else if (isBuffer(first)) {
@@ -128,9 +131,10 @@ bool MoxDefaultFunctions::Mox_newbuffer(MoxVirtualMachine* vm, int argc, ValPtr&
   if (first.getType() == MVT_INTEGER) {
     int32_t n = static_cast<int32_t>(first);
     unsigned char fill = argc == 2 ? static_cast<unsigned char>(static_cast<int32_t>(a[2]) & 0xFF) : 0;
-    b = new MoxBuffer(n > 0 ? static_cast<unsigned>(n) : 0);
-    // The new bytes are zero; one fill sets them all.
-    if (n > 0 && b->setSize(static_cast<unsigned>(n)) && fill) memset(b->data(), fill, static_cast<size_t>(n));
+    const unsigned count = n > 0 ? static_cast<unsigned>(n) : 0;
+    if (!mox::blockFits(count, 1)) return fail(vm, u"not enough memory");
+    b = new MoxBuffer(count);
+    b->appendFill(count, fill);
   } else if (isBuffer(first)) {
     MoxBuffer* src = static_cast<MoxBuffer*>(first);
     b = src ? new MoxBuffer(*src) : new MoxBuffer();
@@ -163,8 +167,10 @@ bool MoxDefaultFunctions::Mox_newcbuffer(MoxVirtualMachine* vm, int argc, ValPtr
   if (first.getType() == MVT_INTEGER) {
     int32_t n = static_cast<int32_t>(first);
     MoxChar fill = argc == 2 ? static_cast<MoxChar>(static_cast<int32_t>(a[2]) & 0xFFFF) : 0;
-    b = new MoxCharBuffer(n > 0 ? static_cast<unsigned>(n) : 0);
-    for (int32_t i = 0; i < n; ++i) b->push_back(fill);
+    const unsigned count = n > 0 ? static_cast<unsigned>(n) : 0;
+    if (!mox::blockFits(count, sizeof(MoxChar))) return fail(vm, u"not enough memory");
+    b = new MoxCharBuffer(count);
+    b->appendFill(count, fill);
   } else if (isBuffer(first)) {
     MoxBuffer* src = static_cast<MoxBuffer*>(first);
     b = new MoxCharBuffer(src ? src->size() : 0);

@@ -40,7 +40,7 @@ class ArgCopies {
     strings_ = static_cast<MoxString*>(mox::allocmem(sizeof(MoxString) * count_));
     pointers_ = static_cast<const MoxChar**>(mox::allocmem(sizeof(MoxChar*) * count_));
     for (int i = 0; i < count_; ++i) {
-      new (&strings_[i]) MoxString(argv[i]);  // a null word is the empty string
+      ::new (&strings_[i]) MoxString(argv[i]);  // a null word is the empty string
       pointers_[i] = strings_[i].c_str();
     }
   }

@@ -12,6 +12,7 @@
 #include <string>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -145,9 +146,45 @@ int replaceFileAtomically(const std::string& path, const std::string& text) {
 }
 
 // Sets (or with an empty value removes) one variable of the store.
+// Holds an exclusive advisory lock on the file beside the store while it
+// lives. Updates from several processes take turns, so none works from a
+// store another is about to replace; readers never take it, and a writer
+// that dies releases it with its descriptor.
+class StoreLock {
+ public:
+  explicit StoreLock(const std::string& storeFile) {
+    err_ = makeParents(storeFile);
+    if (err_) return;
+    fd_ = open((storeFile + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd_ < 0) {
+      err_ = errno;
+      return;
+    }
+    while (flock(fd_, LOCK_EX) != 0) {
+      if (errno != EINTR) {
+        err_ = errno;
+        return;
+      }
+    }
+  }
+  ~StoreLock() {
+    if (fd_ >= 0) close(fd_);
+  }
+  StoreLock(const StoreLock&) = delete;
+  StoreLock& operator=(const StoreLock&) = delete;
+  // 0 when the lock is held, else an errno value.
+  int error() const { return err_; }
+
+ private:
+  int fd_ = -1;
+  int err_ = 0;
+};
+
 int writeStore(const std::string& name, const std::string& value) {
   std::string path = storePath();
   if (path.empty()) return ENOENT;
+  StoreLock lock(path);
+  if (lock.error()) return lock.error();
   std::string old = readStore(path);
   std::string text;
   bool changed = false;
@@ -206,6 +243,34 @@ void* reallocmem(void* block, size_t size) {
   void* p = realloc(block, size ? size : 1);
   if (!p) errorExit(1);
   return p;
+}
+
+void* callocmem(size_t count, size_t unit) {
+  void* p = calloc(count ? count : 1, unit ? unit : 1);
+  if (!p) errorExit(1);
+  return p;
+}
+
+namespace {
+size_t blockLimit = 0;
+
+size_t defaultBlockLimit() {
+  const size_t kCap = size_t(1) << 30;
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long pageSize = sysconf(_SC_PAGESIZE);
+  if (pages <= 0 || pageSize <= 0) return kCap;
+  const size_t physical = size_t(pages) * size_t(pageSize);
+  return physical < kCap ? physical : kCap;
+}
+}  // namespace
+
+void setBlockLimit(size_t bytes) { blockLimit = bytes; }
+
+size_t getBlockLimit() { return blockLimit ? blockLimit : defaultBlockLimit(); }
+
+bool blockFits(size_t count, size_t unit) {
+  if (unit == 0) return true;
+  return count <= getBlockLimit() / unit;
 }
 
 FILE* _wfopen(const MoxChar* path, const MoxChar* mode) {

@@ -22,6 +22,18 @@ namespace mox {
 MOX_API void* allocmem(size_t size);
 // realloc with the same guarantee.
 MOX_API void* reallocmem(void* block, size_t size);
+// calloc with the same guarantee: zeroed memory that costs nothing until it
+// is touched.
+MOX_API void* callocmem(size_t count, size_t unit);
+
+// Largest block a script may ask for at once by a count ("newvector",
+// "newbuffer", ...): a count beyond it is a run-time error instead of the
+// end of the process. The bound is the smaller of physical memory and
+// 1 GiB unless set (0 restores that default).
+MOX_API void setBlockLimit(size_t bytes);
+MOX_API size_t getBlockLimit();
+// True when count elements of unit bytes stay within the bound.
+MOX_API bool blockFits(size_t count, size_t unit);
 
 // Full path of the first readable file "dir/name" for the directories of a
 // list separated by ';' or ':'. Null when nothing matches or an argument is

@@ -163,8 +163,13 @@ bool MoxVirtualMachine::execute(const MoxChar* name, int argc, const MoxChar** a
   MoxDebugger* tracer = new MoxDebugger(*this, tracePrinter);
   tracer->setTrace(trace);
   interp->setDebugger(tracer);
-
+  const bool nested = outer && outer->hasInstructionBudget();
+  if (nested)
+    interp->setInstructionBudget(true, outer->getInstructionsLeft());
+  else
+    interp->setInstructionBudget(instructionLimit_ != 0, instructionLimit_);
   const bool ok = interp->execute(name, argc, argv);
+  if (nested) outer->setInstructionBudget(true, interp->getInstructionsLeft());
 
   const MoxValue* top = interp->sp();
   if (top)

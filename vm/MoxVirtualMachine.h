@@ -60,6 +60,12 @@ class MOX_API MoxVirtualMachine {
   MoxLineTables& lineTables() { return *lineTables_; }
   const MoxLineTables& lineTables() const { return *lineTables_; }
 
+  // Most instructions one execute may run (0: no bound). A run that needs
+  // more fails with "instruction limit exceeded"; the machine stays usable.
+  // An execute started while another runs draws on what the outer has left.
+  void setInstructionLimit(uint64_t count) { instructionLimit_ = count; }
+  uint64_t getInstructionLimit() const { return instructionLimit_; }
+
   bool writeModule(const MoxChar* path);
   bool readModule(const MoxChar* path);
 
@@ -88,6 +94,7 @@ class MOX_API MoxVirtualMachine {
   WaitProc waitProc_;
   MoxLineTables* lineTables_;
   MoxString errorTrace_;
+  uint64_t instructionLimit_ = 0;
 };
 
 #endif

@@ -237,3 +237,21 @@ TEST(CharBuffer, AdjustSizeAndUnits) {
   EXPECT_EQ(MoxCharBuffer().pop_back(), 0);
   EXPECT_EQ(MoxCharBuffer().shrink(), 1u);
 }
+
+TEST(BufferFill, AppendFillWritesInOneGo) {
+  MoxBuffer b(2);
+  b.push_back(9);
+  b.appendFill(5, 0xAB);
+  b.appendFill(3, 0);
+  b.appendFill(0, 1);
+  ASSERT_EQ(b.size(), 9u);
+  EXPECT_EQ(b[0], 9);
+  for (unsigned i = 1; i < 6; ++i) EXPECT_EQ(b[i], 0xAB);
+  for (unsigned i = 6; i < 9; ++i) EXPECT_EQ(b[i], 0);
+  MoxCharBuffer c;
+  c.appendFill(4, u'x');
+  c.appendFill(2, 0);
+  ASSERT_EQ(c.size(), 6u);
+  EXPECT_EQ(c[3], u'x');
+  EXPECT_EQ(c[4], 0);
+}

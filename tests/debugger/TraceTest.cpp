@@ -200,7 +200,12 @@ TEST(Trace, ValuesOfEveryKind) {
   EXPECT_EQ(show(MoxValue(static_cast<MoxRefObject*>(nullptr), MVT_BUFFER), false), "MVT_BUFFER P (#0) ");
   MoxClass* k = new MoxClass(t.vm, MoxString(u"Kls"), nullptr);
   EXPECT_EQ(show(MoxValue(k), false), "MVT_CLASS P (#2) (Kls) ");
-  EXPECT_EQ(show(MoxValue(k, true), true), "MVT_CLASSREF P ");
+  {
+    // Held while its uncounted twin is shown (an uncounted value of a dead
+    // class reads as null).
+    MoxValue keep(k);
+    EXPECT_EQ(show(MoxValue(k, true), true), "MVT_CLASSREF P ");
+  }
   EXPECT_EQ(show(MoxValue(new MoxString(u"twenty chars exactly")), false),
             "MVT_STRING P (#2) \"twenty chars exactly\") ");
   EXPECT_EQ(show(MoxValue(new MoxString(u"this string has 25 chars.")), false),

@@ -148,10 +148,12 @@ TEST(Compare, NullsStringsAndIdentity) {
   // and b < a holds, and the order survives addresses whose difference does
   // not fit 32 bits.
   ASSERT_TRUE(e.compile("order(a, b) { return (a < b) + (b < a) * 2; }"));
-  MoxVector* low = reinterpret_cast<MoxVector*>(uintptr_t(0x10));
-  MoxVector* high = reinterpret_cast<MoxVector*>(uintptr_t(0x100000010));
-  e.vm.symbols()[MoxString("lo")].setValue(MoxValue(low, false, true));
-  e.vm.symbols()[MoxString("hi")].setValue(MoxValue(high, false, true));
+  // (Native function references: uncounted object references hold their
+  // object's memory, so they cannot carry made-up addresses.)
+  MoxRefObject* low = reinterpret_cast<MoxRefObject*>(uintptr_t(0x10));
+  MoxRefObject* high = reinterpret_cast<MoxRefObject*>(uintptr_t(0x100000010));
+  e.vm.symbols()[MoxString("lo")].setValue(MoxValue(low, MVT_CODEREF));
+  e.vm.symbols()[MoxString("hi")].setValue(MoxValue(high, MVT_CODEREF));
   EXPECT_EQ(e.i("order(lo, hi)"), 1);
   EXPECT_EQ(e.i("order(hi, lo)"), 2);
 }

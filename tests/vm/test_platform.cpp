@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -277,12 +278,13 @@ TEST_F(EnvironmentTest, WritesReplaceTheFileAtomically) {
   EXPECT_STREQ(buf, "MOXT_A=old\n");
   close(fd);
   EXPECT_EQ(readFile(store_), "MOXT_A=old\n" + big + "\n");
-  // No temporary file is left behind.
+  // No temporary file is left behind (the lock file beside the store stays).
   DIR* d = opendir(dir_.path().c_str());
   ASSERT_NE(d, nullptr);
   int entries = 0;
   while (struct dirent* e = readdir(d))
-    if (strcmp(e->d_name, ".") && strcmp(e->d_name, "..")) ++entries;
+    if (strcmp(e->d_name, ".") && strcmp(e->d_name, "..") && strcmp(e->d_name, "environment.lock"))
+      ++entries;
   closedir(d);
   EXPECT_EQ(entries, 1);
 }
@@ -480,4 +482,82 @@ TEST(Platform, WideOpenTakesUtf8PathsAndDropsTextMode) {
   fclose(f);
   EXPECT_EQ(mox::_wfopen(nullptr, u"r"), nullptr);
   EXPECT_EQ(mox::_wfopen(wide.c_str(), nullptr), nullptr);
+}
+
+TEST(BlockLimit, BoundsSingleRequestsAndCanBeSet) {
+  const size_t standard = mox::getBlockLimit();
+  EXPECT_GT(standard, 0u);
+  EXPECT_LE(standard, size_t(1) << 30);
+  EXPECT_TRUE(mox::blockFits(standard, 1));
+  EXPECT_FALSE(mox::blockFits(standard + 1, 1));
+  // No overflow for counts whose byte size does not fit a size_t.
+  EXPECT_FALSE(mox::blockFits(SIZE_MAX / 2, 16));
+  EXPECT_TRUE(mox::blockFits(SIZE_MAX, 0));
+  mox::setBlockLimit(1000);
+  EXPECT_EQ(mox::getBlockLimit(), 1000u);
+  EXPECT_TRUE(mox::blockFits(62, 16));
+  EXPECT_FALSE(mox::blockFits(63, 16));
+  mox::setBlockLimit(0);
+  EXPECT_EQ(mox::getBlockLimit(), standard);
+}
+
+TEST(BlockLimit, CallocmemGivesZeroedMemory) {
+  unsigned char* p = static_cast<unsigned char*>(mox::callocmem(4096, 2));
+  ASSERT_NE(p, nullptr);
+  for (int i = 0; i < 8192; ++i) ASSERT_EQ(p[i], 0);
+  free(p);
+  free(mox::callocmem(0, 0));
+}
+
+// Many mx2 processes updating the store at the same moment: every update
+// must be in it afterwards (each rewrite starts from the store the previous
+// one left).
+TEST_F(EnvironmentTest, ConcurrentWritersLoseNoUpdate) {
+  const int kProcs = 24, kVars = 4;
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcs; ++p) {
+    std::string script = dir_.path() + "/w" + std::to_string(p) + ".mox";
+    std::string text = "main(;i) {\n";
+    for (int v = 0; v < kVars; ++v)
+      text += "  setenv(\"MOXC_" + std::to_string(p) + "_" + std::to_string(v) + "\", \"v" +
+              std::to_string(p) + "\");\n";
+    text += "  return 0;\n}\n";
+    writeFile(script, text);
+  }
+  for (int p = 0; p < kProcs; ++p) {
+    std::string script = dir_.path() + "/w" + std::to_string(p) + ".mox";
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      int devnull = open("/dev/null", O_WRONLY);
+      if (devnull >= 0) dup2(devnull, 1);
+      execl(MOX_BIN_DIR "/mx2", "mx2", script.c_str(), (char*)nullptr);
+      _exit(127);
+    }
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+  const std::string store = readFile(store_);
+  for (int p = 0; p < kProcs; ++p)
+    for (int v = 0; v < kVars; ++v) {
+      std::string line = "MOXC_" + std::to_string(p) + "_" + std::to_string(v) + "=v" + std::to_string(p) + "\n";
+      EXPECT_NE(store.find(line), std::string::npos) << line;
+    }
+  // The lock file lies beside the store; no temporary file is left behind.
+  EXPECT_EQ(access((store_ + ".lock").c_str(), F_OK), 0);
+  DIR* d = opendir(dir_.path().c_str());
+  ASSERT_NE(d, nullptr);
+  while (struct dirent* e = readdir(d)) EXPECT_EQ(std::string(e->d_name).find(".environment."), std::string::npos);
+  closedir(d);
+}
+
+TEST_F(EnvironmentTest, AStoreWhoseLockCannotBeHadIsNotWritten) {
+  ASSERT_EQ(mkdir((store_ + ".lock").c_str(), 0700), 0);
+  EXPECT_EQ(mox::_tputenv(u"MOXT_A=1"), EISDIR);
+  EXPECT_EQ(access(store_.c_str(), F_OK), -1);
+  EXPECT_EQ(getenv("MOXT_A"), nullptr);
 }
