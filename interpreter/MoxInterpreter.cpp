@@ -204,6 +204,7 @@ void MoxInterpreter::reset() {
   stackBase_ = 0;
   errorTrace_.clear();
   traceErrorLength_ = 0;
+  takeDeferredFailure();
 }
 
 // ---------------------------------------------------------------------------
@@ -558,6 +559,10 @@ bool MoxInterpreter::run() {
   for (;;) {
     if (MOX_UNLIKELY(pc >= codeLen)) goto codeEnd;
     if (MOX_UNLIKELY(hooked_)) {
+      if (deferredFailure_ && takeDeferredFailure()) {
+        SYNC();
+        goto fail;
+      }
       if (budgetOn_ && !takeInstruction()) {
         SYNC();
         goto fail;

@@ -130,6 +130,21 @@ class MOX_API MoxInterpreter : public MoxVector {
     updateHooks();
   }
   bool hasInstructionBudget() const { return budgetOn_; }
+  // A failure that could not stop the run where it happened (a destructor
+  // that failed while an object was released) stops it before the next
+  // instruction, and makes a finished run count as failed. Rides on the
+  // per-instruction hook test like the budget.
+  void failAtNextInstruction() {
+    deferredFailure_ = true;
+    updateHooks();
+  }
+  // True (once) when such a failure is pending.
+  bool takeDeferredFailure() {
+    const bool pending = deferredFailure_;
+    deferredFailure_ = false;
+    updateHooks();
+    return pending;
+  }
   uint64_t getInstructionsLeft() const { return budgetLeft_; }
   MoxDebugger* getDebugger() const { return debugger_; }
   bool getTrace() const { return trace_; }
@@ -197,7 +212,7 @@ class MOX_API MoxInterpreter : public MoxVector {
   bool checkCallDepth();
   // The budget rides on the per-instruction hook test, so an unbudgeted run
   // pays nothing for it.
-  void updateHooks() { hooked_ = trace_ || step_ || budgetOn_; }
+  void updateHooks() { hooked_ = trace_ || step_ || budgetOn_ || deferredFailure_; }
   bool checkNativeStack();
   // One instruction of the budget; false (reported once) when none is left.
   __attribute__((noinline)) bool takeInstruction();
@@ -320,6 +335,7 @@ class MOX_API MoxInterpreter : public MoxVector {
   bool budgetOn_ = false;
   uint64_t budgetLeft_ = 0;
   bool budgetReported_ = false;
+  bool deferredFailure_ = false;
 };
 
 #endif

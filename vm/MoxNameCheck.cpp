@@ -77,9 +77,14 @@ std::u16string moxProcedureName(MoxVector* proc) {
     name += u"::";
   }
   const MoxValue* n = proc && proc->size() > MOX_PROC_NAME ? &(*proc)[MOX_PROC_NAME] : nullptr;
-  if (n && (n->type() == MVT_STRING || n->type() == MVT_STRINGREF) && n->getRef())
-    name += static_cast<MoxString*>(n->getRef())->c_str();
-  else
+  if (n && (n->type() == MVT_STRING || n->type() == MVT_STRINGREF) && n->getRef()) {
+    const std::u16string own = static_cast<MoxString*>(n->getRef())->c_str();
+    // A destructor is kept as the method "dtor"; show it as it is written.
+    if (cls && cls->getClassName() && own == u"dtor")
+      name += u"~" + std::u16string(cls->getClassName()->c_str());
+    else
+      name += own;
+  } else
     name += u"<unnamed>";
   return name;
 }

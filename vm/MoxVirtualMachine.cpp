@@ -120,6 +120,7 @@ void MoxVirtualMachine::notifyObjDelete(MoxObject* obj) {
   if (!cls || !cls->findMember(kDtorName, true)) return;
   if (destructorDepth >= kMaxDestructorDepth) {
     interp->returnError(u"destructor nesting too deep", nullptr);
+    interp->failAtNextInstruction();
     return;
   }
   ++destructorDepth;
@@ -128,7 +129,8 @@ void MoxVirtualMachine::notifyObjDelete(MoxObject* obj) {
   // An uncounted reference: the push must not keep the dying object alive.
   ++sp;
   *sp = MoxValue(obj, true);
-  interp->send(0, kDtorName.c_str());
+  // The release that got here cannot fail; the run stops right after it.
+  if (!interp->send(0, kDtorName.c_str())) interp->failAtNextInstruction();
   popTo(sp, saved);
   --destructorDepth;
 }
@@ -151,6 +153,18 @@ void MoxVirtualMachine::cloneSymbols(const MoxVirtualMachine& other) {
   lineTables_->copyFrom(*other.lineTables_);
 }
 
+namespace {
+
+// Releases every value on the interpreter's stack, from the top down.
+void releaseStack(MoxInterpreter& interp) {
+  ValPtr& sp = interp.sp();
+  const int last = static_cast<int>(interp.size()) - 1;
+  if (sp.current() < last) sp += last - sp.current();
+  popTo(sp, 0);
+}
+
+}  // namespace
+
 bool MoxVirtualMachine::execute(const MoxChar* name, int argc, const MoxChar** argv, bool trace,
                                 IMoxPrinter* errorPrinter, IMoxPrinter* tracePrinter) {
   if (!name) return false;
@@ -168,7 +182,7 @@ bool MoxVirtualMachine::execute(const MoxChar* name, int argc, const MoxChar** a
     interp->setInstructionBudget(true, outer->getInstructionsLeft());
   else
     interp->setInstructionBudget(instructionLimit_ != 0, instructionLimit_);
-  const bool ok = interp->execute(name, argc, argv);
+  bool ok = interp->execute(name, argc, argv) && !interp->takeDeferredFailure();
   if (nested) outer->setInstructionBudget(true, interp->getInstructionsLeft());
 
   const MoxValue* top = interp->sp();
@@ -176,20 +190,22 @@ bool MoxVirtualMachine::execute(const MoxChar* name, int argc, const MoxChar** a
     result_ = *top;
   else
     result_.dispose();
+  // Objects still held by the stack (locals of the finished function) are
+  // released while the interpreter works, so their destructors run fully.
+  // After a success that comes first, since a destructor may still fail the
+  // run; after a failure it comes last, so that destructors running then
+  // cannot change the report of the failure.
+  if (ok) {
+    releaseStack(*interp);
+    ok = !interp->takeDeferredFailure();
+  }
   if (!ok) {
     IMoxPrinter& out = errorPrinter ? *errorPrinter : *printer_;
     out(u"%s", interp->errors().c_str());
-    // Taken now: destructors that run while the stack is emptied below
-    // must not change the trace of this error.
     interp->formatErrorTrace(errorTrace_);
+    releaseStack(*interp);
   }
-  // Objects still held by the stack (locals of the finished function) are
-  // released while the interpreter works, so their destructors run fully.
   // Nothing released after this point sees this interpreter.
-  ValPtr& sp = interp->sp();
-  const int last = static_cast<int>(interp->size()) - 1;
-  if (sp.current() < last) sp += last - sp.current();
-  popTo(sp, 0);
   interp->setDebugger(nullptr);
   interpreter_ = outer;
   delete interp;
