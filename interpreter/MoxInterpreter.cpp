@@ -561,6 +561,9 @@ bool MoxInterpreter::run() {
     if (MOX_UNLIKELY(hooked_)) {
       if (deferredFailure_ && takeDeferredFailure()) {
         SYNC();
+        // An activation that has not run an instruction yet did not cause
+        // the failure: the trace starts at the code that did.
+        if (pc == 0) goto unwind;
         goto fail;
       }
       if (budgetOn_ && !takeInstruction()) {
@@ -1031,6 +1034,7 @@ underflow:
   returnError(u"stack corrupted", u" (stack underflow)");
 fail:
   noteFailure(pc);
+unwind:
   // Unwind every activation this loop started, down to its entry record.
   while (procInfo_ && procInfo_->kind_ != MoxProcInfo::kEntry) leaveProc();
   leaveProc();

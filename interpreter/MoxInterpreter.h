@@ -138,6 +138,7 @@ class MOX_API MoxInterpreter : public MoxVector {
     deferredFailure_ = true;
     updateHooks();
   }
+  bool failurePending() const { return deferredFailure_; }
   // True (once) when such a failure is pending.
   bool takeDeferredFailure() {
     const bool pending = deferredFailure_;

@@ -115,7 +115,9 @@ bool MoxVirtualMachine::registerNativeClass(const MoxChar* name, MoxClass* cls) 
 
 void MoxVirtualMachine::notifyObjDelete(MoxObject* obj) {
   MoxInterpreter* interp = interpreter_;
-  if (!interp || !obj) return;
+  // Once a destructor has failed, the run is stopping: the other objects
+  // released meanwhile go without their script destructors.
+  if (!interp || !obj || interp->failurePending()) return;
   MoxClass* cls = obj->getClass();
   if (!cls || !cls->findMember(kDtorName, true)) return;
   if (destructorDepth >= kMaxDestructorDepth) {
