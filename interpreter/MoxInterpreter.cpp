@@ -468,6 +468,35 @@ bool MoxInterpreter::call(int argc, MoxVector* proc) {
     bpi = (rec)->bp_.current();                         \
   } while (0)
 
+// True when the next k bytes of code can be taken as a fused sequence: no
+// hook wants to see each instruction, the operand width is 1 and the bytes
+// are there. The fused handlers only run steps that cannot run script code,
+// so the hooks cannot switch on between the steps they fold.
+#define FUSABLE(k) (!hooked_ && width == 1 && codeLen - pc >= uint32_t(k))
+
+// `x += s` on a string temporary: OP_ADD with the left operand a string held
+// only by temporary k and this slot, then OP_TSET k. The string is appended
+// to in place, which nobody can tell from a new string: no other value,
+// counted or uncounted, refers to it. The result is left in t[-1] as the
+// pair of instructions leaves it.
+static bool appendInPlace(MoxValue* t, uint32_t k, MoxValue* temps, uint32_t ntemps) {
+  MoxValue& l = t[-1];
+  if (k >= ntemps || l.type() != MVT_STRING || !l.getRef()) return false;
+  MoxString* s = static_cast<MoxString*>(l.getRef());
+  MoxValue& x = temps[k];
+  if (&x == t || &x == &l || x.type() != MVT_STRING || x.getRef() != s) return false;
+  if (s->getRefCnt() != 2 || MoxRefObject::hasUncounted(s)) return false;
+  if (t->type() == MVT_INTEGER) {
+    *s += MoxChar(uint32_t(t->asInt()) & 0xFFFFu);
+  } else if (t->type() == MVT_STRING && t->getRef() && t->getRef() != s) {
+    *s += *static_cast<MoxString*>(t->getRef());
+  } else {
+    return false;
+  }
+  // The right operand stays in the slot above the new top, as OP_ADD leaves it.
+  return true;
+}
+
 // Element access that the loop does itself: a vector, buffer or string
 // (counted kinds only) with an index in range, where no release can delete
 // anything. The result replaces the container in *c. False, with nothing
@@ -593,7 +622,21 @@ bool MoxInterpreter::run() {
       }
 
       case OP_NIL: CLEAR(t); break;
-      case OP_PUSH: PUSH_SLOT(); break;
+      case OP_PUSH:
+        PUSH_SLOT();
+        // A temporary or literal loaded into the new slot, in one step.
+        if (MOX_LIKELY(FUSABLE(2) && !t->isCounted())) {
+          const uint8_t next = code[pc];
+          const uint32_t i = code[pc + 1];
+          if (next == OP_TREF && i < ntemps && S + fpi + 1 + i < E) {
+            *t = S[fpi + 1 + i];
+            pc += 2;
+          } else if (next == OP_LIT && i < litCount) {
+            *t = lits[i];
+            pc += 2;
+          }
+        }
+        break;
       case OP_NOT: STORE_INT(t, moxTruth(*t) ? 0 : 1); break;
 
       case OP_NEG:
@@ -614,6 +657,12 @@ bool MoxInterpreter::run() {
         if (MOX_LIKELY(t[-1].isInt() && t->isInt())) {
           t[-1].setInt(int32_t(uint32_t(t[-1].asInt()) + uint32_t(t->asInt())));
           --t;
+          break;
+        }
+        if (FUSABLE(2) && code[pc] == OP_TSET && S + fpi + 1 + code[pc + 1] < E &&
+            appendInPlace(t, code[pc + 1], S + fpi + 1, ntemps)) {
+          --t;
+          pc += 2;
           break;
         }
         double a, b;
@@ -717,6 +766,14 @@ bool MoxInterpreter::run() {
           c = t->asInt();
         }
         STORE_INT(t, moxCompareResult(op, c));
+        // A branch on the result, in the same step.
+        if (MOX_LIKELY(FUSABLE(1 + MOX_BRANCH_SIZE))) {
+          const uint8_t next = code[pc];
+          if (next == OP_BRT || next == OP_BRF) {
+            const bool jump = (t->asInt() != 0) == (next == OP_BRT);
+            pc = jump ? moxReadBranch(code, pc + 1) : pc + 1 + MOX_BRANCH_SIZE;
+          }
+        }
         break;
       }
 
@@ -789,6 +846,17 @@ bool MoxInterpreter::run() {
         if (MOX_UNLIKELY(v >= E)) FAIL_WITH(u"stack corrupted", u" (temporary slot)");
         if (op == OP_TREF) {
           STORE(t, *v);
+          // `i++` or `i--` whose value is dropped: DUP, INC or DEC, TSET i, POP.
+          if (FUSABLE(5) && v->isInt() && code[pc] == OP_DUP && code[pc + 2] == OP_TSET &&
+              code[pc + 3] == i && code[pc + 4] == OP_POP && t + 1 < E && !t[1].isCounted()) {
+            const uint8_t step = code[pc + 1];
+            if (step == OP_INC || step == OP_DEC) {
+              const uint32_t old = uint32_t(v->asInt());
+              v->setInt(int32_t(step == OP_INC ? old + 1u : old - 1u));
+              t[1].dispose();
+              pc += 5;
+            }
+          }
         } else {
           STORE(v, *t);
         }
