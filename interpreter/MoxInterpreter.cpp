@@ -497,6 +497,69 @@ static bool appendInPlace(MoxValue* t, uint32_t k, MoxValue* temps, uint32_t nte
   return true;
 }
 
+static inline bool elementRead(MoxValue* c, int32_t i);
+
+// The offset after a fused sequence that ends at p: an unconditional branch
+// there is taken at once (the end of a loop body goes back to its test).
+static inline uint32_t followBranch(const uint8_t* code, uint32_t codeLen, uint32_t p) {
+  if (codeLen - p >= 1 + MOX_BRANCH_SIZE && code[p] == OP_BR) return moxReadBranch(code, p + 1);
+  return p;
+}
+
+// A temporary holding an integer (*tp, already loaded) combined with a
+// second integer temporary or literal and an operator, the sequence
+// `PUSH; TREF j | LIT j; op` at *pc, and what follows it where that is
+// a store into a temporary, a conditional branch or an element read. The
+// slot above the top is left with the right operand, as the instructions
+// leave it. False, with nothing changed, when the sequence does not match.
+static inline bool fusedIntOperation(MoxValue** tp, const MoxValue* S, const uint8_t* code, uint32_t* pc, uint32_t codeLen,
+                                     MoxValue* temps, uint32_t ntemps, const MoxValue* E,
+                                     const MoxValue* lits, uint32_t litCount) {
+  MoxValue* t = *tp;
+  uint32_t p = *pc;
+  const uint8_t src = code[p + 1];
+  const uint32_t j = code[p + 2];
+  const MoxValue* r = nullptr;
+  if (src == OP_TREF && j < ntemps && temps + j < E) r = temps + j;
+  else if (src == OP_LIT && j < litCount) r = lits + j;
+  if (!r || !r->isInt()) return false;
+  const uint8_t op = code[p + 3];
+  const int32_t a = t->asInt(), b = r->asInt();
+  int32_t res;
+  switch (op) {
+    case OP_ADD: res = int32_t(uint32_t(a) + uint32_t(b)); break;
+    case OP_SUB: res = int32_t(uint32_t(a) - uint32_t(b)); break;
+    case OP_MUL: res = int32_t(uint32_t(a) * uint32_t(b)); break;
+    case OP_LT:
+    case OP_LE:
+    case OP_EQ:
+    case OP_NE:
+    case OP_GE:
+    case OP_GT: res = moxCompareResult(op, a < b ? -1 : (a > b ? 1 : 0)); break;
+    default: return false;
+  }
+  t[1].setInt(b);
+  t->setInt(res);
+  p += 4;
+  if (op >= OP_LT) {
+    if (codeLen - p >= 1 + MOX_BRANCH_SIZE && (code[p] == OP_BRT || code[p] == OP_BRF)) {
+      const bool jump = (res != 0) == (code[p] == OP_BRT);
+      p = jump ? moxReadBranch(code, p + 1) : p + 1 + MOX_BRANCH_SIZE;
+    }
+  } else if (codeLen - p >= 2 && code[p] == OP_TSET) {
+    const uint32_t k = code[p + 1];
+    if (k < ntemps && temps + k < E && !temps[k].isCounted()) {
+      temps[k].setInt(res);
+      p = followBranch(code, codeLen, p + 2);
+    }
+  } else if (codeLen - p >= 1 && code[p] == OP_VREF && t > S && elementRead(t - 1, res)) {
+    *tp = t - 1;
+    p += 1;
+  }
+  *pc = p;
+  return true;
+}
+
 // Element access that the loop does itself: a vector, buffer or string
 // (counted kinds only) with an index in range, where no release can delete
 // anything. The result replaces the container in *c. False, with nothing
@@ -631,6 +694,12 @@ bool MoxInterpreter::run() {
           if (next == OP_TREF && i < ntemps && S + fpi + 1 + i < E) {
             *t = S[fpi + 1 + i];
             pc += 2;
+            // An element read with that index.
+            if (pc < codeLen && code[pc] == OP_VREF && t->isInt() && t > S &&
+                elementRead(t - 1, t->asInt())) {
+              --t;
+              ++pc;
+            }
           } else if (next == OP_LIT && i < litCount) {
             *t = lits[i];
             pc += 2;
@@ -854,8 +923,11 @@ bool MoxInterpreter::run() {
               const uint32_t old = uint32_t(v->asInt());
               v->setInt(int32_t(step == OP_INC ? old + 1u : old - 1u));
               t[1].dispose();
-              pc += 5;
+              pc = followBranch(code, codeLen, pc + 5);
             }
+          } else if (FUSABLE(4) && code[pc] == OP_PUSH && t->isInt() && t + 1 < E &&
+                     !t[1].isCounted()) {
+            fusedIntOperation(&t, S, code, &pc, codeLen, S + fpi + 1, ntemps, E, lits, litCount);
           }
         } else {
           STORE(v, *t);

@@ -39,6 +39,29 @@ TEST(Fused, CompareBranchAndCounters) {
       "i:23119");
 }
 
+TEST(Fused, TemporaryOperatorSequences) {
+  // t op (temporary | literal), then a store, a branch or an element read;
+  // strings, doubles and buffers in the same places take the general path.
+  expectSame(
+      "main(;v, b, i, j, s, d) { v = newvector(10); b = newbuffer(10, 3); s = 0;"
+      " for (i = 0; i < 10; i++) v[i] = i * 3;"
+      " for (i = 1; i < 10; i++) { j = i - 1; s = s + v[i - 1] * v[j];"
+      "   s = s + b[i - 1] + v[i]; s = s * 2 - s; if (i * 2 == 8) s = s + 1000; }"
+      " d = 1.5; d = d + 1; d = d * 2; s = s + d;"
+      " return s; }",
+      "d:3003.000000");
+  expectSame("main(;s, i) { s = \"ab\"; i = 1; return s[i - 1] * 1000 + s[i]; }", "i:97098");
+}
+
+TEST(Fused, ElementReadOutOfRangeFailsAlike) {
+  for (bool budget : {false, true}) {
+    Interp t;
+    if (budget) t.in->setInstructionBudget(true, 1000);
+    EXPECT_FALSE(t.runSource("main(;v, i) { v = newvector(2); i = 2; return v[i + 0]; }"));
+    EXPECT_EQ(t.errors(), "subscript out of range\n") << budget;
+  }
+}
+
 TEST(Fused, CountersOfOtherKindsTakeTheGeneralPath) {
   expectSame("main(;x) { x = 1.5; x++; x++; x--; return x; }", "d:2.500000");
   expectSame("main(;x) { x = 2147483647; x++; return x; }", "i:-2147483648");
