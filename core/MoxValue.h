@@ -89,6 +89,8 @@ class MOX_API MoxRefObject {
   // True from the start of the destructor on (or from joining the deletion
   // queue).
   static bool isDying(const MoxRefObject* o) { return (*weakWord(o) & kDying) != 0; }
+  // True while any uncounted value points here.
+  static bool hasUncounted(const MoxRefObject* o) { return (*weakWord(o) & ~kGone) != 0; }
   // Deletes an object that no counted value owns (a script's delete through
   // an uncounted reference); nothing happens when it is already dying.
   static void destroyUnowned(MoxRefObject* o) {

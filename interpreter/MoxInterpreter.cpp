@@ -468,6 +468,98 @@ bool MoxInterpreter::call(int argc, MoxVector* proc) {
     bpi = (rec)->bp_.current();                         \
   } while (0)
 
+// True when the next k bytes of code can be taken as a fused sequence: no
+// hook wants to see each instruction, the operand width is 1 and the bytes
+// are there. The fused handlers only run steps that cannot run script code,
+// so the hooks cannot switch on between the steps they fold.
+#define FUSABLE(k) (!hooked_ && width == 1 && codeLen - pc >= uint32_t(k))
+
+// `x += s` on a string temporary: OP_ADD with the left operand a string held
+// only by temporary k and this slot, then OP_TSET k. The string is appended
+// to in place, which nobody can tell from a new string: no other value,
+// counted or uncounted, refers to it. The result is left in t[-1] as the
+// pair of instructions leaves it.
+static bool appendInPlace(MoxValue* t, uint32_t k, MoxValue* temps, uint32_t ntemps) {
+  MoxValue& l = t[-1];
+  if (k >= ntemps || l.type() != MVT_STRING || !l.getRef()) return false;
+  MoxString* s = static_cast<MoxString*>(l.getRef());
+  MoxValue& x = temps[k];
+  if (&x == t || &x == &l || x.type() != MVT_STRING || x.getRef() != s) return false;
+  if (s->getRefCnt() != 2 || MoxRefObject::hasUncounted(s)) return false;
+  if (t->type() == MVT_INTEGER) {
+    *s += MoxChar(uint32_t(t->asInt()) & 0xFFFFu);
+  } else if (t->type() == MVT_STRING && t->getRef() && t->getRef() != s) {
+    *s += *static_cast<MoxString*>(t->getRef());
+  } else {
+    return false;
+  }
+  // The right operand stays in the slot above the new top, as OP_ADD leaves it.
+  return true;
+}
+
+static inline bool elementRead(MoxValue* c, int32_t i);
+
+// The offset after a fused sequence that ends at p: an unconditional branch
+// there is taken at once (the end of a loop body goes back to its test).
+static inline uint32_t followBranch(const uint8_t* code, uint32_t codeLen, uint32_t p) {
+  if (codeLen - p >= 1 + MOX_BRANCH_SIZE && code[p] == OP_BR) return moxReadBranch(code, p + 1);
+  return p;
+}
+
+// A temporary holding an integer (*tp, already loaded) combined with a
+// second integer temporary or literal and an operator, the sequence
+// `PUSH; TREF j | LIT j; op` at *pc, and what follows it where that is
+// a store into a temporary, a conditional branch or an element read. The
+// slot above the top is left with the right operand, as the instructions
+// leave it. False, with nothing changed, when the sequence does not match.
+static inline bool fusedIntOperation(MoxValue** tp, const MoxValue* S, const uint8_t* code, uint32_t* pc, uint32_t codeLen,
+                                     MoxValue* temps, uint32_t ntemps, const MoxValue* E,
+                                     const MoxValue* lits, uint32_t litCount) {
+  MoxValue* t = *tp;
+  uint32_t p = *pc;
+  const uint8_t src = code[p + 1];
+  const uint32_t j = code[p + 2];
+  const MoxValue* r = nullptr;
+  if (src == OP_TREF && j < ntemps && temps + j < E) r = temps + j;
+  else if (src == OP_LIT && j < litCount) r = lits + j;
+  if (!r || !r->isInt()) return false;
+  const uint8_t op = code[p + 3];
+  const int32_t a = t->asInt(), b = r->asInt();
+  int32_t res;
+  switch (op) {
+    case OP_ADD: res = int32_t(uint32_t(a) + uint32_t(b)); break;
+    case OP_SUB: res = int32_t(uint32_t(a) - uint32_t(b)); break;
+    case OP_MUL: res = int32_t(uint32_t(a) * uint32_t(b)); break;
+    case OP_LT:
+    case OP_LE:
+    case OP_EQ:
+    case OP_NE:
+    case OP_GE:
+    case OP_GT: res = moxCompareResult(op, a < b ? -1 : (a > b ? 1 : 0)); break;
+    default: return false;
+  }
+  t[1].setInt(b);
+  t->setInt(res);
+  p += 4;
+  if (op >= OP_LT) {
+    if (codeLen - p >= 1 + MOX_BRANCH_SIZE && (code[p] == OP_BRT || code[p] == OP_BRF)) {
+      const bool jump = (res != 0) == (code[p] == OP_BRT);
+      p = jump ? moxReadBranch(code, p + 1) : p + 1 + MOX_BRANCH_SIZE;
+    }
+  } else if (codeLen - p >= 2 && code[p] == OP_TSET) {
+    const uint32_t k = code[p + 1];
+    if (k < ntemps && temps + k < E && !temps[k].isCounted()) {
+      temps[k].setInt(res);
+      p = followBranch(code, codeLen, p + 2);
+    }
+  } else if (codeLen - p >= 1 && code[p] == OP_VREF && t > S && elementRead(t - 1, res)) {
+    *tp = t - 1;
+    p += 1;
+  }
+  *pc = p;
+  return true;
+}
+
 // Element access that the loop does itself: a vector, buffer or string
 // (counted kinds only) with an index in range, where no release can delete
 // anything. The result replaces the container in *c. False, with nothing
@@ -596,7 +688,27 @@ bool MoxInterpreter::run() {
       }
 
       case OP_NIL: CLEAR(t); break;
-      case OP_PUSH: PUSH_SLOT(); break;
+      case OP_PUSH:
+        PUSH_SLOT();
+        // A temporary or literal loaded into the new slot, in one step.
+        if (MOX_LIKELY(FUSABLE(2) && !t->isCounted())) {
+          const uint8_t next = code[pc];
+          const uint32_t i = code[pc + 1];
+          if (next == OP_TREF && i < ntemps && S + fpi + 1 + i < E) {
+            *t = S[fpi + 1 + i];
+            pc += 2;
+            // An element read with that index.
+            if (pc < codeLen && code[pc] == OP_VREF && t->isInt() && t > S &&
+                elementRead(t - 1, t->asInt())) {
+              --t;
+              ++pc;
+            }
+          } else if (next == OP_LIT && i < litCount) {
+            *t = lits[i];
+            pc += 2;
+          }
+        }
+        break;
       case OP_NOT: STORE_INT(t, moxTruth(*t) ? 0 : 1); break;
 
       case OP_NEG:
@@ -617,6 +729,12 @@ bool MoxInterpreter::run() {
         if (MOX_LIKELY(t[-1].isInt() && t->isInt())) {
           t[-1].setInt(int32_t(uint32_t(t[-1].asInt()) + uint32_t(t->asInt())));
           --t;
+          break;
+        }
+        if (FUSABLE(2) && code[pc] == OP_TSET && S + fpi + 1 + code[pc + 1] < E &&
+            appendInPlace(t, code[pc + 1], S + fpi + 1, ntemps)) {
+          --t;
+          pc += 2;
           break;
         }
         double a, b;
@@ -720,6 +838,14 @@ bool MoxInterpreter::run() {
           c = t->asInt();
         }
         STORE_INT(t, moxCompareResult(op, c));
+        // A branch on the result, in the same step.
+        if (MOX_LIKELY(FUSABLE(1 + MOX_BRANCH_SIZE))) {
+          const uint8_t next = code[pc];
+          if (next == OP_BRT || next == OP_BRF) {
+            const bool jump = (t->asInt() != 0) == (next == OP_BRT);
+            pc = jump ? moxReadBranch(code, pc + 1) : pc + 1 + MOX_BRANCH_SIZE;
+          }
+        }
         break;
       }
 
@@ -792,6 +918,20 @@ bool MoxInterpreter::run() {
         if (MOX_UNLIKELY(v >= E)) FAIL_WITH(u"stack corrupted", u" (temporary slot)");
         if (op == OP_TREF) {
           STORE(t, *v);
+          // `i++` or `i--` whose value is dropped: DUP, INC or DEC, TSET i, POP.
+          if (FUSABLE(5) && v->isInt() && code[pc] == OP_DUP && code[pc + 2] == OP_TSET &&
+              code[pc + 3] == i && code[pc + 4] == OP_POP && t + 1 < E && !t[1].isCounted()) {
+            const uint8_t step = code[pc + 1];
+            if (step == OP_INC || step == OP_DEC) {
+              const uint32_t old = uint32_t(v->asInt());
+              v->setInt(int32_t(step == OP_INC ? old + 1u : old - 1u));
+              t[1].dispose();
+              pc = followBranch(code, codeLen, pc + 5);
+            }
+          } else if (FUSABLE(4) && code[pc] == OP_PUSH && t->isInt() && t + 1 < E &&
+                     !t[1].isCounted()) {
+            fusedIntOperation(&t, S, code, &pc, codeLen, S + fpi + 1, ntemps, E, lits, litCount);
+          }
         } else {
           STORE(v, *t);
         }
