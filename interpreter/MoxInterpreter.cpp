@@ -688,7 +688,7 @@ bool MoxInterpreter::run() {
       case OP_NIL: CLEAR(t); break;
       case OP_PUSH:
         PUSH_SLOT();
-        // A temporary or literal loaded into the new slot, in one step.
+        // A temporary, literal or argument loaded into the new slot, in one step.
         if (MOX_LIKELY(FUSABLE(2) && !t->isCounted())) {
           const uint8_t next = code[pc];
           const uint32_t i = code[pc + 1];
@@ -703,6 +703,9 @@ bool MoxInterpreter::run() {
             }
           } else if (next == OP_LIT && i < litCount) {
             *t = lits[i];
+            pc += 2;
+          } else if (next == OP_AREF && i < uint32_t(procInfo_->nargs_) && S + bpi + 1 + i < E) {
+            *t = S[bpi + 1 + i];
             pc += 2;
           }
         }
