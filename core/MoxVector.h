@@ -57,6 +57,8 @@ class MOX_API MoxVector : public MoxRefObject {
   }
   // Forgets the last slot, which the caller has emptied (made null).
   void dropEmptyLast() { --size_; }
+  // Forgets the slots from n on, which the caller has emptied.
+  void dropEmptyFrom(unsigned int n) { size_ = n; }
 
  private:
   // Grows by pushing null elements until size = n.

@@ -12,8 +12,6 @@
 #include "interpreter/MoxOpCodes.h"
 #include "vm/MoxVirtualMachine.h"
 
-#define MOX_LIKELY(x) __builtin_expect(!!(x), 1)
-#define MOX_UNLIKELY(x) __builtin_expect(!!(x), 0)
 
 // ---------------------------------------------------------------------------
 // MoxProcInfo
@@ -210,7 +208,7 @@ void MoxInterpreter::reset() {
 // ---------------------------------------------------------------------------
 // Activations
 
-void MoxInterpreter::enterProc(MoxVector* proc, int argc, ValPtr bp, ValPtr fp) {
+void MoxInterpreter::enterProcSlow(MoxVector* proc, int argc, ValPtr bp, ValPtr fp) {
   MoxProcInfo* rec = freeRecords_;
   if (rec) {
     freeRecords_ = rec->parent_;
@@ -237,7 +235,7 @@ void MoxInterpreter::enterProc(MoxVector* proc, int argc, ValPtr bp, ValPtr fp) 
   if ((trace_ || step_) && debugger_) debugger_->setCurrentProc(rec);
 }
 
-void MoxInterpreter::leaveProc() {
+void MoxInterpreter::leaveProcSlow() {
   MoxProcInfo* old = procInfo_;
   if (!old) return;
   procInfo_ = old->parent_;
@@ -256,8 +254,8 @@ void MoxInterpreter::leaveProc() {
   }
 }
 
-bool MoxInterpreter::enterBytecode(MoxVector* callee, int argc, int top, MoxProcInfo::Kind kind,
-                                   int resultSlot) {
+bool MoxInterpreter::enterBytecodeSlow(MoxVector* callee, int argc, int top,
+                                       MoxProcInfo::Kind kind, int resultSlot) {
   if (!moxProcCode(callee)) return returnError(u"invalid procedure: ", u"no code buffer");
   if (!checkCallDepth()) return false;
   if (kind == MoxProcInfo::kEntry && !checkNativeStack()) return false;
@@ -690,7 +688,7 @@ bool MoxInterpreter::run() {
       case OP_NIL: CLEAR(t); break;
       case OP_PUSH:
         PUSH_SLOT();
-        // A temporary or literal loaded into the new slot, in one step.
+        // A temporary, literal or argument loaded into the new slot, in one step.
         if (MOX_LIKELY(FUSABLE(2) && !t->isCounted())) {
           const uint8_t next = code[pc];
           const uint32_t i = code[pc + 1];
@@ -705,6 +703,9 @@ bool MoxInterpreter::run() {
             }
           } else if (next == OP_LIT && i < litCount) {
             *t = lits[i];
+            pc += 2;
+          } else if (next == OP_AREF && i < uint32_t(procInfo_->nargs_) && S + bpi + 1 + i < E) {
+            *t = S[bpi + 1 + i];
             pc += 2;
           }
         }

@@ -197,14 +197,21 @@ class MOX_API MoxInterpreter : public MoxVector {
   MoxString* getStringFromValue(MoxValue& value);
 
  private:
-  void enterProc(MoxVector* proc, int argc, ValPtr bp, ValPtr fp);
-  void leaveProc();
+  // enterProc, leaveProc and finishSend take an inline path for the common
+  // case (a recycled record, no tracer, quiet releases; defined in
+  // MoxInterpreterImpl.h) and fall back to the *Slow versions otherwise.
+  inline void enterProc(MoxVector* proc, int argc, ValPtr bp, ValPtr fp);
+  void enterProcSlow(MoxVector* proc, int argc, ValPtr bp, ValPtr fp);
+  inline void leaveProc();
+  void leaveProcSlow();
   // The one way into a bytecode activation (OP_CALL, sends and call()): the
   // function slot lies argc slots below top. kind says who resumes the
   // caller: this loop (kLoopCall, kLoopSend, result into resultSlot) or the
   // native caller of run() (kEntry, which also checks the native stack).
-  bool enterBytecode(MoxVector* callee, int argc, int top, MoxProcInfo::Kind kind,
-                     int resultSlot);
+  inline bool enterBytecode(MoxVector* callee, int argc, int top, MoxProcInfo::Kind kind,
+                            int resultSlot);
+  bool enterBytecodeSlow(MoxVector* callee, int argc, int top, MoxProcInfo::Kind kind,
+                         int resultSlot);
   // The one way back from an activation the loop started: leaves it and
   // moves its result into the caller's result slot, releasing the slots
   // above. procInfo_ is then the caller.
@@ -251,7 +258,8 @@ class MOX_API MoxInterpreter : public MoxVector {
   bool sendFrom(int argc, const MoxChar* selector, MoxClass* bcClass);
   // After a send: the value at the top moves into base, the stack is trimmed
   // above it and the top is base.
-  void finishSend(int base);
+  inline void finishSend(int base);
+  void finishSendSlow(int base);
   // After OP_CALL: the OP_CALL clean-up rules for the function slot base.
   bool finishCall(int base);
   // Pops the stack vector down to size n, releasing values one at a time

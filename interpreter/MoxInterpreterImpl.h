@@ -11,7 +11,11 @@
 #include "core/MoxClass.h"
 #include "core/MoxValue.h"
 #include "core/MoxVector.h"
+#include "interpreter/MoxInterpreter.h"
 #include "interpreter/MoxOpCodes.h"
+
+#define MOX_LIKELY(x) __builtin_expect(!!(x), 1)
+#define MOX_UNLIKELY(x) __builtin_expect(!!(x), 0)
 
 // Largest OP_TSPACE count accepted (a corrupted operand must not make the
 // stack allocate gigabytes).
@@ -169,6 +173,89 @@ inline void moxMakeRef(MoxValue* v) {
   new (hold) MoxValue(std::move(*v));
   *v = MoxValue(obj, twin);
   if (obj && obj->getRefCnt() >= 1) obj->setRefCnt(obj->getRefCnt() - 1);
+}
+
+// ---------------------------------------------------------------------------
+// The common case of entering and leaving an activation, inline: a record
+// from the free list, no tracer to tell, releases that cannot run a
+// destructor. Everything else takes the out-of-line versions, which do the
+// same work in the same order.
+
+inline void MoxInterpreter::enterProc(MoxVector* proc, int argc, ValPtr bp, ValPtr fp) {
+  MoxProcInfo* rec = freeRecords_;
+  if (MOX_UNLIKELY(!rec || trace_ || step_)) {
+    enterProcSlow(proc, argc, bp, fp);
+    return;
+  }
+  freeRecords_ = rec->parent_;
+  --freeCount_;
+  if (proc) proc->addRef();
+  rec->proc_ = proc;
+  rec->bp_ = bp;
+  rec->fp_ = fp;
+  rec->nargs_ = argc;
+  rec->hideCaller_ = false;
+  rec->ownsParent_ = true;
+  rec->kind_ = MoxProcInfo::kEntry;
+  rec->resumeWidth_ = 1;
+  rec->resumePc_ = 0;
+  rec->resumeFp_ = 0;
+  rec->resumeTemps_ = 0;
+  rec->resultSlot_ = 0;
+  rec->parent_ = procInfo_;
+  procInfo_ = rec;
+  ++depth_;
+}
+
+inline void MoxInterpreter::leaveProc() {
+  MoxProcInfo* old = procInfo_;
+  if (MOX_UNLIKELY(!old || freeCount_ >= 64 || trace_ || step_)) {
+    leaveProcSlow();
+    return;
+  }
+  procInfo_ = old->parent_;
+  --depth_;
+  MoxVector* proc = old->proc_;
+  old->proc_ = nullptr;
+  old->parent_ = freeRecords_;
+  freeRecords_ = old;
+  ++freeCount_;
+  if (proc) proc->release();
+}
+
+inline bool MoxInterpreter::enterBytecode(MoxVector* callee, int argc, int top,
+                                          MoxProcInfo::Kind kind, int resultSlot) {
+  if (MOX_UNLIKELY(kind == MoxProcInfo::kEntry || depth_ >= kMaxCallDepth || !moxProcCode(callee)))
+    return enterBytecodeSlow(callee, argc, top, kind, resultSlot);
+  enterProc(callee, argc, ValPtr(this, top - argc), ValPtr(this, top));
+  procInfo_->kind_ = kind;
+  procInfo_->resultSlot_ = resultSlot;
+  return true;
+}
+
+// The result on top moves into base and the slots above base are emptied
+// from the end down, as finishSendSlow does; the first release that could
+// run a destructor hands the rest over to it.
+inline void MoxInterpreter::finishSend(int base) {
+  const int cur = sp_.current();
+  MoxValue* S = data();
+  const unsigned n = size();
+  if (MOX_UNLIKELY(base < 0 || cur <= base || unsigned(cur) >= n ||
+                   !moxReleaseIsQuiet(S[base]))) {
+    finishSendSlow(base);
+    return;
+  }
+  S[base] = std::move(S[cur]);
+  MoxValue* v = S + n - 1;
+  MoxValue* keep = S + base;
+  while (v > keep && moxReleaseIsQuiet(*v)) {
+    v->dispose();
+    --v;
+  }
+  dropEmptyFrom(unsigned(v - S) + 1);
+  sp_ = ValPtr(this, base);
+  // The result is in place: the slow path only empties what is left.
+  if (MOX_UNLIKELY(v > keep)) finishSendSlow(base);
 }
 
 #endif

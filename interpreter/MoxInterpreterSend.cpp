@@ -69,7 +69,7 @@ bool MoxInterpreter::checkType(const MoxValue& value, MoxValueType expected) {
 // ---------------------------------------------------------------------------
 // Sends
 
-void MoxInterpreter::finishSend(int base) {
+void MoxInterpreter::finishSendSlow(int base) {
   if (base < 0) base = 0;
   if (unsigned(base) >= size()) {
     // Only reachable when native code trimmed the stack below the send.
