@@ -213,19 +213,7 @@ void MoxInterpreter::enterProcSlow(MoxVector* proc, int argc, ValPtr bp, ValPtr 
   if (rec) {
     freeRecords_ = rec->parent_;
     --freeCount_;
-    if (proc) proc->addRef();
-    rec->proc_ = proc;
-    rec->bp_ = bp;
-    rec->fp_ = fp;
-    rec->nargs_ = argc;
-    rec->hideCaller_ = false;
-    rec->ownsParent_ = true;
-    rec->kind_ = MoxProcInfo::kEntry;
-    rec->resumeWidth_ = 1;
-    rec->resumePc_ = 0;
-    rec->resumeFp_ = 0;
-    rec->resumeTemps_ = 0;
-    rec->resultSlot_ = 0;
+    rec->reuse(proc, argc, bp, fp);
   } else {
     rec = new MoxProcInfo(proc, argc, bp, fp, false);
   }

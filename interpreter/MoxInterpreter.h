@@ -70,6 +70,24 @@ class MOX_API MoxProcInfo {
  private:
   friend class MoxInterpreter;
 
+  // Makes a record from the free list fresh for a new activation of proc,
+  // as the constructor would (the parent is set by the caller).
+  void reuse(MoxVector* proc, int nargs, ValPtr bp, ValPtr fp) {
+    if (proc) proc->addRef();
+    proc_ = proc;
+    bp_ = bp;
+    fp_ = fp;
+    nargs_ = nargs;
+    hideCaller_ = false;
+    ownsParent_ = true;
+    kind_ = kEntry;
+    resumeWidth_ = 1;
+    resumePc_ = 0;
+    resumeFp_ = 0;
+    resumeTemps_ = 0;
+    resultSlot_ = 0;
+  }
+
   MoxVector* proc_;
   ValPtr bp_;
   ValPtr fp_;
