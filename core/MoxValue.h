@@ -131,10 +131,7 @@ class MOX_API MoxRefObject {
 class MOX_API MoxValue {
  public:
   MoxValue() : type_(MVT_NULL) { u_.i64 = 0; }
-  MoxValue(int32_t v) : type_(MVT_INTEGER) {
-    u_.i64 = 0;
-    u_.i = v;
-  }
+  MoxValue(int32_t v) : type_(MVT_INTEGER) { u_.i64 = intPayload(v); }
   MoxValue(float v) : type_(MVT_FLOAT) {
     u_.i64 = 0;
     u_.f = v;
@@ -269,8 +266,7 @@ class MOX_API MoxValue {
   void setInt(int32_t v) {
     if (mayHoldObject()) dispose();
     type_ = MVT_INTEGER;
-    u_.i64 = 0;
-    u_.i = v;
+    u_.i64 = intPayload(v);
   }
   void setDouble(double v) {
     if (mayHoldObject()) dispose();
@@ -324,6 +320,20 @@ class MOX_API MoxValue {
     MoxRefObject* ref;
     MoxNativeFunction fn;
   };
+
+  // The whole payload of an integer, written as one 8-byte store: two
+  // stores (zero, then the low half) cannot be forwarded to the next 8-byte
+  // load of the slot, and that stall dominated tight integer loops.
+  static int64_t intPayload(int32_t v) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    return int64_t(uint64_t(uint32_t(v)));
+#else
+    Payload u;
+    u.i64 = 0;
+    u.i = v;
+    return u.i64;
+#endif
+  }
 
   void init(MoxRefObject* obj) {
     u_.i64 = 0;

@@ -91,18 +91,12 @@ void MoxDebugger::decodeProcedure(MoxVector* proc) {
       (*printer_)(u"<operand cut off>\n");
       break;
     }
-    int32_t n = int32_t(ins.operand);
-    switch (ins.opcode) {
-      case OP_BRT: case OP_BRF: case OP_BR: (*printer_)(u"%04x ", ins.operand); break;
-      case OP_LIT: (*printer_)(u"lit[%d] ", n); break;
-      case OP_CALL: case OP_SEND: (*printer_)(u"(%d arguments) ", n); break;
-      case OP_REF: case OP_SET: (*printer_)(u"var[%d] ", n); break;
-      case OP_MREF: case OP_MSET: (*printer_)(u"member[%d] ", n); break;
-      case OP_AREF: case OP_ASET: (*printer_)(u"arg[%d] ", n); break;
-      case OP_TREF: case OP_TSET: (*printer_)(u"tmp[%d] ", n); break;
-      case OP_TSPACE: (*printer_)(u"%d ", n); break;
-      default: break;
-    }
+    // The label formats the operand: a hexadecimal target or a signed index.
+    const MoxChar* label = moxOpInfo(ins.opcode).label;
+    if (ins.kind == MOK_TARGET)
+      (*printer_)(label, ins.operand);
+    else if (ins.kind == MOK_INDEX)
+      (*printer_)(label, int32_t(ins.operand));
     (*printer_)(u"\n");
     offset += ins.length;
   }

@@ -492,23 +492,25 @@ static inline uint32_t followBranch(const uint8_t* code, uint32_t codeLen, uint3
   return p;
 }
 
-// A temporary holding an integer (*tp, already loaded) combined with a
+// A temporary holding an integer (*t, already loaded) combined with a
 // second integer temporary or literal and an operator, the sequence
-// `PUSH; TREF j | LIT j; op` at *pc, and what follows it where that is
-// a store into a temporary, a conditional branch or an element read. The
-// slot above the top is left with the right operand, as the instructions
-// leave it. False, with nothing changed, when the sequence does not match.
-static inline bool fusedIntOperation(MoxValue** tp, const MoxValue* S, const uint8_t* code, uint32_t* pc, uint32_t codeLen,
-                                     MoxValue* temps, uint32_t ntemps, const MoxValue* E,
-                                     const MoxValue* lits, uint32_t litCount) {
-  MoxValue* t = *tp;
-  uint32_t p = *pc;
+// `PUSH; TREF j | LIT j; op` at pc, and what follows it where that is a
+// store into a temporary, a conditional branch or an element read. The slot
+// above the top is left with the right operand, as the instructions leave it.
+// Returns the offset to go on at, or 0, with nothing changed, when the
+// sequence does not match; *popped tells that an element read took the top.
+// The offset comes back in a register: through memory it would sit on the
+// path from one dispatch to the next.
+static inline uint32_t fusedIntOperation(MoxValue* t, bool* popped, const MoxValue* S,
+                                         const uint8_t* code, uint32_t p, uint32_t codeLen,
+                                         MoxValue* temps, uint32_t ntemps, const MoxValue* E,
+                                         const MoxValue* lits, uint32_t litCount) {
   const uint8_t src = code[p + 1];
   const uint32_t j = code[p + 2];
   const MoxValue* r = nullptr;
   if (src == OP_TREF && j < ntemps && temps + j < E) r = temps + j;
   else if (src == OP_LIT && j < litCount) r = lits + j;
-  if (!r || !r->isInt()) return false;
+  if (!r || !r->isInt()) return 0;
   const uint8_t op = code[p + 3];
   const int32_t a = t->asInt(), b = r->asInt();
   int32_t res;
@@ -522,7 +524,7 @@ static inline bool fusedIntOperation(MoxValue** tp, const MoxValue* S, const uin
     case OP_NE:
     case OP_GE:
     case OP_GT: res = moxCompareResult(op, a < b ? -1 : (a > b ? 1 : 0)); break;
-    default: return false;
+    default: return 0;
   }
   t[1].setInt(b);
   t->setInt(res);
@@ -539,11 +541,10 @@ static inline bool fusedIntOperation(MoxValue** tp, const MoxValue* S, const uin
       p = followBranch(code, codeLen, p + 2);
     }
   } else if (codeLen - p >= 1 && code[p] == OP_VREF && t > S && elementRead(t - 1, res)) {
-    *tp = t - 1;
+    *popped = true;
     p += 1;
   }
-  *pc = p;
-  return true;
+  return p;
 }
 
 // Element access that the loop does itself: a vector, buffer or string
@@ -919,7 +920,13 @@ bool MoxInterpreter::run() {
             }
           } else if (FUSABLE(4) && code[pc] == OP_PUSH && t->isInt() && t + 1 < E &&
                      !t[1].isCounted()) {
-            fusedIntOperation(&t, S, code, &pc, codeLen, S + fpi + 1, ntemps, E, lits, litCount);
+            bool popped = false;
+            const uint32_t next = fusedIntOperation(t, &popped, S, code, pc, codeLen, S + fpi + 1,
+                                                    ntemps, E, lits, litCount);
+            if (next) {
+              pc = next;
+              t -= popped;
+            }
           }
         } else {
           STORE(v, *t);
@@ -1169,3 +1176,18 @@ unwind:
   leaveProc();
   return false;
 }
+
+// The loop's shorthands end with it.
+#undef SYNC
+#undef RELOAD_SAFE
+#undef RELOAD
+#undef PUSH_SLOT
+#undef STORE
+#undef STORE_INT
+#undef CLEAR
+#undef OPERAND
+#undef NEED
+#undef FAIL_WITH
+#undef HELPER
+#undef LOAD_FRAME
+#undef FUSABLE

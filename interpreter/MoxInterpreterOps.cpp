@@ -364,6 +364,8 @@ bool MoxInterpreter::doOP_VREF() {
   return returnError(u"subscript out of range", nullptr);
 }
 
+#undef MOX_BINARY_RESULT
+
 bool MoxInterpreter::doOP_VSET() {
   MoxValue* t = sp_.get();
   moxDropDead(t, 3);

@@ -3,14 +3,14 @@
 
 namespace {
 
-const MoxOpInfo kUnknown = {u"<unknown>", "<unknown>", MOK_NONE, 0, false};
+const MoxOpInfo kUnknown = {u"<unknown>", "<unknown>", MOK_NONE, 0, false, u""};
 
 struct Entry {
   uint8_t code;
   MoxOpInfo info;
 };
 
-#define MOX_OP(op, byte, kind, effect) {op, {u## #op, #op, kind, effect, true}},
+#define MOX_OP(op, byte, kind, effect, label) {op, {u## #op, #op, kind, effect, true, u"" label}},
 
 const Entry kEntries[] = {MOX_OPCODE_LIST(MOX_OP)};
 

@@ -40,120 +40,121 @@ enum MoxProcLayout {
   MOX_PROC_FIRST_LITERAL = 3,  // first element of the literal pool
 };
 
-// The opcode set, defined once: X(name, byte, operand kind, stack effect)
-// for each opcode. The enum, the names and operand kinds of moxOpInfo and
+// The opcode set, defined once: X(name, byte, operand kind, stack effect,
+// listing label) for each opcode. The label is how a listing shows the
+// operand (a printf format of it; empty without an operand). The enum, the names and operand kinds of moxOpInfo and
 // the interpreter's treatment of the bytes outside the set all come from
 // this list.
 #define MOX_OPCODE_LIST(X) \
-  X(OP_NOP, 0, MOK_NONE, 0) \
+  X(OP_NOP, 0, MOK_NONE, 0, "") \
   /* target: jump when the top converts to a non-zero integer; top stays */ \
-  X(OP_BRT, 1, MOK_TARGET, 0) \
+  X(OP_BRT, 1, MOK_TARGET, 0, "%04x ") \
   /* target: jump when the top converts to integer 0; top stays */ \
-  X(OP_BRF, 2, MOK_TARGET, 0) \
+  X(OP_BRF, 2, MOK_TARGET, 0, "%04x ") \
   /* target: jump */ \
-  X(OP_BR, 3, MOK_TARGET, 0) \
+  X(OP_BR, 3, MOK_TARGET, 0, "%04x ") \
   /* top := null */ \
-  X(OP_NIL, 4, MOK_NONE, 0) \
+  X(OP_NIL, 4, MOK_NONE, 0, "") \
   /* +1: open a new top slot */ \
-  X(OP_PUSH, 5, MOK_NONE, 1) \
+  X(OP_PUSH, 5, MOK_NONE, 1, "") \
   /* top := 1 when it converts to 0, else 0 */ \
-  X(OP_NOT, 6, MOK_NONE, 0) \
+  X(OP_NOT, 6, MOK_NONE, 0, "") \
   /* top := -top */ \
-  X(OP_NEG, 7, MOK_NONE, 0) \
+  X(OP_NEG, 7, MOK_NONE, 0, "") \
   /* 2 to 1; also string concatenation */ \
-  X(OP_ADD, 8, MOK_NONE, -1) \
+  X(OP_ADD, 8, MOK_NONE, -1, "") \
   /* 2 to 1 */ \
-  X(OP_SUB, 9, MOK_NONE, -1) \
+  X(OP_SUB, 9, MOK_NONE, -1, "") \
   /* 2 to 1 */ \
-  X(OP_MUL, 10, MOK_NONE, -1) \
+  X(OP_MUL, 10, MOK_NONE, -1, "") \
   /* 2 to 1 */ \
-  X(OP_DIV, 11, MOK_NONE, -1) \
+  X(OP_DIV, 11, MOK_NONE, -1, "") \
   /* 2 to 1 */ \
-  X(OP_REM, 12, MOK_NONE, -1) \
+  X(OP_REM, 12, MOK_NONE, -1, "") \
   /* 2 to 1 */ \
-  X(OP_BAND, 13, MOK_NONE, -1) \
+  X(OP_BAND, 13, MOK_NONE, -1, "") \
   /* 2 to 1 */ \
-  X(OP_BOR, 14, MOK_NONE, -1) \
+  X(OP_BOR, 14, MOK_NONE, -1, "") \
   /* 2 to 1 */ \
-  X(OP_XOR, 15, MOK_NONE, -1) \
+  X(OP_XOR, 15, MOK_NONE, -1, "") \
   /* top := ~top */ \
-  X(OP_BNOT, 16, MOK_NONE, 0) \
+  X(OP_BNOT, 16, MOK_NONE, 0, "") \
   /* 2 to 1 */ \
-  X(OP_SHL, 17, MOK_NONE, -1) \
+  X(OP_SHL, 17, MOK_NONE, -1, "") \
   /* 2 to 1, arithmetic */ \
-  X(OP_SHR, 18, MOK_NONE, -1) \
+  X(OP_SHR, 18, MOK_NONE, -1, "") \
   /* 2 to 1, integer 1 or 0 */ \
-  X(OP_LT, 19, MOK_NONE, -1) \
-  X(OP_LE, 20, MOK_NONE, -1) \
-  X(OP_EQ, 21, MOK_NONE, -1) \
-  X(OP_NE, 22, MOK_NONE, -1) \
-  X(OP_GE, 23, MOK_NONE, -1) \
-  X(OP_GT, 24, MOK_NONE, -1) \
+  X(OP_LT, 19, MOK_NONE, -1, "") \
+  X(OP_LE, 20, MOK_NONE, -1, "") \
+  X(OP_EQ, 21, MOK_NONE, -1, "") \
+  X(OP_NE, 22, MOK_NONE, -1, "") \
+  X(OP_GE, 23, MOK_NONE, -1, "") \
+  X(OP_GT, 24, MOK_NONE, -1, "") \
   /* top := top + 1 */ \
-  X(OP_INC, 25, MOK_NONE, 0) \
+  X(OP_INC, 25, MOK_NONE, 0, "") \
   /* top := top - 1 */ \
-  X(OP_DEC, 26, MOK_NONE, 0) \
+  X(OP_DEC, 26, MOK_NONE, 0, "") \
   /* index: top := procedure element index */ \
-  X(OP_LIT, 27, MOK_INDEX, 0) \
+  X(OP_LIT, 27, MOK_INDEX, 0, "lit[%d] ") \
   /* ends the activation; the top is the result */ \
-  X(OP_RETURN, 28, MOK_NONE, 0) \
+  X(OP_RETURN, 28, MOK_NONE, 0, "") \
   /* index = argc: calls the value argc slots below the top */ \
-  X(OP_CALL, 29, MOK_INDEX, MOX_STACK_VARIES) \
+  X(OP_CALL, 29, MOK_INDEX, MOX_STACK_VARIES, "(%d arguments) ") \
   /* index: top := value of the MVT_VAR literal */ \
-  X(OP_REF, 30, MOK_INDEX, 0) \
+  X(OP_REF, 30, MOK_INDEX, 0, "var[%d] ") \
   /* index: store the top into the MVT_VAR literal's entry; top stays */ \
-  X(OP_SET, 31, MOK_INDEX, 0) \
+  X(OP_SET, 31, MOK_INDEX, 0, "var[%d] ") \
   /* 2 to 1: container below, index or key on top */ \
-  X(OP_VREF, 32, MOK_NONE, -1) \
+  X(OP_VREF, 32, MOK_NONE, -1, "") \
   /* 3 to 1: container, index, value; leaves the stored value */ \
-  X(OP_VSET, 33, MOK_NONE, -2) \
+  X(OP_VSET, 33, MOK_NONE, -2, "") \
   /* index: top := data member index of the object in bp[0] */ \
-  X(OP_MREF, 34, MOK_INDEX, 0) \
+  X(OP_MREF, 34, MOK_INDEX, 0, "member[%d] ") \
   /* index: store the top into that data member; top stays */ \
-  X(OP_MSET, 35, MOK_INDEX, 0) \
+  X(OP_MSET, 35, MOK_INDEX, 0, "member[%d] ") \
   /* index: top := argument index (slot bp[index + 1]) */ \
-  X(OP_AREF, 36, MOK_INDEX, 0) \
+  X(OP_AREF, 36, MOK_INDEX, 0, "arg[%d] ") \
   /* index: store the top into that argument; top stays */ \
-  X(OP_ASET, 37, MOK_INDEX, 0) \
+  X(OP_ASET, 37, MOK_INDEX, 0, "arg[%d] ") \
   /* index: top := temporary index (slot fp[index + 1]) */ \
-  X(OP_TREF, 38, MOK_INDEX, 0) \
+  X(OP_TREF, 38, MOK_INDEX, 0, "tmp[%d] ") \
   /* index: store the top into that temporary; top stays */ \
-  X(OP_TSET, 39, MOK_INDEX, 0) \
+  X(OP_TSET, 39, MOK_INDEX, 0, "tmp[%d] ") \
   /* index = count: +count null temporaries; the old top becomes fp */ \
-  X(OP_TSPACE, 40, MOK_INDEX, MOX_STACK_VARIES) \
+  X(OP_TSPACE, 40, MOK_INDEX, MOX_STACK_VARIES, "%d ") \
   /* index = count: receiver, selector, count-1 arguments to 1 */ \
-  X(OP_SEND, 41, MOK_INDEX, MOX_STACK_VARIES) \
+  X(OP_SEND, 41, MOK_INDEX, MOX_STACK_VARIES, "(%d arguments) ") \
   /* +2: a b -> a b a b */ \
-  X(OP_DUP2, 42, MOK_NONE, 2) \
+  X(OP_DUP2, 42, MOK_NONE, 2, "") \
   /* top (a class) := new object of it */ \
-  X(OP_NEW, 43, MOK_NONE, 0) \
+  X(OP_NEW, 43, MOK_NONE, 0, "") \
   /* top := null, releasing it */ \
-  X(OP_DELETE, 44, MOK_NONE, 0) \
+  X(OP_DELETE, 44, MOK_NONE, 0, "") \
   /* +1: a -> a a */ \
-  X(OP_DUP, 45, MOK_NONE, 1) \
+  X(OP_DUP, 45, MOK_NONE, 1, "") \
   /* -1: clear the top and move sp down */ \
-  X(OP_POP, 46, MOK_NONE, -1) \
+  X(OP_POP, 46, MOK_NONE, -1, "") \
   /* top := uncounted twin of a counted value */ \
-  X(OP_MKREF, 47, MOK_NONE, 0) \
+  X(OP_MKREF, 47, MOK_NONE, 0, "") \
   /* +1: a b c -> c a b c. Used by postfix ++/-- on an indexed element: the old value is */ \
   /* tucked under container and index, so that after OP_INC and OP_VSET store the new value, */ \
   /* OP_POP leaves the old one as the result. */ \
-  X(OP_DUPX2, 48, MOK_NONE, 1) \
+  X(OP_DUPX2, 48, MOK_NONE, 1, "") \
   /* tracing on */ \
-  X(OP_TRON, 128, MOK_NONE, 0) \
+  X(OP_TRON, 128, MOK_NONE, 0, "") \
   /* tracing off */ \
-  X(OP_TROFF, 129, MOK_NONE, 0) \
+  X(OP_TROFF, 129, MOK_NONE, 0, "") \
   /* single-step mode on */ \
-  X(OP_TRSTEP, 130, MOK_NONE, 0) \
+  X(OP_TRSTEP, 130, MOK_NONE, 0, "") \
   /* prefix: operand width := 1 */ \
-  X(OP_RBYTE, 240, MOK_PREFIX, 0) \
+  X(OP_RBYTE, 240, MOK_PREFIX, 0, "") \
   /* prefix: operand width := 2 */ \
-  X(OP_RWORD, 241, MOK_PREFIX, 0) \
+  X(OP_RWORD, 241, MOK_PREFIX, 0, "") \
   /* prefix: operand width := 4 */ \
-  X(OP_RDWORD, 242, MOK_PREFIX, 0)
+  X(OP_RDWORD, 242, MOK_PREFIX, 0, "")
 
 enum MoxOpCode : uint8_t {
-#define MOX_OPCODE_ENUM(op, byte, kind, effect) op = byte,
+#define MOX_OPCODE_ENUM(op, byte, kind, effect, label) op = byte,
   MOX_OPCODE_LIST(MOX_OPCODE_ENUM)
 #undef MOX_OPCODE_ENUM
 };
@@ -176,6 +177,7 @@ struct MoxOpInfo {
   MoxOperandKind operand;
   int8_t stackEffect;      // slots added (negative: removed), or MOX_STACK_VARIES
   bool known;              // false for bytes that are not opcodes
+  const MoxChar* label;    // listing format of the operand, e.g. u"lit[%d] "; u"" without one
 };
 
 // Table entry of any byte value; never null.

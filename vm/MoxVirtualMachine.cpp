@@ -22,7 +22,6 @@ const MoxString kDtorName(u"dtor");
 // native stack (a chain of objects each owning the next). Beyond this depth a
 // destructor is not run at all, so a long chain cannot overflow the stack.
 const int kMaxDestructorDepth = 400;
-int destructorDepth = 0;
 
 // Pops the stack down to position.
 void popTo(ValPtr& sp, int position) {
@@ -120,12 +119,12 @@ void MoxVirtualMachine::notifyObjDelete(MoxObject* obj) {
   if (!interp || !obj || interp->failurePending()) return;
   MoxClass* cls = obj->getClass();
   if (!cls || !cls->findMember(kDtorName, true)) return;
-  if (destructorDepth >= kMaxDestructorDepth) {
+  if (destructorDepth_ >= kMaxDestructorDepth) {
     interp->returnError(u"destructor nesting too deep", nullptr);
     interp->failAtNextInstruction();
     return;
   }
-  ++destructorDepth;
+  ++destructorDepth_;
   ValPtr& sp = interp->sp();
   const int saved = sp.current();
   // An uncounted reference: the push must not keep the dying object alive.
@@ -134,7 +133,7 @@ void MoxVirtualMachine::notifyObjDelete(MoxObject* obj) {
   // The release that got here cannot fail; the run stops right after it.
   if (!interp->send(0, kDtorName.c_str())) interp->failAtNextInstruction();
   popTo(sp, saved);
-  --destructorDepth;
+  --destructorDepth_;
 }
 
 void MoxVirtualMachine::cloneSymbols(const MoxVirtualMachine& other) {

@@ -95,6 +95,8 @@ class MOX_API MoxVirtualMachine {
   MoxLineTables* lineTables_;
   MoxString errorTrace_;
   uint64_t instructionLimit_ = 0;
+  // Script destructors running inside one another on this machine.
+  int destructorDepth_ = 0;
 };
 
 #endif

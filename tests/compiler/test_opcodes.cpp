@@ -18,6 +18,13 @@ TEST(OpCodes, TableNamesAndKinds) {
   EXPECT_EQ(moxOperandKind(OP_VSET), MOK_NONE);
   EXPECT_EQ(moxOpInfo(OP_DUP2).stackEffect, 2);
   EXPECT_EQ(moxOpInfo(OP_CALL).stackEffect, MOX_STACK_VARIES);
+  // Listings format exactly the opcodes that carry an operand.
+  for (int b = 0; b < 256; ++b) {
+    const MoxOpInfo& info = moxOpInfo(uint8_t(b));
+    const bool hasOperand = info.operand == MOK_INDEX || info.operand == MOK_TARGET;
+    EXPECT_EQ(info.label[0] != 0, hasOperand) << b;
+  }
+  EXPECT_EQ(N(moxOpInfo(OP_TREF).label), "tmp[%d] ");
 }
 
 TEST(OpCodes, EncodeAndDecodeIndexedOperands) {
