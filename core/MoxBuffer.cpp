@@ -41,10 +41,22 @@ MoxBuffer::MoxBuffer(const MoxBuffer& other)
   memcpy(data_, other.data_, size_);
 }
 
-MoxBuffer::~MoxBuffer() { free(data_); }
+MoxBuffer::~MoxBuffer() {
+  free(data_);
+  free(kinds_);
+}
+
+// Every change of the size drops the table, so that content of the same
+// size written afterwards cannot meet a table made for the old bytes.
+void MoxBuffer::setStepKinds(unsigned char* kinds) {
+  free(kinds_);
+  kinds_ = kinds;
+  kindsSize_ = kinds ? size_ : 0;
+}
 
 MoxBuffer& MoxBuffer::operator=(const MoxBuffer& other) {
   if (this == &other) return *this;
+  setStepKinds(nullptr);
   unsigned char* block = allocZeroed<unsigned char>(other.capacity_);
   memcpy(block, other.data_, other.size_);
   free(data_);
@@ -65,6 +77,7 @@ unsigned int MoxBuffer::setCapacity(unsigned int n) {
 }
 
 unsigned int MoxBuffer::push_back(unsigned char b) {
+  if (kinds_) setStepKinds(nullptr);
   if (size_ == capacity_) setCapacity(grown(capacity_));
   data_[size_] = b;
   return size_++;
@@ -83,6 +96,7 @@ unsigned int MoxBuffer::push_backDW(uint32_t dw) {
 }
 
 unsigned char MoxBuffer::pop_back() {
+  if (kinds_) setStepKinds(nullptr);
   if (size_ == 0) return 0;
   unsigned char b = data_[--size_];
   data_[size_] = 0;
@@ -102,6 +116,7 @@ uint32_t MoxBuffer::pop_backDW() {
 }
 
 void MoxBuffer::append(const unsigned char* bytes, unsigned int n) {
+  if (kinds_) setStepKinds(nullptr);
   if (n == 0) return;
   if (capacity_ - size_ < n) setCapacity(size_ + n);
   memmove(data_ + size_, bytes, n);
@@ -116,6 +131,7 @@ MoxBuffer MoxBuffer::operator+(const MoxBuffer& other) const {
 }
 
 MoxBuffer& MoxBuffer::operator+=(const MoxBuffer& other) {
+  if (kinds_) setStepKinds(nullptr);
   // Appending a buffer to itself: the source moves with the block.
   unsigned int n = other.size_;
   if (capacity_ - size_ < n) setCapacity(size_ + n);
@@ -125,17 +141,20 @@ MoxBuffer& MoxBuffer::operator+=(const MoxBuffer& other) {
 }
 
 void MoxBuffer::clear() {
+  if (kinds_) setStepKinds(nullptr);
   memset(data_, 0, size_);
   size_ = 0;
 }
 
 bool MoxBuffer::setSize(unsigned int n) {
+  if (kinds_) setStepKinds(nullptr);
   if (n > capacity_) return false;
   size_ = n;
   return true;
 }
 
 void MoxBuffer::appendFill(unsigned int n, unsigned char b) {
+  if (kinds_) setStepKinds(nullptr);
   if (n == 0) return;
   if (capacity_ - size_ < n) setCapacity(size_ + n);
   // Bytes beyond the size are zero already.

@@ -10,6 +10,7 @@
 #include "debugger/MoxDebugger.h"
 #include "interpreter/MoxInterpreterImpl.h"
 #include "interpreter/MoxOpCodes.h"
+#include "interpreter/MoxStepKinds.h"
 #include "vm/MoxVirtualMachine.h"
 
 
@@ -442,23 +443,27 @@ bool MoxInterpreter::call(int argc, MoxVector* proc) {
     if (!ok_) goto fail; \
   } while (0)
 
-// Loads the state of the activation rec into the loop's locals.
-#define LOAD_FRAME(rec)                                 \
-  do {                                                  \
-    proc = (rec)->proc_;                                \
-    MoxBuffer* cb_ = moxProcCode(proc);                 \
-    code = cb_->data();                                 \
-    codeLen = cb_->size();                              \
-    lits = &(*proc)[0];                                 \
-    litCount = proc->size();                            \
-    bpi = (rec)->bp_.current();                         \
+// Loads the state of the activation rec into the loop's locals, with the
+// step kinds of its code.
+#define LOAD_FRAME(rec)                                         \
+  do {                                                          \
+    proc = (rec)->proc_;                                        \
+    MoxBuffer* cb_ = moxProcCode(proc);                         \
+    code = cb_->data();                                         \
+    codeLen = cb_->size();                                      \
+    kinds = moxStepKindsOf(cb_);                                \
+    lits = &(*proc)[0];                                         \
+    litCount = proc->size();                                    \
+    bpi = (rec)->bp_.current();                                 \
+    if (MOX_UNLIKELY(!kinds)) {                                 \
+      returnError(u"not enough memory", nullptr);               \
+      goto fail;                                                \
+    }                                                           \
   } while (0)
 
-// True when the next k bytes of code can be taken as a fused sequence: no
-// hook wants to see each instruction, the operand width is 1 and the bytes
-// are there. The fused handlers only run steps that cannot run script code,
-// so the hooks cannot switch on between the steps they fold.
-#define FUSABLE(k) (!hooked_ && width == 1 && codeLen - pc >= uint32_t(k))
+// The temporary j, or null when j is not one of this activation's
+// temporaries.
+#define TEMP(j) (MOX_LIKELY((j) < ntemps && S + fpi + 1 + (j) < E) ? S + fpi + 1 + (j) : nullptr)
 
 // `x += s` on a string temporary: OP_ADD with the left operand a string held
 // only by temporary k and this slot, then OP_TSET k. The string is appended
@@ -614,14 +619,43 @@ static inline bool elementWrite(MoxValue* c, int32_t i, MoxValue* value) {
   }
 }
 
+// *dst := element i of container, which stays where it is (its count does
+// not move). dst holds nothing counted. False, with nothing changed, for
+// anything but a counted vector, buffer or string and an index in range.
+static inline bool elementLoad(const MoxValue& container, int32_t i, MoxValue* dst) {
+  if (!container.getRef() || i < 0) return false;
+  switch (container.type()) {
+    case MVT_VECTOR: {
+      const MoxVector* v = static_cast<const MoxVector*>(container.getRef());
+      if (uint32_t(i) >= v->size()) return false;
+      *dst = (*v)[uint32_t(i)];
+      return true;
+    }
+    case MVT_BUFFER: {
+      const MoxBuffer* b = static_cast<const MoxBuffer*>(container.getRef());
+      if (uint32_t(i) >= b->size()) return false;
+      dst->setInt(int32_t((*b)[uint32_t(i)]));
+      return true;
+    }
+    case MVT_STRING: {
+      const MoxString* s = static_cast<const MoxString*>(container.getRef());
+      if (uint32_t(i) >= s->length()) return false;
+      dst->setInt(int32_t((*s)[uint32_t(i)]));
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
 bool MoxInterpreter::run() {
   MoxVector* proc;
   const uint8_t* code;
+  const uint8_t* kinds;
   uint32_t codeLen;
   const MoxValue* lits;
   uint32_t litCount;
   int bpi;
-  LOAD_FRAME(procInfo_);
   int fpi = procInfo_->fp_.current();
   uint32_t ntemps = 0;
   uint32_t pc = 0;
@@ -634,6 +668,7 @@ bool MoxInterpreter::run() {
   // Operands of the shared send path.
   int sendArgc = 0;
   const MoxChar* sendSelector = nullptr;
+  LOAD_FRAME(procInfo_);
 
   for (;;) {
     if (MOX_UNLIKELY(pc >= codeLen)) goto codeEnd;
@@ -659,7 +694,10 @@ bool MoxInterpreter::run() {
       }
       updateHooks();
     }
-    const uint8_t op = code[pc++];
+    // With width 1 and no hook on, the step kinds choose the handler;
+    // otherwise every instruction runs alone, as the code says.
+    uint8_t op = (MOX_LIKELY(width == 1 && !hooked_) ? kinds : code)[pc++];
+  redispatch:
     switch (op) {
       case OP_RBYTE: width = 1; break;
       case OP_RWORD: width = 2; break;
@@ -677,27 +715,6 @@ bool MoxInterpreter::run() {
       case OP_NIL: CLEAR(t); break;
       case OP_PUSH:
         PUSH_SLOT();
-        // A temporary, literal or argument loaded into the new slot, in one step.
-        if (MOX_LIKELY(FUSABLE(2) && !t->isCounted())) {
-          const uint8_t next = code[pc];
-          const uint32_t i = code[pc + 1];
-          if (next == OP_TREF && i < ntemps && S + fpi + 1 + i < E) {
-            *t = S[fpi + 1 + i];
-            pc += 2;
-            // An element read with that index.
-            if (pc < codeLen && code[pc] == OP_VREF && t->isInt() && t > S &&
-                elementRead(t - 1, t->asInt())) {
-              --t;
-              ++pc;
-            }
-          } else if (next == OP_LIT && i < litCount) {
-            *t = lits[i];
-            pc += 2;
-          } else if (next == OP_AREF && i < uint32_t(procInfo_->nargs_) && S + bpi + 1 + i < E) {
-            *t = S[bpi + 1 + i];
-            pc += 2;
-          }
-        }
         break;
       case OP_NOT: STORE_INT(t, moxTruth(*t) ? 0 : 1); break;
 
@@ -719,12 +736,6 @@ bool MoxInterpreter::run() {
         if (MOX_LIKELY(t[-1].isInt() && t->isInt())) {
           t[-1].setInt(int32_t(uint32_t(t[-1].asInt()) + uint32_t(t->asInt())));
           --t;
-          break;
-        }
-        if (FUSABLE(2) && code[pc] == OP_TSET && S + fpi + 1 + code[pc + 1] < E &&
-            appendInPlace(t, code[pc + 1], S + fpi + 1, ntemps)) {
-          --t;
-          pc += 2;
           break;
         }
         double a, b;
@@ -828,14 +839,6 @@ bool MoxInterpreter::run() {
           c = t->asInt();
         }
         STORE_INT(t, moxCompareResult(op, c));
-        // A branch on the result, in the same step.
-        if (MOX_LIKELY(FUSABLE(1 + MOX_BRANCH_SIZE))) {
-          const uint8_t next = code[pc];
-          if (next == OP_BRT || next == OP_BRF) {
-            const bool jump = (t->asInt() != 0) == (next == OP_BRT);
-            pc = jump ? moxReadBranch(code, pc + 1) : pc + 1 + MOX_BRANCH_SIZE;
-          }
-        }
         break;
       }
 
@@ -908,26 +911,6 @@ bool MoxInterpreter::run() {
         if (MOX_UNLIKELY(v >= E)) FAIL_WITH(u"stack corrupted", u" (temporary slot)");
         if (op == OP_TREF) {
           STORE(t, *v);
-          // `i++` or `i--` whose value is dropped: DUP, INC or DEC, TSET i, POP.
-          if (FUSABLE(5) && v->isInt() && code[pc] == OP_DUP && code[pc + 2] == OP_TSET &&
-              code[pc + 3] == i && code[pc + 4] == OP_POP && t + 1 < E && !t[1].isCounted()) {
-            const uint8_t step = code[pc + 1];
-            if (step == OP_INC || step == OP_DEC) {
-              const uint32_t old = uint32_t(v->asInt());
-              v->setInt(int32_t(step == OP_INC ? old + 1u : old - 1u));
-              t[1].dispose();
-              pc = followBranch(code, codeLen, pc + 5);
-            }
-          } else if (FUSABLE(4) && code[pc] == OP_PUSH && t->isInt() && t + 1 < E &&
-                     !t[1].isCounted()) {
-            bool popped = false;
-            const uint32_t next = fusedIntOperation(t, &popped, S, code, pc, codeLen, S + fpi + 1,
-                                                    ntemps, E, lits, litCount);
-            if (next) {
-              pc = next;
-              t -= popped;
-            }
-          }
         } else {
           STORE(v, *t);
         }
@@ -1102,6 +1085,206 @@ bool MoxInterpreter::run() {
         updateHooks();
         break;
 
+      // ---- Step kinds: sequences run as one step (see MoxStepKinds.h).
+      // Each handler checks what the bytes cannot prove and otherwise
+      // hands the first instruction to its plain handler. They touch no
+      // value whose release could run a destructor, so no hook can switch
+      // on between the instructions they fold.
+      case MSK_PUSH_TEMP: {
+        const MoxValue* v = TEMP(uint32_t(code[pc + 1]));
+        if (!v || t + 1 >= E || t[1].isCounted()) { op = OP_PUSH; goto redispatch; }
+        *++t = *v;
+        pc += 2;
+        break;
+      }
+      case MSK_PUSH_LIT: {
+        const uint32_t j = code[pc + 1];
+        if (j >= litCount || t + 1 >= E || t[1].isCounted()) { op = OP_PUSH; goto redispatch; }
+        *++t = lits[j];
+        pc += 2;
+        break;
+      }
+      case MSK_PUSH_ARG: {
+        const uint32_t j = code[pc + 1];
+        if (j >= uint32_t(procInfo_->nargs_) || S + bpi + 1 + j >= E || t + 1 >= E ||
+            t[1].isCounted()) {
+          op = OP_PUSH;
+          goto redispatch;
+        }
+        *++t = S[bpi + 1 + j];
+        pc += 2;
+        break;
+      }
+      case MSK_PUSH_TEMP_ELEM: {
+        // The index stays in the slot above, as VREF leaves it.
+        const MoxValue* i = TEMP(uint32_t(code[pc + 1]));
+        if (!i || !i->isInt() || t + 1 >= E || t[1].isCounted() || !elementRead(t, i->asInt())) {
+          op = OP_PUSH;
+          goto redispatch;
+        }
+        t[1].setInt(i->asInt());
+        pc += 3;
+        break;
+      }
+      case MSK_PUSH_TEMP_LIT_ELEM: {
+        // t[t[1] +/- t[2]]: t[1] and t[2] keep the index and the literal.
+        const MoxValue* i = TEMP(uint32_t(code[pc + 1]));
+        const uint32_t k = code[pc + 4];
+        if (!i || !i->isInt() || k >= litCount || !lits[k].isInt() || t + 2 >= E ||
+            t[1].isCounted() || t[2].isCounted()) {
+          op = OP_PUSH;
+          goto redispatch;
+        }
+        const uint32_t a = uint32_t(i->asInt()), b = uint32_t(lits[k].asInt());
+        const int32_t index = int32_t(code[pc + 5] == OP_ADD ? a + b : a - b);
+        if (!elementRead(t, index)) { op = OP_PUSH; goto redispatch; }
+        t[1].setInt(index);
+        t[2].setInt(int32_t(b));
+        pc += 7;
+        break;
+      }
+      case MSK_PUSH_ELEM: {
+        // A new top, element i of a temporary or an argument; the container
+        // is read where it lies, so its count does not move.
+        const uint32_t c = code[pc + 1];
+        const MoxValue* from = nullptr;
+        if (code[pc] == OP_TREF) from = TEMP(c);
+        else if (c < uint32_t(procInfo_->nargs_) && S + bpi + 1 + c < E) from = S + bpi + 1 + c;
+        const MoxValue* i = TEMP(uint32_t(code[pc + 4]));
+        if (!from || !i || !i->isInt() || t + 2 >= E || t[1].isCounted() || t[2].isCounted() ||
+            !elementLoad(*from, i->asInt(), t + 1)) {
+          op = OP_PUSH;
+          goto redispatch;
+        }
+        ++t;
+        t[1].setInt(i->asInt());
+        pc += 6;
+        break;
+      }
+      case MSK_LOAD_ELEM: {
+        const uint32_t c = code[pc];
+        const MoxValue* from = nullptr;
+        if (code[pc - 1] == OP_TREF) from = TEMP(c);
+        else if (c < uint32_t(procInfo_->nargs_) && S + bpi + 1 + c < E) from = S + bpi + 1 + c;
+        const MoxValue* i = TEMP(uint32_t(code[pc + 3]));
+        if (!from || !i || !i->isInt() || t + 1 >= E || t[1].isCounted() ||
+            !moxReleaseIsQuiet(*t) || !elementLoad(*from, i->asInt(), t)) {
+          op = code[pc - 1];
+          goto redispatch;
+        }
+        t[1].setInt(i->asInt());
+        pc += 5;
+        break;
+      }
+      case MSK_TEMP_STEP: {
+        // `a++;`: the top takes the old value, the slot above ends empty.
+        MoxValue* v = TEMP(uint32_t(code[pc]));
+        if (!v || !v->isInt() || !moxReleaseIsQuiet(*t) || t + 1 >= E || t[1].isCounted()) {
+          op = OP_TREF;
+          goto redispatch;
+        }
+        const uint32_t old = uint32_t(v->asInt());
+        t->setInt(int32_t(old));
+        v->setInt(int32_t(code[pc + 2] == OP_INC ? old + 1u : old - 1u));
+        t[1].dispose();
+        pc = followBranch(code, codeLen, pc + 6);
+        break;
+      }
+      case MSK_TEMP_COMPARE_BRANCH:
+      case MSK_TEMP_ARITH_SET: {
+        // TREF a; PUSH; TREF|LIT b; operator; then BRT|BRF or TSET c.
+        const MoxValue* va = TEMP(uint32_t(code[pc]));
+        const uint32_t j = code[pc + 3];
+        const MoxValue* vb = code[pc + 2] == OP_TREF ? TEMP(j) : (j < litCount ? lits + j : nullptr);
+        if (!va || !vb || !va->isInt() || !vb->isInt() || !moxReleaseIsQuiet(*t) || t + 1 >= E ||
+            t[1].isCounted()) {
+          op = OP_TREF;
+          goto redispatch;
+        }
+        const int32_t a = va->asInt(), b = vb->asInt();
+        const uint8_t opr = code[pc + 4];
+        if (op == MSK_TEMP_COMPARE_BRANCH) {
+          const int32_t res = moxCompareResult(opr, a < b ? -1 : (a > b ? 1 : 0));
+          t->setInt(res);
+          t[1].setInt(b);
+          const bool jump = (res != 0) == (code[pc + 5] == OP_BRT);
+          pc = jump ? moxReadBranch(code, pc + 6) : pc + 6 + MOX_BRANCH_SIZE;
+          break;
+        }
+        MoxValue* dst = TEMP(uint32_t(code[pc + 6]));
+        if (!dst || !moxReleaseIsQuiet(*dst)) { op = OP_TREF; goto redispatch; }
+        int32_t res;
+        if (opr == OP_ADD) res = int32_t(uint32_t(a) + uint32_t(b));
+        else if (opr == OP_SUB) res = int32_t(uint32_t(a) - uint32_t(b));
+        else res = int32_t(uint32_t(a) * uint32_t(b));
+        t->setInt(res);
+        t[1].setInt(b);
+        dst->setInt(res);
+        pc = followBranch(code, codeLen, pc + 7);
+        break;
+      }
+      case MSK_TEMP_INT_OP: {
+        const MoxValue* v = TEMP(uint32_t(code[pc]));
+        if (!v || !v->isInt() || !moxReleaseIsQuiet(*t) || t + 1 >= E || t[1].isCounted()) {
+          op = OP_TREF;
+          goto redispatch;
+        }
+        t->setInt(v->asInt());
+        pc += 1;
+        bool popped = false;
+        const uint32_t next = fusedIntOperation(t, &popped, S, code, pc, codeLen, S + fpi + 1,
+                                                ntemps, E, lits, litCount);
+        if (next) {
+          pc = next;
+          t -= popped;
+        }
+        break;
+      }
+      case MSK_COMPARE_BRANCH: {
+        int c;
+        double da, db;
+        if (t > S && t[-1].isInt() && t->isInt()) {
+          const int32_t a = t[-1].asInt(), b = t->asInt();
+          c = a < b ? -1 : (a > b ? 1 : 0);
+        } else if (t > S && moxDoublePair(t[-1], *t, &da, &db)) {
+          // The sign of the difference, as the general path decides.
+          const double d = da - db;
+          c = d < 0 ? -1 : (d > 0 ? 1 : 0);
+        } else {
+          op = code[pc - 1];
+          goto redispatch;
+        }
+        --t;
+        const bool yes = moxCompareResult(code[pc - 1], c) != 0;
+        t->setInt(yes ? 1 : 0);
+        pc = yes == (code[pc] == OP_BRT) ? moxReadBranch(code, pc + 1) : pc + 1 + MOX_BRANCH_SIZE;
+        break;
+      }
+      case MSK_ARITH_SET: {
+        // A result stored into temporary k; the slot above keeps the right
+        // operand, as the operator leaves it.
+        const uint8_t opr = code[pc - 1];
+        const uint32_t k = code[pc + 1];
+        MoxValue* dst = TEMP(k);
+        if (t == S || !dst) { op = opr; goto redispatch; }
+        if (t[-1].isInt() && t->isInt() && moxReleaseIsQuiet(*dst)) {
+          const uint32_t a = uint32_t(t[-1].asInt()), b = uint32_t(t->asInt());
+          const int32_t res = int32_t(opr == OP_ADD ? a + b : (opr == OP_SUB ? a - b : a * b));
+          t[-1].setInt(res);
+          dst->setInt(res);
+        } else if (double a, b; moxDoublePair(t[-1], *t, &a, &b) && moxReleaseIsQuiet(*dst)) {
+          const double res = opr == OP_ADD ? a + b : (opr == OP_SUB ? a - b : a * b);
+          t[-1].setDouble(res);
+          dst->setDouble(res);
+        } else if (!(opr == OP_ADD && appendInPlace(t, k, S + fpi + 1, ntemps))) {
+          op = opr;
+          goto redispatch;
+        }
+        --t;
+        pc += 2;
+        break;
+      }
+
       // OP_NOP and the bytes outside the opcode set run as one-byte
       // instructions without effect.
       case OP_NOP:
@@ -1190,4 +1373,4 @@ unwind:
 #undef FAIL_WITH
 #undef HELPER
 #undef LOAD_FRAME
-#undef FUSABLE
+#undef TEMP

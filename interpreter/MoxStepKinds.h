@@ -1,0 +1,70 @@
+// Step kinds: the interpreter's private, pre-decoded view of a code buffer.
+//
+// For every offset of a procedure's code the table holds the kind of step
+// the loop runs when it arrives there with operand width 1 and no hook on:
+// either the opcode byte itself (bytes outside the opcode set become
+// OP_NOP, which is how they run) or one of the kinds below, each standing for
+// a sequence of instructions that the compiler emits often. A step kind only
+// says which handler to take; the handler still reads its operands from the
+// code and checks at run time what the bytes cannot prove (value types,
+// index ranges, that no release can run a destructor), and hands the first
+// instruction to the plain opcode handler when a check fails. The table is a
+// function of the bytes alone, so a jump to any offset, even into the middle
+// of an instruction, finds there what the plain loop would run.
+//
+// The kinds take byte values outside the opcode set, so the table is one
+// byte per code byte and the loop dispatches on one switch. The code buffer
+// stays the truth: listings, traces and module files see only it, and a
+// traced or single-stepped run ignores the table.
+#ifndef MOX_STEPKINDS_H
+#define MOX_STEPKINDS_H
+
+#include <cstdint>
+
+#include "core/MoxConfig.h"
+
+enum MoxStepKind : uint8_t {
+  // PUSH; TREF j
+  MSK_PUSH_TEMP = 64,
+  // PUSH; LIT j
+  MSK_PUSH_LIT,
+  // PUSH; AREF j
+  MSK_PUSH_ARG,
+  // PUSH; TREF j; VREF: element j of the container on top
+  MSK_PUSH_TEMP_ELEM,
+  // PUSH; TREF j; PUSH; LIT k; ADD|SUB; VREF: element j +/- k of the top
+  MSK_PUSH_TEMP_LIT_ELEM,
+  // PUSH; TREF|AREF c; PUSH; TREF j; VREF: a new top, element j of c
+  MSK_PUSH_ELEM,
+  // AREF|TREF c; PUSH; TREF j; VREF: the top becomes element j of c
+  MSK_LOAD_ELEM,
+  // TREF a; DUP; INC|DEC; TSET a; POP: a statement `a++` or `a--`
+  MSK_TEMP_STEP,
+  // TREF a; PUSH; TREF|LIT b; LT..GT; BRT|BRF: a loop test
+  MSK_TEMP_COMPARE_BRANCH,
+  // TREF a; PUSH; TREF|LIT b; ADD|SUB|MUL; TSET c: `c = a op b`
+  MSK_TEMP_ARITH_SET,
+  // TREF a; PUSH; TREF|LIT b; operator: other integer steps on a temporary
+  MSK_TEMP_INT_OP,
+  // LT..GT; BRT|BRF
+  MSK_COMPARE_BRANCH,
+  // ADD|SUB|MUL; TSET c: a result stored into a temporary (and `s += t`
+  // on a string temporary)
+  MSK_ARITH_SET,
+  MSK_LAST = MSK_ARITH_SET,
+};
+
+// Fills kinds[0 .. len) for the code bytes code[0 .. len).
+MOX_API void moxBuildStepKinds(const uint8_t* code, uint32_t len, uint8_t* kinds);
+
+class MoxBuffer;
+// The table kept with a code buffer, made on first use; null when there is
+// no memory for it.
+const uint8_t* moxStepKindsOf(MoxBuffer* code);
+
+// Bytes of code a step of that kind covers, from its first opcode byte to
+// the end of its last instruction (the kind's handler relies on them being
+// there); 1 for a plain opcode with no operand.
+MOX_API uint32_t moxStepLength(const uint8_t* code, uint32_t len, uint32_t pc, uint8_t kind);
+
+#endif
