@@ -215,6 +215,8 @@ bool MoxDictionaryIOState::readBuffer(Slot slot, MoxValueType type) {
   if (backRef) return true;
   if (count < 0 || !in_.canHold(uint64_t(count)))
     return failN(u"byte count %d exceeds the module file\n", count);
+  // Reserved up front only when the file's size vouches for the count;
+  // from a stream the buffer grows as the chunks arrive.
   MoxBuffer* buf = new MoxBuffer(in_.known ? uint32_t(count) : 0);
   if (!placeNewObject(uint32_t(id), buf, type, slot)) return false;
   unsigned char chunk[4096];
@@ -237,6 +239,8 @@ bool MoxDictionaryIOState::readCharBuffer(Slot slot, MoxValueType type) {
   if (!readCountedHead(slot, type, id, count, backRef)) return false;
   if (backRef) return true;
   unsigned char width;
+  // At least one byte a character, plus the width byte; the exact bound
+  // follows once the width is known.
   if (count < 0 || !in_.canHold(uint64_t(count) + 1))
     return failN(u"character count %d exceeds the module file\n", count);
   if (!readBytes(&width, 1)) return false;
