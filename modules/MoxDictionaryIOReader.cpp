@@ -316,7 +316,10 @@ bool MoxDictionaryIOState::readClass(Slot slot, MoxValueType type, bool insideCo
   if (!readString(name) || !readString(second)) return false;
   bool ref = type == MVT_CLASSREF;
   bool byName = second == MoxString(u"$");
-  if (insideContainer && !byName) return fail(u"class definition inside a container in module file\n");
+  // Inside a container a class is only ever named: its definition belongs
+  // to the top level.
+  if (insideContainer && !byName)
+    return fail(u"class definition inside a container in module file\n");
   if (byName) return readClassByName(slot, name, ref);
   if (name.empty()) return fail(u"class without a name in module file\n");
   MoxClass* base = second.empty() ? nullptr : findClass(second);

@@ -35,7 +35,8 @@ class TempDir {
   // Writes name (which may name subfolders, made as needed) with text;
   // returns the full path.
   std::string write(const std::string& name, const std::string& text) const {
-    for (size_t slash = name.find('/'); slash != std::string::npos; slash = name.find('/', slash + 1))
+    size_t slash = name.find('/');
+    for (; slash != std::string::npos; slash = name.find('/', slash + 1))
       mkdir((path_ + "/" + name.substr(0, slash)).c_str(), 0700);
     std::string full = path_ + "/" + name;
     if (FILE* f = fopen(full.c_str(), "wb")) {
