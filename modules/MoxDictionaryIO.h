@@ -44,6 +44,10 @@ class MOX_API MoxDictionaryIO {
   static const int kMaxDepth = 200;
 
  private:
+  // Opens a module file, telling the printer when it cannot.
+  FILE* openFile(const MoxString& path, bool write);
+  bool readNativeModules();
+
   MoxVirtualMachine& vm_;
   MoxDictionary* classes_;
   MoxDictionary* symbols_;

@@ -11,21 +11,10 @@
 #include <string>
 
 #include "core/MoxFormat.h"
+#include "common/TestSupport.h"
 #include "core/MoxUtf8.h"
 
 namespace {
-
-std::string utf8(const std::u16string& s) {
-  std::string out;
-  moxUtf8Encode(s.data(), s.size(), out);
-  return out;
-}
-
-std::u16string utf16(const char* s) {
-  std::u16string out;
-  moxUtf8Decode(s, strlen(s), out);
-  return out;
-}
 
 // Formats with the va_list form; UTF-8 result for readable failures.
 std::string F(const MoxChar* format, ...) {
@@ -47,15 +36,6 @@ std::string Fn(const char* format, ...) {
   moxVFormat(out, wide.c_str(), args);
   va_end(args);
   return utf8(out);
-}
-
-std::string C(const char* format, ...) {
-  char buf[1024];
-  va_list args;
-  va_start(args, format);
-  vsnprintf(buf, sizeof buf, format, args);
-  va_end(args);
-  return buf;
 }
 
 MoxFormatArg I32(int32_t v) {
@@ -129,12 +109,12 @@ TEST(Format, IntegersAgreeWithCLibraryForAllFlagsWidthsAndPrecisions) {
           for (int32_t v : values) {
             char f[32];
             snprintf(f, sizeof f, "%%%s%s%s%c", fl, w, pr, *c);
-            ASSERT_EQ(Fn(f, v), C(f, v)) << f << " " << v;
+            ASSERT_EQ(Fn(f, v), fmt(f, v)) << f << " " << v;
             snprintf(f, sizeof f, "%%%s%s%sll%c", fl, w, pr, *c);
             long long big = static_cast<long long>(v) * 1000003LL;
-            ASSERT_EQ(Fn(f, big), C(f, big)) << f << " " << big;
+            ASSERT_EQ(Fn(f, big), fmt(f, big)) << f << " " << big;
             snprintf(f, sizeof f, "%%%s%s%sh%c", fl, w, pr, *c);
-            ASSERT_EQ(Fn(f, v), C(f, v)) << f << " " << v;
+            ASSERT_EQ(Fn(f, v), fmt(f, v)) << f << " " << v;
           }
 }
 
@@ -144,9 +124,9 @@ TEST(Format, FloatsAgreeWithCLibrary) {
   const double values[] = {0.0, -0.0, 1.5, -3.14159, 1e300, 1e-300, 123456.789, 0.1,
                            HUGE_VAL, -HUGE_VAL};
   for (const char* s : specs)
-    for (double v : values) ASSERT_EQ(Fn(s, v), C(s, v)) << s << " " << v;
+    for (double v : values) ASSERT_EQ(Fn(s, v), fmt(s, v)) << s << " " << v;
   // Long output goes past the engine's stack buffer.
-  EXPECT_EQ(Fn("%.600f", 1.0), C("%.600f", 1.0));
+  EXPECT_EQ(Fn("%.600f", 1.0), fmt("%.600f", 1.0));
   EXPECT_EQ(Fn("%Lf", 2.5), "2.500000");  // "L" takes a double
 }
 

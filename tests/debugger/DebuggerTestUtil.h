@@ -2,11 +2,11 @@
 #ifndef MOX_DEBUGGER_TEST_UTIL_H
 #define MOX_DEBUGGER_TEST_UTIL_H
 
-#include <cstdarg>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "common/TestSupport.h"
 #include "core/MoxBuffer.h"
 #include "core/MoxClass.h"
 #include "core/MoxString.h"
@@ -54,15 +54,6 @@ inline std::vector<std::string> splitLines(const std::string& s) {
     }
   if (start < s.size()) lines.push_back(s.substr(start));
   return lines;
-}
-
-inline std::string fmt(const char* f, ...) {
-  char buf[512];
-  va_list ap;
-  va_start(ap, f);
-  vsnprintf(buf, sizeof buf, f, ap);
-  va_end(ap);
-  return buf;
 }
 
 #endif

@@ -5,8 +5,9 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
 #include <string>
+
+#include "common/TestSupport.h"
 
 namespace {
 
@@ -31,15 +32,11 @@ Mx2Run mx2(const std::string& words, const std::string& dir, const std::string& 
 
 class DriverTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/mox_driver_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = tmpl;
-  }
-  void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
-  void write(const std::string& name, const std::string& text) { std::ofstream(dir + "/" + name) << text; }
-  bool exists(const std::string& name) { return std::ifstream(dir + "/" + name).good(); }
-  std::string dir;
+  void SetUp() override { ASSERT_FALSE(dir.empty()); }
+  void write(const std::string& name, const std::string& text) { tmp.write(name, text); }
+  bool exists(const std::string& name) { return tmp.exists(name); }
+  TempDir tmp{"driver"};
+  const std::string dir = tmp.path();
 };
 
 }  // namespace

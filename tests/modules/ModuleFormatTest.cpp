@@ -44,24 +44,6 @@ Bytes writeValueBytes(MoxVirtualMachine& vm, MoxValue& v) {
   return b;
 }
 
-bool readValueBytes(MoxVirtualMachine& vm, const Bytes& b, MoxValue& v) {
-  FILE* f = tmpfile();
-  if (!b.empty()) fwrite(b.data(), 1, b.size(), f);
-  rewind(f);
-  MoxDictionaryIO io(vm);
-  bool ok = io.readSingleValue(f, v);
-  fclose(f);
-  return ok;
-}
-
-bool readModuleBytes(MoxVirtualMachine& vm, const Bytes& b) {
-  std::string path = tempPath("r");
-  writeFileBytes(path, b);
-  bool ok = vm.readModule(mstr(path).c_str());
-  unlink(path.c_str());
-  return ok;
-}
-
 // f() { }: PUSH NIL RETURN, no class, named f.
 MoxVector* makeEmptyProc(const char16_t* name) {
   MoxVector* proc = new MoxVector();
@@ -82,7 +64,7 @@ TEST(ModuleFormat, ThreeEmptyDictionariesAreTwelveBytes) {
   Bytes b = writeModuleBytes(m.vm);
   EXPECT_EQ(b, (Bytes{0, 2, 0, 0, 0, 2, 0, 0, 0, 2, 0, 0}));
   EmptyVm r;
-  EXPECT_TRUE(readModuleBytes(r.vm, b));
+  EXPECT_TRUE(readModuleFromBytes(r.vm, b));
   EXPECT_EQ(r.vm.symbols().count(), 0u);
 }
 
@@ -97,7 +79,7 @@ TEST(ModuleFormat, GlobalIntegerInSymbolsBlock) {
   EXPECT_EQ(b, want.b);
 
   EmptyVm r;
-  ASSERT_TRUE(readModuleBytes(r.vm, b));
+  ASSERT_TRUE(readModuleFromBytes(r.vm, b));
   MoxDictionaryEntry* x = r.vm.symbols().find(MoxString(u"x"));
   ASSERT_NE(x, nullptr);
   EXPECT_EQ(x->getSymbolType(), SYM_VARIABLE);
@@ -121,7 +103,7 @@ TEST(ModuleFormat, EmptyFunctionProcedure) {
   EXPECT_EQ(b, want.b);
 
   EmptyVm r;
-  ASSERT_TRUE(readModuleBytes(r.vm, b));
+  ASSERT_TRUE(readModuleFromBytes(r.vm, b));
   MoxDictionaryEntry* f = r.vm.symbols().find(MoxString(u"f"));
   ASSERT_NE(f, nullptr);
   EXPECT_EQ(f->getSymbolType(), SYM_FUNCTION);
@@ -151,7 +133,7 @@ TEST(ModuleFormat, SharedStringWrittenOnceAndSharedAfterReading) {
   EXPECT_EQ(b, want.b);
 
   MoxValue back;
-  ASSERT_TRUE(readValueBytes(m.vm, b, back));
+  ASSERT_TRUE(readValueFromBytes(m.vm, b, back));
   MoxVector* bv = back;
   ASSERT_NE(bv, nullptr);
   ASSERT_EQ(bv->size(), 2u);
@@ -180,7 +162,7 @@ TEST(ModuleFormat, NumbersNullAndUncountedKinds) {
   MoxValue value(v);
   Bytes b = writeValueBytes(m.vm, value);
   MoxValue back;
-  ASSERT_TRUE(readValueBytes(m.vm, b, back));
+  ASSERT_TRUE(readValueFromBytes(m.vm, b, back));
   MoxVector* bv = back;
   ASSERT_NE(bv, nullptr);
   ASSERT_EQ(bv->size(), 7u);
@@ -218,7 +200,7 @@ TEST(ModuleFormat, SelfReferringObjectKeepsItsCycle) {
   EXPECT_EQ(Bytes(b.end() - tail.b.size(), b.end()), tail.b);
 
   EmptyVm r;
-  ASSERT_TRUE(readModuleBytes(r.vm, b));
+  ASSERT_TRUE(readModuleFromBytes(r.vm, b));
   MoxDictionaryEntry* rx = r.vm.symbols().find(MoxString(u"x"));
   ASSERT_NE(rx, nullptr);
   MoxObject* ro = rx->getValue();
@@ -253,7 +235,7 @@ TEST(ModuleFormat, VariableReferenceBoundByDictionaryName) {
   MoxDictionaryEntry& own = r.vm.symbols()[MoxString(u"count")];
   own.setValue(MoxValue(int32_t(9)));
   own.setSymbolType(SYM_VARIABLE);
-  ASSERT_TRUE(readModuleBytes(r.vm, b));
+  ASSERT_TRUE(readModuleFromBytes(r.vm, b));
   MoxDictionaryEntry* rg = r.vm.symbols().find(MoxString(u"g"));
   ASSERT_NE(rg, nullptr);
   MoxVector* rp = rg->getValue();
@@ -293,7 +275,7 @@ TEST(ModuleFormat, ClassWithBaseStaticsAndMemberVariables) {
   EXPECT_NE(std::search(b.begin(), b.end(), varRef.b.begin(), varRef.b.end()), b.end());
 
   EmptyVm r;
-  ASSERT_TRUE(readModuleBytes(r.vm, b));
+  ASSERT_TRUE(readModuleFromBytes(r.vm, b));
   MoxClass* ra = r.vm.classes().find(MoxString(u"A"))->getValue();
   MoxClass* rb = r.vm.classes().find(MoxString(u"B"))->getValue();
   ASSERT_NE(ra, nullptr);
@@ -326,7 +308,7 @@ TEST(ModuleFormat, DictionaryValuesAndBuffers) {
   MoxValue value(v);
   Bytes b = writeValueBytes(m.vm, value);
   MoxValue back;
-  ASSERT_TRUE(readValueBytes(m.vm, b, back));
+  ASSERT_TRUE(readValueFromBytes(m.vm, b, back));
   MoxVector* bv = back;
   MoxDictionary* bd = (*bv)[0];
   ASSERT_NE(bd, nullptr);
@@ -351,7 +333,7 @@ TEST(ModuleFormat, SingleClassValueCarriesDefinitionButIsNotEntered) {
   ASSERT_GE(b.size(), head.b.size());
   EXPECT_EQ(Bytes(b.begin(), b.begin() + head.b.size()), head.b);
   MoxValue back;
-  ASSERT_TRUE(readValueBytes(m.vm, b, back));
+  ASSERT_TRUE(readValueFromBytes(m.vm, b, back));
   MoxClass* rc = back;
   ASSERT_NE(rc, nullptr);
   EXPECT_NE(rc, c);
@@ -405,7 +387,7 @@ TEST(ModuleFormat, CountedOwnClassOfAMethodReadsWithoutCycle) {
   (*meth)[1] = MoxValue(k, true);  // break the writer side's cycle
 
   EmptyVm r;
-  ASSERT_TRUE(readModuleBytes(r.vm, b));
+  ASSERT_TRUE(readModuleFromBytes(r.vm, b));
   MoxClass* rk = r.vm.classes().find(MoxString(u"K"))->getValue();
   ASSERT_NE(rk, nullptr);
   MoxVector* rp = rk->funcMembers()->find(MoxString(u"m"))->getValue();

@@ -20,22 +20,8 @@ struct Reader {
   MoxVirtualMachine vm{&out};
   Reader() { vm.symbols().clear(); }
 
-  bool module(const Bytes& b) {
-    std::string path = tempPath("bad");
-    writeFileBytes(path, b);
-    bool ok = vm.readModule(mstr(path).c_str());
-    unlink(path.c_str());
-    return ok;
-  }
-  bool value(const Bytes& b, MoxValue& v) {
-    FILE* f = tmpfile();
-    if (!b.empty()) fwrite(b.data(), 1, b.size(), f);
-    rewind(f);
-    MoxDictionaryIO io(vm);
-    bool ok = io.readSingleValue(f, v);
-    fclose(f);
-    return ok;
-  }
+  bool module(const Bytes& b) { return readModuleFromBytes(vm, b); }
+  bool value(const Bytes& b, MoxValue& v) { return readValueFromBytes(vm, b, v); }
   bool said(const char16_t* text) const { return MoxString(out.c_str()).find(MoxString(text)) >= 0; }
 };
 

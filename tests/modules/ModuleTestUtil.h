@@ -11,6 +11,9 @@
 #include <vector>
 
 #include "core/MoxString.h"
+#include "core/MoxValue.h"
+#include "modules/MoxDictionaryIO.h"
+#include "vm/MoxVirtualMachine.h"
 
 typedef std::vector<uint8_t> Bytes;
 
@@ -41,6 +44,26 @@ inline void writeFileBytes(const std::string& path, const Bytes& b) {
 }
 
 inline MoxString mstr(const std::string& s) { return MoxString(s.c_str()); }
+
+// Loads the bytes as a module file into vm.
+inline bool readModuleFromBytes(MoxVirtualMachine& vm, const Bytes& b) {
+  std::string path = tempPath("r");
+  writeFileBytes(path, b);
+  bool ok = vm.readModule(mstr(path).c_str());
+  unlink(path.c_str());
+  return ok;
+}
+
+// Reads one value from the bytes, as a script's freadval does.
+inline bool readValueFromBytes(MoxVirtualMachine& vm, const Bytes& b, MoxValue& v) {
+  FILE* f = tmpfile();
+  if (!b.empty()) fwrite(b.data(), 1, b.size(), f);
+  rewind(f);
+  MoxDictionaryIO io(vm);
+  bool ok = io.readSingleValue(f, v);
+  fclose(f);
+  return ok;
+}
 
 // Appends module-format pieces.
 struct ByteBuilder {

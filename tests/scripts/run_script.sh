@@ -4,19 +4,10 @@
 #
 #   run_script.sh [--known-failing] MX2 SCRIPT
 #
-# Expectations:
-#   NAME.out            expected standard output (missing file: no output)
-#   NAME.err            expected standard error, compared exactly when the
-#                       file exists (otherwise standard error is only shown)
-#   // exit: N [N ...]  expected exit code of each command (default 0)
-#   // args: WORDS      extra words after the script name (shell quoting
-#                       groups words: "two words" is one argument)
-#   // cmd: WORDS       run mx2 with exactly these words instead; several
-#                       lines run one after the other, outputs concatenated.
-#                       @TMP@ is replaced by a fresh temporary folder.
-#   // drop-banner      remove the two banner lines and the blank line that
-#                       precede "usage:" (their wording is not fixed)
-# Directive lines must be "//" comments among the first 20 lines.
+# Expectations sit beside the script: NAME.out (standard output), NAME.err
+# (standard error, compared only when present) and directive lines among the
+# first 20 lines: "// exit: N ...", "// args: WORDS", "// cmd: WORDS" (with
+# @TMP@) and "// drop-banner". tests/README.md describes each of them.
 set -u
 
 known_failing=0
@@ -26,6 +17,7 @@ script=$2
 dir=$(cd "$(dirname "$script")" && pwd)
 base=$(basename "$script")
 name=${base%.mox}
+label="$(basename "$dir")/$name"
 expected_out="$dir/$name.out"
 expected_err="$dir/$name.err"
 
@@ -97,15 +89,15 @@ fi
 
 if [ $known_failing -eq 1 ]; then
   if [ $status -ne 0 ]; then
-    echo "KNOWN FAILING (library bug, skipped): $name"
+    echo "KNOWN FAILING (library bug, skipped): $label"
     printf '%s' "$report"
     exit 77
   fi
-  echo "$name passes now: take it off KNOWN_FAILING in tests/scripts/CMakeLists.txt"
+  echo "$label passes now: take it off KNOWN_FAILING in tests/scripts/CMakeLists.txt"
   exit 0
 fi
 if [ $status -ne 0 ]; then
-  echo "FAILED: $name"
+  echo "FAILED: $label"
   printf '%s' "$report"
   exit 1
 fi

@@ -12,27 +12,15 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <ftw.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "common/TestSupport.h"
 #include "core/MoxUtf8.h"
 #include "vm/MoxPlatform.h"
 
 namespace {
-
-std::string utf8(const MoxChar* s) {
-  std::string out;
-  if (s) moxUtf8Encode(s, moxStrLen(s), out);
-  return out;
-}
-
-std::u16string utf16(const std::string& s) {
-  std::u16string out;
-  moxUtf8Decode(s.data(), s.size(), out);
-  return out;
-}
 
 std::string readFile(const std::string& path) {
   std::string text;
@@ -51,26 +39,6 @@ void writeFile(const std::string& path, const std::string& text) {
   fwrite(text.data(), 1, text.size(), f);
   fclose(f);
 }
-
-// A fresh temporary folder, removed with its files afterwards.
-class TempDir {
- public:
-  TempDir() {
-    char tmpl[] = "/tmp/mox_platform_XXXXXX";
-    path_ = mkdtemp(tmpl) ? tmpl : "";
-  }
-  ~TempDir() {
-    if (!path_.empty()) nftw(path_.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  static int removeEntry(const char* path, const struct stat*, int, struct FTW*) {
-    remove(path);
-    return 0;
-  }
-  std::string path_;
-};
 
 // Points the store at a private file for one test and restores the
 // variables it changes.

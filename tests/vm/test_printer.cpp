@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include "common/TestSupport.h"
 #include "vm/MoxPrinter.h"
 
 namespace {
@@ -61,9 +62,9 @@ TEST(Printer, FileStreamWritesUtf8AndCountsUnits) {
 }
 
 TEST(Printer, FileStreamOverAPath) {
-  char dir[] = "/tmp/mox_printer_XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  std::string path = std::string(dir) + "/out.txt";
+  TempDir dir("printer");
+  ASSERT_FALSE(dir.path().empty());
+  std::string path = dir.path() + "/out.txt";
   std::u16string wpath(path.begin(), path.end());
   {
     // "t" has no meaning on Linux and must not make the open fail.
@@ -82,8 +83,6 @@ TEST(Printer, FileStreamOverAPath) {
   f = fopen(path.c_str(), "r");
   EXPECT_EQ(readAll(f), "42\nmore");
   fclose(f);
-  unlink(path.c_str());
-  rmdir(dir);
 }
 
 TEST(Printer, FileStreamWithoutAStream) {
