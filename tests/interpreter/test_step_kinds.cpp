@@ -1,0 +1,227 @@
+// Step kinds: the table the loop dispatches on, and runs with it against
+// runs without it. A run with an instruction budget takes the plain path
+// (every instruction alone, as the code says), so the same program run with
+// and without a budget must print the same and end the same.
+#include <dirent.h>
+
+#include <algorithm>
+
+#include "InterpTestUtil.h"
+#include "interpreter/MoxInterpreterImpl.h"
+#include "interpreter/MoxStepKinds.h"
+
+namespace {
+
+Bytes kindsOf(const Bytes& code) {
+  Bytes kinds(code.size());
+  moxBuildStepKinds(code.data(), uint32_t(code.size()), kinds.data());
+  return kinds;
+}
+
+struct Outcome {
+  bool ok;
+  std::string printed;
+  std::string result;
+  std::string errors;
+};
+
+// Compiles source (or the file at path, when one is given) into a fresh
+// machine and runs main, with or without a budget.
+Outcome runOnce(const std::u16string& source, const std::u16string& path, bool plain) {
+  MoxStringPrinter out, errors;
+  MoxVirtualMachine vm(&out);
+  Outcome o;
+  o.ok = path.empty() ? vm.compileText(source.c_str()) : vm.compileFile(path.c_str());
+  if (o.ok) {
+    if (plain) vm.setInstructionLimit(uint64_t(1) << 40);
+    o.ok = vm.execute(u"main", 0, nullptr, false, &errors);
+  }
+  o.printed = out.a_str();
+  const MoxValue& r = vm.getResult();
+  o.result = std::to_string(int(r.type())) + ":" + std::to_string(int32_t(r));
+  o.errors = errors.a_str();
+  return o;
+}
+
+// The outcome of the run without a budget.
+Outcome expectSameBothWays(const std::string& source, const std::string& label,
+                           const std::string& path = "") {
+  const std::u16string src = U(source), file = U(path);
+  const Outcome plain = runOnce(src, file, true);
+  const Outcome fast = runOnce(src, file, false);
+  EXPECT_EQ(fast.ok, plain.ok) << label;
+  EXPECT_EQ(fast.printed, plain.printed) << label;
+  EXPECT_EQ(fast.result, plain.result) << label;
+  EXPECT_EQ(fast.errors, plain.errors) << label;
+  return fast;
+}
+
+}  // namespace
+
+TEST(StepKinds, TableFollowsTheBytesAtEveryOffset) {
+  // for (i = 0; i < 10; i++) s = s + i; in the compiler's shape
+  Bytes code;
+  emit(code, OP_TREF, 0);                        // 0: loop test
+  code.push_back(OP_PUSH);
+  emit(code, OP_LIT, 3);
+  code.push_back(OP_LT);
+  emitBranch(code, OP_BRT, 20);                  // 6
+  emit(code, OP_TREF, 0);                        // 11: i++
+  code.push_back(OP_DUP);
+  code.push_back(OP_INC);
+  emit(code, OP_TSET, 0);
+  code.push_back(OP_POP);
+  const Bytes kinds = kindsOf(code);
+  EXPECT_EQ(kinds[0], MSK_TEMP_COMPARE_BRANCH);
+  EXPECT_EQ(kinds[2], MSK_PUSH_LIT);
+  EXPECT_EQ(kinds[5], MSK_COMPARE_BRANCH);
+  EXPECT_EQ(kinds[6], OP_BRT);
+  EXPECT_EQ(kinds[11], MSK_TEMP_STEP);
+  // An operand byte is what a jump there would run: byte 4 is the
+  // literal index 3 = OP_BR, byte 1 the temporary index 0 = OP_NOP.
+  EXPECT_EQ(kinds[1], OP_NOP);
+  EXPECT_EQ(kinds[3], OP_LIT);
+  EXPECT_EQ(kinds[4], OP_BR);
+  EXPECT_EQ(moxStepLength(code.data(), uint32_t(code.size()), 11, MSK_TEMP_STEP), 7u);
+  EXPECT_EQ(moxStepLength(code.data(), uint32_t(code.size()), 11, MSK_PUSH_LIT), 0u);
+
+  // A step that `tset 1` instead of `tset 0` ends is no `a++`.
+  Bytes other = code;
+  other[15] = 1;
+  EXPECT_EQ(kindsOf(other)[11], OP_TREF);
+  // Cut short, a sequence is not taken either.
+  Bytes cut(code.begin(), code.begin() + 9);
+  EXPECT_EQ(kindsOf(cut)[0], MSK_TEMP_INT_OP);
+  EXPECT_EQ(kindsOf(cut)[5], OP_LT);
+}
+
+TEST(StepKinds, BytesOutsideTheOpcodeSetRunAsNothing) {
+  // Code that holds the byte values the table uses for its kinds must not
+  // reach their handlers.
+  Bytes code;
+  for (int b = MSK_PUSH_TEMP; b <= MSK_LAST; ++b) code.push_back(uint8_t(b));
+  code.push_back(200);
+  const Bytes kinds = kindsOf(code);
+  for (uint8_t k : kinds) EXPECT_EQ(k, OP_NOP);
+
+  Interp in;
+  Bytes run = code;
+  emit(run, OP_LIT, 3);
+  run.push_back(OP_RETURN);
+  in.define("main", makeProc(run, {MoxValue(int32_t(7))}));
+  ASSERT_TRUE(in.run()) << in.errors();
+  EXPECT_EQ(in.topInt(), 7);
+}
+
+TEST(StepKinds, WideOperandsAreNeverFolded) {
+  // OP_RWORD; OP_TREF 0x0100 ... : the width prefix keeps the plain path.
+  Bytes code = {OP_RWORD, OP_TREF, 0x00, 0x01, OP_RBYTE, OP_PUSH};
+  emit(code, OP_LIT, 3);
+  const Bytes kinds = kindsOf(code);
+  EXPECT_EQ(kinds[0], OP_RWORD);
+  EXPECT_EQ(kinds[1], OP_TREF);  // the bytes after it are not PUSH
+  EXPECT_EQ(kinds[5], MSK_PUSH_LIT);
+}
+
+TEST(StepKinds, TableIsKeptWithTheCodeAndDroppedWhenItChanges) {
+  Interp in;
+  ASSERT_TRUE(in.runSource("main(;i, s) { s = 0; for (i = 0; i < 5; i++) s = s + i; return s; }"));
+  EXPECT_EQ(in.topInt(), 10);
+  MoxVector* proc = static_cast<MoxVector*>(in.vm.symbols().find(MoxString(u"main"))->getValue());
+  MoxBuffer* code = moxProcCode(proc);
+  const unsigned char* kinds = code->stepKinds();
+  ASSERT_NE(kinds, nullptr);
+  ASSERT_TRUE(in.run());
+  EXPECT_EQ(code->stepKinds(), kinds);  // made once
+  code->push_back(OP_NOP);
+  EXPECT_EQ(code->stepKinds(), nullptr);
+  code->pop_back();
+  EXPECT_EQ(code->stepKinds(), nullptr);  // same size again, but not the same bytes
+  ASSERT_TRUE(in.run());
+  EXPECT_EQ(in.topInt(), 10);
+  EXPECT_NE(code->stepKinds(), nullptr);
+}
+
+// Every kind, with the values that make each handler give up and leave the
+// step to the plain handlers: counted values in the slots it overwrites,
+// strings, doubles, floats, nulls, indices out of range, dead references.
+TEST(StepKinds, SameResultsWithAndWithoutTheTable) {
+  const char* programs[] = {
+      // loop tests, i++ and i--, c = a op b on temporaries and literals
+      "main(;i, j, s, t) { s = 0; for (i = 0; i < 300; i++) { t = i * 3; s = s + t; s = s - 1; }"
+      " for (j = 10; j > 0; j--) s = s + j; print(s, \"\\n\"); return s; }",
+      // the same on doubles, strings and null, which the handlers leave
+      "main(;i, s, d, k) { d = 0.5; s = \"\"; for (i = 0.0; i < 4; i++) { d = d + i; d = d * 2.0; }"
+      " for (k = 0; k < 3; k++) { s = s + 65; s = s + \"-\"; } print(d, \" \", s, \"\\n\");"
+      " i = null; i++; return i; }",
+      // comparisons of every kind followed by a branch
+      "main(;a, b, n) { n = 0; a = 2; b = 3.5; if (a < b) n = n + 1; if (a >= b) n = n + 2;"
+      " if (b > a) n = n + 4; if (\"x\" != \"y\") n = n + 8; if (a <= 2) n = n + 16;"
+      " if (a == 2.0) n = n + 32; while (a != 0) a = a - 1; return n; }",
+      // element reads through temporaries and arguments, with offsets
+      "sum(v, n;i, s) { s = 0; for (i = 1; i < n; i++) s = s + v[i] + v[i - 1] + v[i + 0]; return s; }\n"
+      "main(;v, w, i, s, b, str) { v = newvector(10); for (i = 0; i < 10; i++) v[i] = i * i;"
+      " s = sum(v, 10); w = v; for (i = 0; i < 10; i++) s = s + w[i]; b = newbuffer(4, 7);"
+      " str = \"abcd\"; for (i = 1; i < 4; i++) s = s + b[i] + str[i] + str[i - 1]; return s; }",
+      // elements that are objects, strings and vectors (counted values)
+      "class P { x; P(n); get(); }\nP::P(n) { x = n; }\nP::get() { return x; }\n"
+      "main(;v, i, s, p) { v = newvector(3); for (i = 0; i < 3; i++) { p = new P(i); v[i] = p; }"
+      " s = 0; for (i = 0; i < 3; i++) { p = v[i]; s = s + p->get(); } v[1] = \"str\"; p = v[1];"
+      " print(p, \" \", s, \"\\n\"); return s; }",
+      // an index out of range through a fused read is the plain error
+      "main(;v, i) { v = newvector(3); i = 3; return v[i]; }",
+      "main(;v, i) { v = newvector(3); i = 0; return v[i - 1]; }",
+      "main(;i, x) { x = 5; i = 0; return x[i]; }",
+      // strings appended in place and shared
+      "main(;s, t, i) { s = \"\"; for (i = 0; i < 50; i++) s = s + \"ab\"; t = s; s = s + \"!\";"
+      " print(strlen(s), \" \", strlen(t), \"\\n\"); return 0; }",
+      // destructors where a fused step would release the last reference
+      "class D { n; D(k); ~D(); }\nD::D(k) { n = k; }\nD::~D() { print(\"bye \", n, \"\\n\"); }\n"
+      "main(;d, i, v) { v = newvector(2); for (i = 0; i < 2; i++) { d = new D(i); v[i] = d; }"
+      " d = 0; v[0] = 1; for (i = 0; i < 2; i++) d = i + 1; v = 0; return d; }",
+      // integer wrap-around and the results left in the slots above
+      "main(;a, b, c) { a = 2147483647; b = 1; c = a + b; b = c - 1; a = b * 2; return a; }",
+  };
+  std::string seen;
+  for (const char* p : programs) {
+    const Outcome o = expectSameBothWays(p, p);
+    seen += (o.ok ? "ok " : "error ") + o.printed + o.errors + "|";
+  }
+  // What the programs do, so that a typo cannot make a case vacuous.
+  EXPECT_EQ(seen,
+            "ok 134305\n|error 30.000000 A-A-A-\ninvalid value type MVT_NULL, MVT_INTEGER expected\n|"
+            "ok |ok |ok str 3\n|error subscript out of range\n|error subscript out of range\n|"
+            "error invalid value type MVT_INTEGER, MVT_OBJECT expected\n|ok 101 100\n|"
+            "ok bye 0\nbye 1\n|ok |");
+}
+
+TEST(StepKinds, ProcedureReplacedWhileRunning) {
+  // A running procedure is recompiled from inside itself: the activation
+  // goes on with the code it started with, the next call runs the new one.
+  const char* source =
+      "f(n;i, s) { s = 0; for (i = 0; i < n; i++) s = s + i;"
+      " if (n == 5) compile(\"f(n;i, s) { s = 100; for (i = 0; i < n; i++) s = s + 2; return s; }\");"
+      " for (i = 0; i < n; i++) s = s + 1; return s; }\n"
+      "main(;a, b) { a = f(5); b = f(5); print(a, \" \", b, \"\\n\"); return a + b; }";
+  expectSameBothWays(source, "replace");
+  const Outcome o = runOnce(U(source), u"", false);
+  EXPECT_EQ(o.printed, "15 110\n") << o.errors;
+}
+
+// Every language script of the suite, both ways.
+TEST(StepKinds, ScriptSuiteSameBothWays) {
+  const std::string dir = std::string(MOX_TEST_DATA_DIR) + "/scripts/language";
+  DIR* d = opendir(dir.c_str());
+  ASSERT_NE(d, nullptr) << dir;
+  std::vector<std::string> names;
+  while (dirent* e = readdir(d)) {
+    std::string n = e->d_name;
+    if (n.size() > 4 && n.compare(n.size() - 4, 4, ".mox") == 0) names.push_back(n);
+  }
+  closedir(d);
+  std::sort(names.begin(), names.end());
+  EXPECT_GT(names.size(), 20u);
+  for (const std::string& n : names) {
+    expectSameBothWays("", n, dir + "/" + n);
+  }
+}
