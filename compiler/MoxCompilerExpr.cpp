@@ -119,10 +119,7 @@ void MoxCompiler::_codeRValue(MoxFuncContext& ctx, MoxVarInfo& vi) {
 
 bool MoxCompiler::_checkLValue(const MoxVarInfo& vi) {
   if (vi.kind != VI_NONE && vi.kind != VI_VALUE) return true;
-  if (!aborted_) {
-    scanner_->parseError(u"lvalue expected");
-    (*printer_)(u"%s", scanner_->getTokenString());
-  }
+  _report(u"lvalue expected");
   return false;
 }
 
@@ -176,7 +173,7 @@ void MoxCompiler::_codeExpr3(MoxFuncContext& ctx, MoxVarInfo& vi) {
   MoxVarInfo branch;
   _codeExpr1(ctx, branch);
   _codeRValue(ctx, branch);
-  if (!_fetchRequire(TOK_ANY, ':')) _count();
+  _expect(':');
   uint32_t endChain = _codeBranch(ctx, OP_BR, 0);
   _fixupRefChain(ctx, elseChain, _codeOffset(ctx));
   branch = MoxVarInfo();
@@ -441,7 +438,7 @@ void MoxCompiler::_codeIndexedOp(MoxFuncContext& ctx, MoxVarInfo& vi) {
   MoxVarInfo index;
   _codeExpr1(ctx, index);
   _codeRValue(ctx, index);
-  if (!_fetchRequire(TOK_ANY, ']')) _count();
+  _expect(']');
   vi.kind = VI_INDEXED;
   vi.index = -1;
 }
@@ -480,7 +477,7 @@ void MoxCompiler::_codePrimary(MoxFuncContext& ctx, MoxVarInfo& vi) {
     default:
       if (_isChar(t, '(')) {
         _codeExpr1(ctx, vi);  // the operand stays pending: (a) = 1 assigns a
-        if (!_fetchRequire(TOK_ANY, ')')) _count();
+        _expect(')');
         return;
       }
       if (_isChar(t, '[') || _isChar(t, '{')) {

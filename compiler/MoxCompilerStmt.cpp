@@ -104,7 +104,7 @@ MoxValue MoxCompiler::_codeFunctionBody(const MoxChar* name, MoxClass* cls, bool
 
   if (!ctx.temporaries.empty()) _codeIndexedOpcode(ctx, OP_TSPACE, uint32_t(ctx.temporaries.size()));
   _codeOp(ctx, OP_PUSH);
-  if (!_fetchRequire(TOK_ANY, '{')) _count();
+  _expect('{');
   _codeBlock(ctx);
 
   if (cls != nullptr && !isStatic) {
@@ -132,10 +132,6 @@ MoxValue MoxCompiler::_codeFunctionBody(const MoxChar* name, MoxClass* cls, bool
 
 // ---------------------------------------------------------------------------
 // Statements
-
-void MoxCompiler::_requireSemicolon() {
-  if (!_fetchRequire(TOK_ANY, ';')) _count();
-}
 
 void MoxCompiler::_codeBlock(MoxFuncContext& ctx) {
   bool any = false;
@@ -176,15 +172,15 @@ void MoxCompiler::_codeStatement(MoxFuncContext& ctx) {
     case TOK_RETURN: _codeReturn(ctx); break;
     case TOK_TRON:
       _codeOp(ctx, OP_TRON);
-      _requireSemicolon();
+      _expect(';');
       break;
     case TOK_TROFF:
       _codeOp(ctx, OP_TROFF);
-      _requireSemicolon();
+      _expect(';');
       break;
     case TOK_TRSTEP:
       _codeOp(ctx, OP_TRSTEP);
-      _requireSemicolon();
+      _expect(';');
       break;
     default:
       if (_isChar(t, '{')) {
@@ -193,17 +189,17 @@ void MoxCompiler::_codeStatement(MoxFuncContext& ctx) {
         _back();
         MoxVarInfo vi;
         _codeExpr(ctx, vi);
-        _requireSemicolon();
+        _expect(';');
       }
   }
   _leave();
 }
 
 void MoxCompiler::_codeCondition(MoxFuncContext& ctx) {
-  if (!_fetchRequire(TOK_ANY, '(')) _count();
+  _expect('(');
   MoxVarInfo vi;
   _codeExpr(ctx, vi);
-  if (!_fetchRequire(TOK_ANY, ')')) _count();
+  _expect(')');
 }
 
 void MoxCompiler::_codeIf(MoxFuncContext& ctx) {
@@ -245,26 +241,26 @@ void MoxCompiler::_codeDoWhile(MoxFuncContext& ctx) {
   ctx.continues.pop_back();
   if (!_fetchRequire(TOK_WHILE, 0)) _count();
   _codeCondition(ctx);
-  _requireSemicolon();
+  _expect(';');
   _codeBranch(ctx, OP_BRT, start);
   _fixupRefChain(ctx, exits, _codeOffset(ctx));
 }
 
 void MoxCompiler::_codeFor(MoxFuncContext& ctx) {
-  if (!_fetchRequire(TOK_ANY, '(')) _count();
+  _expect('(');
   MoxVarInfo vi;
   _codeExpr(ctx, vi);
-  _requireSemicolon();
+  _expect(';');
   uint32_t testStart = _codeOffset(ctx);
   vi = MoxVarInfo();
   _codeExpr(ctx, vi);
   uint32_t bodyChain = _codeBranch(ctx, OP_BRT, 0);
   uint32_t exitChain = _codeBranch(ctx, OP_BR, 0);
-  _requireSemicolon();
+  _expect(';');
   uint32_t stepStart = _codeOffset(ctx);
   vi = MoxVarInfo();
   _codeExpr(ctx, vi);
-  if (!_fetchRequire(TOK_ANY, ')')) _count();
+  _expect(')');
   _codeBranch(ctx, OP_BR, testStart);
   _fixupRefChain(ctx, bodyChain, _codeOffset(ctx));
   ctx.breaks.push_back(exitChain);
@@ -283,18 +279,18 @@ void MoxCompiler::_codeBreak(MoxFuncContext& ctx) {
   } else {
     ctx.breaks.back() = _codeBranch(ctx, OP_BR, ctx.breaks.back());
   }
-  _requireSemicolon();
+  _expect(';');
 }
 
 void MoxCompiler::_codeContinue(MoxFuncContext& ctx) {
   if (ctx.continues.empty()) _error("continue outside of loop found");
   else _codeBranch(ctx, OP_BR, ctx.continues.back());
-  _requireSemicolon();
+  _expect(';');
 }
 
 void MoxCompiler::_codeReturn(MoxFuncContext& ctx) {
   MoxVarInfo vi;
   _codeExpr(ctx, vi);
   _codeOp(ctx, OP_RETURN);
-  _requireSemicolon();
+  _expect(';');
 }
