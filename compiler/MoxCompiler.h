@@ -91,6 +91,8 @@ class MOX_API MoxCompiler {
   bool _doPreproc();
   bool _doInclude();
   bool _doLiteralValue(MoxToken token, MoxValue& out);
+  bool _doLiteralElement(MoxToken t, MoxValue& out);
+  bool _literalListGoesOn(MoxChar closer, const char* notCharMessage);
   bool _doVectorLiteral(MoxValue& out);
   bool _doDictionaryLiteral(MoxValue& out);
   MoxClass* _findClass(const MoxChar* name);
@@ -140,6 +142,7 @@ class MOX_API MoxCompiler {
   void _codeContinue(MoxFuncContext& ctx);
   void _codeReturn(MoxFuncContext& ctx);
   void _codeCondition(MoxFuncContext& ctx);
+  uint32_t _codeLoopBody(MoxFuncContext& ctx, uint32_t exits, uint32_t continueAt);
   void _fixupRefChain(MoxFuncContext& ctx, uint32_t chain, uint32_t target);
   // Emits a branch with the given operand; returns the operand's offset.
   uint32_t _codeBranch(MoxFuncContext& ctx, uint8_t opcode, uint32_t operand);

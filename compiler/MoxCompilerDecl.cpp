@@ -93,6 +93,8 @@ bool MoxCompiler::_isChar(MoxToken token, MoxChar ch) const {
   return token == TOK_ANY && scanner_->getChar() == ch;
 }
 
+// names -> ident { ',' ident }, or nothing when the first token is one of
+// the terminator characters (it is pushed back). Returns the count.
 int MoxCompiler::_getIdList(MoxVector& names, const char* terminators) {
   MoxToken t = _next();
   if (t == TOK_ANY && scanner_->getChar() < 0x80 &&
@@ -127,6 +129,7 @@ MoxClass* MoxCompiler::_findClass(const MoxChar* name) {
 // ---------------------------------------------------------------------------
 // Top level
 
+// source -> { function | member-function | class | directive }
 bool MoxCompiler::compile() {
   posName_ = nullptr;
   redeliver_ = false;
@@ -151,6 +154,8 @@ bool MoxCompiler::compile() {
   return errors_ == 0;
 }
 
+// function -> ident '(' function-body | ident '::' member-function
+// (the first identifier already read)
 bool MoxCompiler::_doFunction(const MoxChar* name) {
   MoxToken t = _next();
   if (t == TOK_SCOPE) return _doMemberFunction(name);
@@ -159,6 +164,7 @@ bool MoxCompiler::_doFunction(const MoxChar* name) {
   return true;
 }
 
+// A global function; a later definition replaces an earlier one.
 bool MoxCompiler::_doRegularFunction(const MoxChar* name) {
   MoxDictionaryEntry& entry = symbols_[MoxString(name)];
   entry.setSymbolType(SYM_FUNCTION);
@@ -170,6 +176,9 @@ bool MoxCompiler::_doRegularFunction(const MoxChar* name) {
   return true;
 }
 
+// member-function -> ( ident | '~' ident ) '(' function-body
+// (after "Class::"). A method defined without a declaration in the class
+// becomes an object method, never a static one.
 bool MoxCompiler::_doMemberFunction(const MoxChar* className) {
   std::u16string clsName = className;
   MoxClass* cls = _findClass(className);
@@ -464,6 +473,8 @@ void MoxCompiler::_doObjectMembers(MoxClass* cls, const std::u16string& name, Mo
 // ---------------------------------------------------------------------------
 // Literal initialisers
 
+// literal -> string | long | float | 'null' | '[' vector | '{' dictionary
+// (token already read). No sign: "-1" is not a literal.
 bool MoxCompiler::_doLiteralValue(MoxToken token, MoxValue& out) {
   if (!_enter()) {
     _leave();
@@ -491,6 +502,30 @@ bool MoxCompiler::_doLiteralValue(MoxToken token, MoxValue& out) {
   return true;
 }
 
+// True when the literal that starts with token t was read without error; an
+// error ends the enclosing vector or dictionary.
+bool MoxCompiler::_doLiteralElement(MoxToken t, MoxValue& out) {
+  int before = errors_;
+  _doLiteralValue(t, out);
+  return errors_ == before;
+}
+
+// After an element of a vector or dictionary literal: true when a ',' lets
+// the list go on, false at the closing character or after a reported error.
+bool MoxCompiler::_literalListGoesOn(MoxChar closer, const char* notCharMessage) {
+  MoxToken t = _next();
+  if (t != TOK_ANY) {
+    _error(notCharMessage);
+    return false;
+  }
+  if (_isChar(t, closer)) return false;
+  if (_isChar(t, ',')) return true;
+  _require(TOK_ANY, t, closer);
+  _count();
+  return false;
+}
+
+// vector -> [ literal { ',' literal } [ ',' ] ] ']'   (after the '[')
 bool MoxCompiler::_doVectorLiteral(MoxValue& out) {
   MoxVector* vec = new MoxVector();
   out = MoxValue(vec);
@@ -498,24 +533,14 @@ bool MoxCompiler::_doVectorLiteral(MoxValue& out) {
     MoxToken t = _next();
     if (_isChar(t, ']')) return true;
     MoxValue element;
-    int before = errors_;
-    _doLiteralValue(t, element);
-    if (errors_ != before) return true;
+    if (!_doLiteralElement(t, element)) return true;
     vec->push_back(element);
-    t = _next();
-    if (t != TOK_ANY) {
-      _error("',' or ']' expected");
-      return true;
-    }
-    if (_isChar(t, ']')) return true;
-    if (!_isChar(t, ',')) {
-      _require(TOK_ANY, t, ']');
-      _count();
-      return true;
-    }
+    if (!_literalListGoesOn(']', "',' or ']' expected")) return true;
   }
 }
 
+// dictionary -> [ string ':' literal { ',' string ':' literal } [ ',' ] ] '}'
+// (after the '{'); a repeated key overwrites
 bool MoxCompiler::_doDictionaryLiteral(MoxValue& out) {
   MoxDictionary* dict = new MoxDictionary(false);
   out = MoxValue(dict);
@@ -529,27 +554,19 @@ bool MoxCompiler::_doDictionaryLiteral(MoxValue& out) {
     MoxString key(scanner_->getTokenString());
     if (!_expect(':')) return true;
     MoxValue value;
-    int before = errors_;
-    _doLiteralValue(_next(), value);
-    if (errors_ != before) return true;
+    if (!_doLiteralElement(_next(), value)) return true;
     (*dict)[key].setValue(value);
-    t = _next();
-    if (t != TOK_ANY) {
-      _error("',' or '}' expected");
-      return true;
-    }
-    if (_isChar(t, '}')) return true;
-    if (!_isChar(t, ',')) {
-      _require(TOK_ANY, t, '}');
-      _count();
-      return true;
-    }
+    if (!_literalListGoesOn('}', "',' or '}' expected")) return true;
   }
 }
 
 // ---------------------------------------------------------------------------
 // Preprocessor directives
 
+// directive -> '#' ( 'use' string | 'import' string | 'defvar' ident literal
+//                  | 'include' include | 'endsrc' )   (after the '#')
+// Directives are free-form: line ends mean nothing to them. False ends the
+// source (endsrc, or an include that failed).
 bool MoxCompiler::_doPreproc() {
   MoxToken t = _next();
   if (!_require(TOK_IDENT, t, 0)) {
@@ -599,6 +616,9 @@ bool MoxCompiler::_doPreproc() {
   return true;
 }
 
+// include -> string | '<' ( string | part { ( '/' | '.' ) part } ) '>'
+// where a part is an identifier, number or keyword. The file is opened as
+// named, with no search path, and read in place of the directive.
 bool MoxCompiler::_doInclude() {
   std::u16string name;
   MoxToken t = _next();

@@ -69,6 +69,8 @@ void MoxCompiler::_fixupRefChain(MoxFuncContext& ctx, uint32_t chain, uint32_t t
 // ---------------------------------------------------------------------------
 // Function bodies
 
+// function body -> [ names ] [ ';' [ names ] ] ')' '{' block
+// (after the '(' of the header; the names after ';' are the locals)
 MoxValue MoxCompiler::_codeFunctionBody(const MoxChar* name, MoxClass* cls, bool isStatic) {
   MoxFuncContext ctx;
   ctx.lookupClass = cls;
@@ -133,6 +135,7 @@ MoxValue MoxCompiler::_codeFunctionBody(const MoxChar* name, MoxClass* cls, bool
 // ---------------------------------------------------------------------------
 // Statements
 
+// block -> { statement | directive } '}'   (after the '{')
 void MoxCompiler::_codeBlock(MoxFuncContext& ctx) {
   bool any = false;
   for (;;) {
@@ -156,6 +159,9 @@ void MoxCompiler::_codeBlock(MoxFuncContext& ctx) {
   }
 }
 
+// statement -> if | while | do | for | 'break' ';' | 'continue' ';'
+//            | 'return' expr ';' | ( 'TRON' | 'TROFF' | 'TRSTEP' ) ';'
+//            | '{' block | ';' | expr ';'
 void MoxCompiler::_codeStatement(MoxFuncContext& ctx) {
   if (!_enter()) {
     _leave();
@@ -195,6 +201,7 @@ void MoxCompiler::_codeStatement(MoxFuncContext& ctx) {
   _leave();
 }
 
+// condition -> '(' expr ')'
 void MoxCompiler::_codeCondition(MoxFuncContext& ctx) {
   _expect('(');
   MoxVarInfo vi;
@@ -202,6 +209,8 @@ void MoxCompiler::_codeCondition(MoxFuncContext& ctx) {
   _expect(')');
 }
 
+// if -> 'if' condition statement [ 'else' statement ]
+// An else belongs to the nearest if that has none yet.
 void MoxCompiler::_codeIf(MoxFuncContext& ctx) {
   _codeCondition(ctx);
   uint32_t chainA = _codeBranch(ctx, OP_BRF, 0);
@@ -218,27 +227,35 @@ void MoxCompiler::_codeIf(MoxFuncContext& ctx) {
   }
 }
 
+// Compiles a loop body with the loop's exit chain and continue target on the
+// loop stacks, so that break and continue refer to the innermost loop.
+// Returns the exit chain, grown by the body's breaks.
+uint32_t MoxCompiler::_codeLoopBody(MoxFuncContext& ctx, uint32_t exits, uint32_t continueAt) {
+  ctx.breaks.push_back(exits);
+  ctx.continues.push_back(continueAt);
+  _codeStatement(ctx);
+  exits = ctx.breaks.back();
+  ctx.breaks.pop_back();
+  ctx.continues.pop_back();
+  return exits;
+}
+
+// while -> 'while' condition statement
+// Code: condition, OP_BRF out, body, OP_BR back to the condition.
 void MoxCompiler::_codeWhile(MoxFuncContext& ctx) {
   uint32_t start = _codeOffset(ctx);
   _codeCondition(ctx);
-  ctx.breaks.push_back(_codeBranch(ctx, OP_BRF, 0));
-  ctx.continues.push_back(start);
-  _codeStatement(ctx);
-  uint32_t exits = ctx.breaks.back();
-  ctx.breaks.pop_back();
-  ctx.continues.pop_back();
+  uint32_t exits = _codeBranch(ctx, OP_BRF, 0);
+  exits = _codeLoopBody(ctx, exits, start);
   _codeBranch(ctx, OP_BR, start);
   _fixupRefChain(ctx, exits, _codeOffset(ctx));
 }
 
+// do -> 'do' statement 'while' condition ';'
+// continue goes to the top of the body, not to the condition.
 void MoxCompiler::_codeDoWhile(MoxFuncContext& ctx) {
   uint32_t start = _codeOffset(ctx);
-  ctx.breaks.push_back(0);
-  ctx.continues.push_back(start);
-  _codeStatement(ctx);
-  uint32_t exits = ctx.breaks.back();
-  ctx.breaks.pop_back();
-  ctx.continues.pop_back();
+  uint32_t exits = _codeLoopBody(ctx, 0, start);
   if (!_fetchRequire(TOK_WHILE, 0)) _count();
   _codeCondition(ctx);
   _expect(';');
@@ -246,6 +263,10 @@ void MoxCompiler::_codeDoWhile(MoxFuncContext& ctx) {
   _fixupRefChain(ctx, exits, _codeOffset(ctx));
 }
 
+// for -> 'for' '(' expr ';' expr ';' expr ')' statement
+// The parts are compiled in source order, so the code runs: init, test
+// (OP_BRT into the body, OP_BR out), step, OP_BR to the test, body, OP_BR to
+// the step.
 void MoxCompiler::_codeFor(MoxFuncContext& ctx) {
   _expect('(');
   MoxVarInfo vi;
@@ -263,16 +284,13 @@ void MoxCompiler::_codeFor(MoxFuncContext& ctx) {
   _expect(')');
   _codeBranch(ctx, OP_BR, testStart);
   _fixupRefChain(ctx, bodyChain, _codeOffset(ctx));
-  ctx.breaks.push_back(exitChain);
-  ctx.continues.push_back(stepStart);
-  _codeStatement(ctx);
-  uint32_t exits = ctx.breaks.back();
-  ctx.breaks.pop_back();
-  ctx.continues.pop_back();
+  uint32_t exits = _codeLoopBody(ctx, exitChain, stepStart);
   _codeBranch(ctx, OP_BR, stepStart);
   _fixupRefChain(ctx, exits, _codeOffset(ctx));
 }
 
+// break -> 'break' ';'
+// The branch joins the innermost loop's exit chain, patched at its end.
 void MoxCompiler::_codeBreak(MoxFuncContext& ctx) {
   if (ctx.breaks.empty()) {
     _error("break outside of loop found");
@@ -282,12 +300,14 @@ void MoxCompiler::_codeBreak(MoxFuncContext& ctx) {
   _expect(';');
 }
 
+// continue -> 'continue' ';'
 void MoxCompiler::_codeContinue(MoxFuncContext& ctx) {
   if (ctx.continues.empty()) _error("continue outside of loop found");
   else _codeBranch(ctx, OP_BR, ctx.continues.back());
   _expect(';');
 }
 
+// return -> 'return' expr ';'   (the expression is not optional)
 void MoxCompiler::_codeReturn(MoxFuncContext& ctx) {
   MoxVarInfo vi;
   _codeExpr(ctx, vi);
