@@ -16,7 +16,7 @@
 // End-of-input marker delivered by character sources.
 constexpr MoxChar MOX_EOF_CHAR = 0xFFFF;
 
-class MoxCharSource {
+class MOX_API MoxCharSource {
  public:
   virtual ~MoxCharSource() {}
   virtual MoxChar next() = 0;
@@ -26,7 +26,7 @@ class MoxCharSource {
 // becomes the unit of the same value, so plain byte sources (Latin-1, binary
 // data) come through unchanged one byte to one character. Characters beyond
 // U+FFFF arrive as a surrogate pair, high unit first.
-class MoxStreamSource : public MoxCharSource {
+class MOX_API MoxStreamSource : public MoxCharSource {
  public:
   // owned: the source closes the stream when it is destroyed.
   MoxStreamSource(FILE* stream, bool owned) : stream_(stream), owned_(owned) {}
@@ -56,7 +56,7 @@ class MoxStreamSource : public MoxCharSource {
 };
 
 // A private copy of a UTF-16 text; its terminating zero is the end.
-class MoxTextSource : public MoxCharSource {
+class MOX_API MoxTextSource : public MoxCharSource {
  public:
   explicit MoxTextSource(const MoxChar* text);
   MoxChar next() override;

@@ -74,6 +74,7 @@ class MOX_API MoxCompiler {
 
  private:
   // Top level and declarations (MoxCompilerDecl.cpp).
+  bool _compileWith(MoxScanner& scanner);
   bool compile();
   bool _doFunction(const MoxChar* name);
   bool _doRegularFunction(const MoxChar* name);

@@ -29,10 +29,7 @@ bool MoxCompiler::compile(FILE* stream, const MoxChar* name) {
     return false;
   }
   MoxScanner scanner(stream, name);
-  scanner_ = &scanner;
-  bool ok = compile();
-  scanner_ = nullptr;
-  return ok;
+  return _compileWith(scanner);
 }
 
 bool MoxCompiler::compile(const MoxChar* text, const MoxChar* name) {
@@ -41,8 +38,13 @@ bool MoxCompiler::compile(const MoxChar* text, const MoxChar* name) {
     return false;
   }
   MoxScanner scanner(text, name);
+  return _compileWith(scanner);
+}
+
+bool MoxCompiler::_compileWith(MoxScanner& scanner) {
   scanner_ = &scanner;
   bool ok = compile();
+  // The scanner lives only as long as this call.
   scanner_ = nullptr;
   return ok;
 }

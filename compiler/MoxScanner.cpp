@@ -252,6 +252,8 @@ MoxToken MoxScanner::parseError(const MoxChar* message) {
 // ---------------------------------------------------------------------------
 // Characters and lines
 
+// The source is read a whole line at a time, so that an error report can
+// show the line it occurred in.
 MoxChar MoxScanner::get() {
   if (lookAhead_ != 0) {
     MoxChar c = lookAhead_;
@@ -314,6 +316,8 @@ void MoxScanner::skipBlockComment() {
 // ---------------------------------------------------------------------------
 // Tokens
 
+// token -> string | char | number | identifier | keyword | operator, after
+// white space and comments ("//", "@" and "#!" to the line end, "/* */")
 MoxToken MoxScanner::readToken() {
   for (;;) {
     MoxChar c = skipWhite();
@@ -355,6 +359,7 @@ MoxToken MoxScanner::readToken() {
   }
 }
 
+// identifier -> ( letter | '_' ) { letter | digit | '_' }
 MoxToken MoxScanner::readIdent(MoxChar c) {
   text_.clear();
   text_ += c;
@@ -375,6 +380,9 @@ MoxToken MoxScanner::readIdent(MoxChar c) {
   return TOK_IDENT;
 }
 
+// number -> digits [ '.' digits ] [ ( 'e' | 'E' ) [ '+' | '-' ] digits ]
+//         | '0' ( 'x' | 'X' ) hexdigits
+// A '.' or an exponent makes it a float; the text is converted at the end.
 MoxToken MoxScanner::readNumber(MoxChar c) {
   floatValue_ = 0;
   longValue_ = 0;
@@ -430,6 +438,8 @@ MoxToken MoxScanner::readNumber(MoxChar c) {
   return kind;
 }
 
+// char -> plain | '\\' ( 'a' | 'b' | 'f' | 'n' | 'r' | 't' | 'v' | number | other )
+// A digit starts a numeric escape, a number in any base: "\65", "\0x41".
 MoxToken MoxScanner::readLiteralChar(MoxChar c, int32_t* out, bool* numeric) {
   *numeric = false;
   if (c != '\\') {
@@ -458,6 +468,8 @@ MoxToken MoxScanner::readLiteralChar(MoxChar c, int32_t* out, bool* numeric) {
   return TOK_NOTOKEN;
 }
 
+// string -> '"' { char } '"'   (after the opening quote; the end of the
+// input also ends it)
 MoxToken MoxScanner::readString() {
   std::u16string s;
   for (;;) {
@@ -480,6 +492,7 @@ MoxToken MoxScanner::readString() {
   return TOK_STRING;
 }
 
+// char -> "'" char "'"   (after the opening quote): a TOK_LONG
 MoxToken MoxScanner::readCharLiteral() {
   MoxChar c = get();
   int32_t value;
@@ -501,6 +514,8 @@ MoxToken MoxScanner::pick(MoxChar next, MoxToken yes, MoxChar first) {
   return TOK_ANY;
 }
 
+// One- to three-character operators, longest match first; any other
+// character is TOK_ANY with the character in character_.
 MoxToken MoxScanner::operatorToken(MoxChar c) {
   character_[0] = c;
   MoxChar n;
