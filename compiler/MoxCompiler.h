@@ -73,6 +73,9 @@ class MOX_API MoxCompiler {
   bool compile(const MoxChar* text, const MoxChar* name);
 
  private:
+  // Recursive descent: every parsing function carries its grammar rule
+  // ("rule -> ...") at its definition.
+
   // Top level and declarations (MoxCompilerDecl.cpp).
   bool _compileWith(MoxScanner& scanner);
   bool compile();
@@ -133,6 +136,8 @@ class MOX_API MoxCompiler {
   // Returns the procedure as an MVT_BYTECODE value, or null when the
   // parameter list is not closed.
   MoxValue _codeFunctionBody(const MoxChar* name, MoxClass* cls, bool isStatic);
+  bool _codeParameterList(MoxFuncContext& ctx);
+  void _codeMethodEpilogue(MoxFuncContext& ctx, const MoxChar* name, MoxClass* cls);
   void _codeBlock(MoxFuncContext& ctx);
   void _codeStatement(MoxFuncContext& ctx);
   void _codeIf(MoxFuncContext& ctx);

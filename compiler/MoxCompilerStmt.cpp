@@ -69,30 +69,13 @@ void MoxCompiler::_fixupRefChain(MoxFuncContext& ctx, uint32_t chain, uint32_t t
 // ---------------------------------------------------------------------------
 // Function bodies
 
-// function body -> [ names ] [ ';' [ names ] ] ')' '{' block
-// (after the '(' of the header; the names after ';' are the locals)
+// function body -> parameters '{' block   (after the '(' of the header)
 MoxValue MoxCompiler::_codeFunctionBody(const MoxChar* name, MoxClass* cls, bool isStatic) {
   MoxFuncContext ctx;
   ctx.lookupClass = cls;
   ctx.isStatic = isStatic;
   if (cls != nullptr && !isStatic) ctx.arguments.push_back(u"this");
-
-  MoxVector names;
-  _getIdList(names, ";)");
-  MoxToken t = _next();
-  if (_isChar(t, ';')) {
-    MoxVector temps;
-    _getIdList(temps, ")");
-    for (unsigned i = 0; i < temps.size(); ++i)
-      ctx.temporaries.push_back(static_cast<MoxString*>(temps[i])->c_str());
-    t = _next();
-  }
-  for (unsigned i = 0; i < names.size(); ++i)
-    ctx.arguments.push_back(static_cast<MoxString*>(names[i])->c_str());
-  if (!_require(TOK_ANY, t, ')')) {
-    _count();
-    return MoxValue();
-  }
+  if (!_codeParameterList(ctx)) return MoxValue();
 
   ctx.proc = new MoxVector();
   ctx.holder = MoxValue(ctx.proc, true);
@@ -108,28 +91,52 @@ MoxValue MoxCompiler::_codeFunctionBody(const MoxChar* name, MoxClass* cls, bool
   _codeOp(ctx, OP_PUSH);
   _expect('{');
   _codeBlock(ctx);
-
-  if (cls != nullptr && !isStatic) {
-    std::u16string n = name;
-    MoxString* cn = cls->getClassName();
-    if (cn != nullptr && n == cn->c_str()) {
-      _codeIndexedOpcode(ctx, OP_AREF, 0);  // a constructor returns the object
-    } else if (n == u"dtor" && cls->getBaseClass() != nullptr) {
-      // The destructor ends by running the base class's destructor.
-      _codeOp(ctx, OP_PUSH);
-      _codeIndexedOpcode(ctx, OP_AREF, 0);
-      _codeOp(ctx, OP_PUSH);
-      _codeLiteral(ctx, _addLiteral(ctx, MoxValue(new MoxString(u"BC_dtor"))));
-      _codeOp(ctx, OP_SEND);
-      _codeOp(ctx, 1);
-    }
-  }
+  if (cls != nullptr && !isStatic) _codeMethodEpilogue(ctx, name, cls);
   _codeOp(ctx, OP_RETURN);
   ctx.proc->shrink();
   ctx.code->shrink();
   vm_.lineTables().add(ctx.proc, std::move(ctx.lines));
   if (debugger_ != nullptr) debugger_->decodeProcedure(ctx.proc);
   return ctx.holder;
+}
+
+// parameters -> [ names ] [ ';' [ names ] ] ')'
+// The names after ';' are the function's locals. False (counted) when the
+// list is not closed.
+bool MoxCompiler::_codeParameterList(MoxFuncContext& ctx) {
+  MoxVector names;
+  _getIdList(names, ";)");
+  MoxToken t = _next();
+  if (_isChar(t, ';')) {
+    MoxVector temps;
+    _getIdList(temps, ")");
+    for (unsigned i = 0; i < temps.size(); ++i)
+      ctx.temporaries.push_back(static_cast<MoxString*>(temps[i])->c_str());
+    t = _next();
+  }
+  for (unsigned i = 0; i < names.size(); ++i)
+    ctx.arguments.push_back(static_cast<MoxString*>(names[i])->c_str());
+  if (_require(TOK_ANY, t, ')')) return true;
+  _count();
+  return false;
+}
+
+// The end of an object method: a constructor returns the object, and the
+// destructor of a derived class runs the base class's destructor.
+void MoxCompiler::_codeMethodEpilogue(MoxFuncContext& ctx, const MoxChar* name, MoxClass* cls) {
+  std::u16string n = name;
+  MoxString* cn = cls->getClassName();
+  if (cn != nullptr && n == cn->c_str()) {
+    _codeIndexedOpcode(ctx, OP_AREF, 0);
+  } else if (n == u"dtor" && cls->getBaseClass() != nullptr) {
+    // The interpreter sends a selector starting with "BC_" to the base class.
+    _codeOp(ctx, OP_PUSH);
+    _codeIndexedOpcode(ctx, OP_AREF, 0);
+    _codeOp(ctx, OP_PUSH);
+    _codeLiteral(ctx, _addLiteral(ctx, MoxValue(new MoxString(u"BC_dtor"))));
+    _codeOp(ctx, OP_SEND);
+    _codeOp(ctx, 1);
+  }
 }
 
 // ---------------------------------------------------------------------------
