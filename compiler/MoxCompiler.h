@@ -52,6 +52,7 @@ enum { MOX_MAX_INCLUDE_DEPTH = 64 };
 enum { MOX_MAX_ERRORS = 10 };
 
 struct MoxFuncContext;
+struct MoxMemberHead;
 
 class MOX_API MoxCompiler {
  public:
@@ -72,24 +73,44 @@ class MOX_API MoxCompiler {
   bool compile(const MoxChar* text, const MoxChar* name);
 
  private:
+  // Recursive descent: every parsing function carries its grammar rule
+  // ("rule -> ...") at its definition.
+
   // Top level and declarations (MoxCompilerDecl.cpp).
+  bool _compileWith(MoxScanner& scanner);
   bool compile();
   bool _doFunction(const MoxChar* name);
   bool _doRegularFunction(const MoxChar* name);
   bool _doMemberFunction(const MoxChar* className);
   bool _doClass();
-  bool _doClassMember(MoxClass* cls, bool usedAsBase, MoxVector& objectMembers);
+  bool _doClassHead(const std::u16string& name, MoxClass* cls, bool& forward, MoxClass*& base);
+  MoxClass* _newClass(const MoxString& key);
+  bool _doClassBody(MoxClass* cls, bool isBase);
+  void _doClassMember(MoxClass* cls, bool isBase, MoxVector& objectMembers);
+  bool _doMemberHead(MoxClass* cls, MoxMemberHead& head);
+  void _doMethodDeclaration(MoxClass* cls, const MoxMemberHead& head);
+  void _doStaticMembers(MoxClass* cls, std::u16string name, MoxToken t);
+  void _doObjectMembers(MoxClass* cls, const std::u16string& name, MoxToken t, bool isBase,
+                        MoxVector& objectMembers);
   bool _doPreproc();
   bool _doInclude();
   bool _doLiteralValue(MoxToken token, MoxValue& out);
+  bool _doLiteralElement(MoxToken t, MoxValue& out);
+  bool _literalListGoesOn(MoxChar closer, const char* notCharMessage);
   bool _doVectorLiteral(MoxValue& out);
   bool _doDictionaryLiteral(MoxValue& out);
   MoxClass* _findClass(const MoxChar* name);
   int _getIdList(MoxVector& names, const char* terminators);
-  bool _require(MoxToken expected, MoxToken found, MoxChar ch);
-  bool _fetchRequire(MoxToken expected, MoxChar ch);
+  // The token stream: lexical errors are reported and skipped, and the
+  // stream ends once the compilation is aborted.
+  MoxToken _next();
+  void _back();
+  bool _isChar(MoxToken token, MoxChar ch) const;
 
-  // Diagnostics.
+  // Diagnostics (MoxCompilerDiagnostics.cpp). Reports are printed as they
+  // are met, nothing once the compilation is aborted.
+  // Formats message at the scanner's position and prints it, uncounted.
+  void _report(const MoxChar* message);
   // Formats message at the scanner's position, prints and counts it.
   void _error(const MoxChar* message);
   void _error(const char* message);
@@ -97,12 +118,16 @@ class MOX_API MoxCompiler {
   void _reportScannerError();
   // Counts an error whose report was already printed.
   void _count();
+  // True when found is expected (for TOK_ANY: the character ch); otherwise
+  // reports "expected '..', found '..'" and leaves the counting to the caller.
+  bool _require(MoxToken expected, MoxToken found, MoxChar ch);
+  bool _fetchRequire(MoxToken expected, MoxChar ch);
+  // Reads the next token; when it is not the character ch, the error is
+  // reported and counted and the result is false.
+  bool _expect(MoxChar ch);
   // Enters one nesting level; false (with an error) beyond MOX_MAX_NESTING.
   bool _enter();
   void _leave() { --depth_; }
-  MoxToken _next();
-  void _back();
-  bool _isChar(MoxToken token, MoxChar ch) const;
   void _info(const MoxChar* format, const MoxChar* a, const MoxChar* b = nullptr);
 
   // Function bodies and statements (MoxCompilerStmt.cpp).
@@ -111,6 +136,8 @@ class MOX_API MoxCompiler {
   // Returns the procedure as an MVT_BYTECODE value, or null when the
   // parameter list is not closed.
   MoxValue _codeFunctionBody(const MoxChar* name, MoxClass* cls, bool isStatic);
+  bool _codeParameterList(MoxFuncContext& ctx);
+  void _codeMethodEpilogue(MoxFuncContext& ctx, const MoxChar* name, MoxClass* cls);
   void _codeBlock(MoxFuncContext& ctx);
   void _codeStatement(MoxFuncContext& ctx);
   void _codeIf(MoxFuncContext& ctx);
@@ -121,7 +148,7 @@ class MOX_API MoxCompiler {
   void _codeContinue(MoxFuncContext& ctx);
   void _codeReturn(MoxFuncContext& ctx);
   void _codeCondition(MoxFuncContext& ctx);
-  void _requireSemicolon();
+  uint32_t _codeLoopBody(MoxFuncContext& ctx, uint32_t exits, uint32_t continueAt);
   void _fixupRefChain(MoxFuncContext& ctx, uint32_t chain, uint32_t target);
   // Emits a branch with the given operand; returns the operand's offset.
   uint32_t _codeBranch(MoxFuncContext& ctx, uint8_t opcode, uint32_t operand);

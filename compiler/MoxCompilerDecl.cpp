@@ -1,5 +1,5 @@
-// Compiler top level: entry points, declarations, literal initialisers,
-// preprocessor directives and the diagnostics helpers.
+// Compiler top level: entry points, declarations, literal initialisers and
+// preprocessor directives.
 #include <cstring>
 #include <string>
 
@@ -29,10 +29,7 @@ bool MoxCompiler::compile(FILE* stream, const MoxChar* name) {
     return false;
   }
   MoxScanner scanner(stream, name);
-  scanner_ = &scanner;
-  bool ok = compile();
-  scanner_ = nullptr;
-  return ok;
+  return _compileWith(scanner);
 }
 
 bool MoxCompiler::compile(const MoxChar* text, const MoxChar* name) {
@@ -41,40 +38,19 @@ bool MoxCompiler::compile(const MoxChar* text, const MoxChar* name) {
     return false;
   }
   MoxScanner scanner(text, name);
+  return _compileWith(scanner);
+}
+
+bool MoxCompiler::_compileWith(MoxScanner& scanner) {
   scanner_ = &scanner;
   bool ok = compile();
+  // The scanner lives only as long as this call.
   scanner_ = nullptr;
   return ok;
 }
 
 // ---------------------------------------------------------------------------
-// Diagnostics and token helpers
-
-void MoxCompiler::_count() {
-  ++errors_;
-  // Past the limit nothing more is read: the token stream ends, every rule
-  // unwinds at once and no further report is printed.
-  if (errors_ >= MOX_MAX_ERRORS) aborted_ = true;
-}
-
-void MoxCompiler::_error(const MoxChar* message) {
-  if (!aborted_) {
-    scanner_->parseError(message);
-    (*printer_)(u"%s", scanner_->getTokenString());
-  }
-  _count();
-}
-
-void MoxCompiler::_error(const char* message) {
-  std::u16string m;
-  moxUtf8Decode(message, strlen(message), m);
-  _error(m.c_str());
-}
-
-void MoxCompiler::_reportScannerError() {
-  if (!aborted_) (*printer_)(u"%s", scanner_->getTokenString());
-  _count();
-}
+// Token helpers
 
 MoxToken MoxCompiler::_next() {
   for (;;) {
@@ -119,40 +95,8 @@ bool MoxCompiler::_isChar(MoxToken token, MoxChar ch) const {
   return token == TOK_ANY && scanner_->getChar() == ch;
 }
 
-bool MoxCompiler::_enter() {
-  if (++depth_ <= MOX_MAX_NESTING) return true;
-  _error("nesting too deep");
-  // Unwinding a thousand levels would otherwise report a thousand follow-up
-  // errors; the compilation ends here.
-  aborted_ = true;
-  return false;
-}
-
-void MoxCompiler::_info(const MoxChar* format, const MoxChar* a, const MoxChar* b) {
-  if (!showInfo_) return;
-  if (b != nullptr) (*printer_)(format, a, b);
-  else (*printer_)(format, a);
-}
-
-bool MoxCompiler::_require(MoxToken expected, MoxToken found, MoxChar ch) {
-  if (found == expected && (expected != TOK_ANY || scanner_->getChar() == ch)) return true;
-  std::u16string m = u"expected '";
-  if (expected == TOK_ANY) m += ch;
-  else m += scanner_->getTokenName(expected);
-  m += u"', found '";
-  m += scanner_->getTokenName(found);
-  m += u"'";
-  if (!aborted_) {
-    scanner_->parseError(m.c_str());
-    (*printer_)(u"%s", scanner_->getTokenString());
-  }
-  return false;
-}
-
-bool MoxCompiler::_fetchRequire(MoxToken expected, MoxChar ch) {
-  return _require(expected, _next(), ch);
-}
-
+// names -> ident { ',' ident }, or nothing when the first token is one of
+// the terminator characters (it is pushed back). Returns the count.
 int MoxCompiler::_getIdList(MoxVector& names, const char* terminators) {
   MoxToken t = _next();
   if (t == TOK_ANY && scanner_->getChar() < 0x80 &&
@@ -187,6 +131,7 @@ MoxClass* MoxCompiler::_findClass(const MoxChar* name) {
 // ---------------------------------------------------------------------------
 // Top level
 
+// source -> { function | member-function | class | directive }
 bool MoxCompiler::compile() {
   posName_ = nullptr;
   redeliver_ = false;
@@ -211,6 +156,8 @@ bool MoxCompiler::compile() {
   return errors_ == 0;
 }
 
+// function -> ident '(' function-body | ident '::' member-function
+// (the first identifier already read)
 bool MoxCompiler::_doFunction(const MoxChar* name) {
   MoxToken t = _next();
   if (t == TOK_SCOPE) return _doMemberFunction(name);
@@ -219,6 +166,7 @@ bool MoxCompiler::_doFunction(const MoxChar* name) {
   return true;
 }
 
+// A global function; a later definition replaces an earlier one.
 bool MoxCompiler::_doRegularFunction(const MoxChar* name) {
   MoxDictionaryEntry& entry = symbols_[MoxString(name)];
   entry.setSymbolType(SYM_FUNCTION);
@@ -230,6 +178,9 @@ bool MoxCompiler::_doRegularFunction(const MoxChar* name) {
   return true;
 }
 
+// member-function -> ( ident | '~' ident ) '(' function-body
+// (after "Class::"). A method defined without a declaration in the class
+// becomes an object method, never a static one.
 bool MoxCompiler::_doMemberFunction(const MoxChar* className) {
   std::u16string clsName = className;
   MoxClass* cls = _findClass(className);
@@ -253,7 +204,7 @@ bool MoxCompiler::_doMemberFunction(const MoxChar* className) {
     }
     name = scanner_->getTokenString();
   }
-  if (!_fetchRequire(TOK_ANY, '(')) _count();
+  _expect('(');
   _info(u"member function %s::%s\n", clsName.c_str(), name.c_str());
 
   MoxString key(name.c_str());
@@ -296,9 +247,12 @@ bool usedAsBase(MoxDictionary& classes, MoxClass* cls) {
 
 }  // namespace
 
+// class -> 'class' ident ';'
+//        | 'class' ident [ ':' ident ] '{' { member | directive } '}'
+// A class may be declared again: what the later declaration names is added
+// to the existing class.
 bool MoxCompiler::_doClass() {
-  MoxToken t = _next();
-  if (!_require(TOK_IDENT, t, 0)) {
+  if (!_fetchRequire(TOK_IDENT, 0)) {
     _count();
     return false;
   }
@@ -309,39 +263,11 @@ bool MoxCompiler::_doClass() {
 
   bool forward = false;
   MoxClass* base = nullptr;
-  t = _next();
-  if (_isChar(t, ';')) {
-    forward = true;
-    _info(u"class %s forward declaration\n", name.c_str());
-  } else if (_isChar(t, ':')) {
-    t = _next();
-    if (!_require(TOK_IDENT, t, 0)) {
-      _count();
-    } else {
-      std::u16string baseName = scanner_->getTokenString();
-      base = _findClass(baseName.c_str());
-      // A base that is the class itself, or derives from it, would make the
-      // class hierarchy circular.
-      if (base != nullptr && cls != nullptr && (base == cls || base->isSubtypeOf(cls))) {
-        _error("class can't be its own base");
-        return false;
-      }
-      if (base != nullptr) _info(u"class %s : %s\n", name.c_str(), baseName.c_str());
-    }
-  } else {
-    _back();
-    _info(u"class %s\n", name.c_str());
-  }
-
-  bool isBase = false;
-  if (cls != nullptr) {
-    isBase = usedAsBase(classes_, cls);
-  } else {
-    MoxDictionaryEntry& e = classes_[key];
-    e.setSymbolType(SYM_CLASS);
-    cls = new MoxClass(vm_, key, nullptr);
-    e.setValue(MoxValue(cls));
-  }
+  // The base is looked up before a new class is entered, so "class A : A"
+  // for an unknown A reports the undefined class, not a circular one.
+  if (!_doClassHead(name, cls, forward, base)) return false;
+  bool isBase = cls != nullptr && usedAsBase(classes_, cls);
+  if (cls == nullptr) cls = _newClass(key);
   MoxValue keep(cls);
 
   if (base != nullptr) {
@@ -352,14 +278,58 @@ bool MoxCompiler::_doClass() {
     cls->computeDataSize();
     return true;
   }
-  if (!_fetchRequire(TOK_ANY, '{')) {
+  return _doClassBody(cls, isBase);
+}
+
+// The rest of a class head after its name: ';' (a forward declaration),
+// ':' ident (the base class), or nothing. False when the class would be its
+// own base.
+bool MoxCompiler::_doClassHead(const std::u16string& name, MoxClass* cls, bool& forward,
+                               MoxClass*& base) {
+  MoxToken t = _next();
+  if (_isChar(t, ';')) {
+    forward = true;
+    _info(u"class %s forward declaration\n", name.c_str());
+    return true;
+  }
+  if (!_isChar(t, ':')) {
+    _back();
+    _info(u"class %s\n", name.c_str());
+    return true;
+  }
+  if (!_fetchRequire(TOK_IDENT, 0)) {
     _count();
+    return true;
+  }
+  std::u16string baseName = scanner_->getTokenString();
+  base = _findClass(baseName.c_str());
+  if (base == nullptr) return true;
+  // A base that is the class itself, or derives from it, would make the
+  // class hierarchy circular.
+  if (cls != nullptr && (base == cls || base->isSubtypeOf(cls))) {
+    _error("class can't be its own base");
     return false;
   }
+  _info(u"class %s : %s\n", name.c_str(), baseName.c_str());
+  return true;
+}
 
+MoxClass* MoxCompiler::_newClass(const MoxString& key) {
+  MoxDictionaryEntry& e = classes_[key];
+  e.setSymbolType(SYM_CLASS);
+  MoxClass* cls = new MoxClass(vm_, key, nullptr);
+  e.setValue(MoxValue(cls));
+  return cls;
+}
+
+// class body -> '{' { member | directive } '}'
+// Object data members are entered after the closing brace, where they take
+// the kind SYM_MEMBER even over a static member of the same name.
+bool MoxCompiler::_doClassBody(MoxClass* cls, bool isBase) {
+  if (!_expect('{')) return false;
   MoxVector objectMembers;
   for (;;) {
-    t = _next();
+    MoxToken t = _next();
     if (_isChar(t, '}')) break;
     if (t == TOK_EOF) {
       _error("unexpected EOF");
@@ -370,7 +340,7 @@ bool MoxCompiler::_doClass() {
       continue;
     }
     _back();
-    if (!_doClassMember(cls, isBase, objectMembers)) return false;
+    _doClassMember(cls, isBase, objectMembers);
   }
   for (unsigned i = 0; i < objectMembers.size(); ++i) {
     MoxString* n = static_cast<MoxString*>(objectMembers[i]);
@@ -381,13 +351,28 @@ bool MoxCompiler::_doClass() {
   return true;
 }
 
-bool MoxCompiler::_doClassMember(MoxClass* cls, bool isBase, MoxVector& objectMembers) {
+// member -> [ 'static' ] ident '(' [ names ] ')' ';'
+//         | '~' ident '(' ')' ';'
+//         | 'static' ident [ '=' literal ] { ',' ident [ '=' literal ] } ';'
+//         | ident { ',' ident } ';'
+// Object data member names are collected in objectMembers.
+void MoxCompiler::_doClassMember(MoxClass* cls, bool isBase, MoxVector& objectMembers) {
+  MoxMemberHead head;
+  if (!_doMemberHead(cls, head)) return;
+  MoxToken t = _next();
+  if (_isChar(t, '(')) _doMethodDeclaration(cls, head);
+  else if (head.isStatic) _doStaticMembers(cls, head.name, t);
+  else _doObjectMembers(cls, head.name, t, isBase, objectMembers);
+  _expect(';');
+}
+
+// member head -> [ 'static' ] ident | '~' ident
+// False when no name follows; the member is then skipped without a ';'.
+bool MoxCompiler::_doMemberHead(MoxClass* cls, MoxMemberHead& head) {
   const std::u16string className = cls->getClassName() ? cls->getClassName()->c_str() : u"";
-  bool isStatic = false;
-  bool isDtor = false;
   MoxToken t = _next();
   if (t == TOK_STATIC) {
-    isStatic = true;
+    head.isStatic = true;
     t = _next();
   } else if (_isChar(t, '~')) {
     t = _next();
@@ -395,95 +380,103 @@ bool MoxCompiler::_doClassMember(MoxClass* cls, bool isBase, MoxVector& objectMe
       _error("destructor declaration expected");
       if (t != TOK_IDENT) {
         if (_isChar(t, '}')) _back();
-        return true;
+        return false;
       }
     }
-    isDtor = true;
+    head.isDtor = true;
   }
   if (t != TOK_IDENT) {
     _error("member declaration expected");
     // The closing brace still ends the class.
     if (_isChar(t, '}')) _back();
-    return true;
+    return false;
   }
-  std::u16string name = isDtor ? std::u16string(u"dtor") : std::u16string(scanner_->getTokenString());
-  bool isCtor = name == className;
-  if (name == u"dtor") isDtor = true;
-  if (isStatic && isDtor) {
+  head.name = head.isDtor ? std::u16string(u"dtor") : std::u16string(scanner_->getTokenString());
+  // A method literally named "dtor" is the destructor too.
+  if (head.name == u"dtor") head.isDtor = true;
+  if (head.isStatic && head.isDtor) {
     _error("destructor can't be static");
-    isStatic = false;
-  } else if (isStatic && isCtor) {
+    head.isStatic = false;
+  } else if (head.isStatic && head.name == className) {
     _error("constructor can't be static");
-    isStatic = false;
+    head.isStatic = false;
   }
-
-  t = _next();
-  if (_isChar(t, '(')) {
-    if (!isDtor) {
-      MoxVector ignored;
-      _getIdList(ignored, ")");
-    }
-    if (!_fetchRequire(TOK_ANY, ')')) _count();
-    MoxDictionaryEntry& e = (*cls->funcMembers())[MoxString(name.c_str())];
-    e.setSymbolType(isStatic ? SYM_FUNCTION : SYM_METHOD);
-  } else if (isStatic) {
-    for (;;) {
-      MoxDictionaryEntry& e = (*cls->dataMembers())[MoxString(name.c_str())];
-      bool ok = true;
-      if (e.getSymbolType() != SYM_UNDEFINED && e.getSymbolType() != SYM_VARIABLE) {
-        _error("object member data can't be redifined as static");
-        ok = false;
-      } else {
-        e.setSymbolType(SYM_VARIABLE);
-      }
-      if (_isChar(t, '=')) {
-        MoxValue v;
-        _doLiteralValue(_next(), v);
-        if (ok) (*cls->dataMembers())[MoxString(name.c_str())].setValue(v);
-        t = _next();
-      }
-      if (!_isChar(t, ',')) {
-        _back();
-        break;
-      }
-      t = _next();
-      if (!_require(TOK_IDENT, t, 0)) {
-        _count();
-        break;
-      }
-      name = scanner_->getTokenString();
-      t = _next();
-    }
-  } else {
-    // Objects of derived classes already have their slots numbered after
-    // this class's members; a new member would share a slot with theirs.
-    bool take = true;
-    if (isBase) {
-      _error("classes already used as base must not define new member variables");
-      take = false;
-    }
-    MoxVector names;
-    names.push_back(MoxValue(new MoxString(name.c_str())));
-    if (_isChar(t, ',')) _getIdList(names, ";");
-    else _back();
-    if (take) {
-      for (unsigned i = 0; i < names.size(); ++i) objectMembers.push_back(names[i]);
-    } else {
-      // Members it already has keep their slots; only new names are refused.
-      for (unsigned i = 0; i < names.size(); ++i) {
-        MoxString* n = static_cast<MoxString*>(names[i]);
-        MoxDictionaryEntry* e = cls->dataMembers()->find(*n);
-        if (e != nullptr && e->getSymbolType() == SYM_MEMBER) objectMembers.push_back(names[i]);
-      }
-    }
-  }
-  if (!_fetchRequire(TOK_ANY, ';')) _count();
   return true;
+}
+
+// method declaration -> '(' [ names ] ')'   (after the head; '(' read)
+// The parameter names are not kept: those of the definition are the ones
+// that count.
+void MoxCompiler::_doMethodDeclaration(MoxClass* cls, const MoxMemberHead& head) {
+  if (!head.isDtor) {
+    MoxVector ignored;
+    _getIdList(ignored, ")");
+  }
+  _expect(')');
+  MoxDictionaryEntry& e = (*cls->funcMembers())[MoxString(head.name.c_str())];
+  e.setSymbolType(head.isStatic ? SYM_FUNCTION : SYM_METHOD);
+}
+
+// static members -> [ '=' literal ] { ',' ident [ '=' literal ] }
+// (after 'static' ident; t is the token that follows the first name)
+void MoxCompiler::_doStaticMembers(MoxClass* cls, std::u16string name, MoxToken t) {
+  for (;;) {
+    MoxDictionaryEntry& e = (*cls->dataMembers())[MoxString(name.c_str())];
+    bool ok = true;
+    if (e.getSymbolType() != SYM_UNDEFINED && e.getSymbolType() != SYM_VARIABLE) {
+      _error("object member data can't be redifined as static");
+      ok = false;
+    } else {
+      e.setSymbolType(SYM_VARIABLE);
+    }
+    if (_isChar(t, '=')) {
+      MoxValue v;
+      _doLiteralValue(_next(), v);
+      if (ok) e.setValue(v);
+      t = _next();
+    }
+    if (!_isChar(t, ',')) {
+      _back();
+      return;
+    }
+    if (!_fetchRequire(TOK_IDENT, 0)) {
+      _count();
+      return;
+    }
+    name = scanner_->getTokenString();
+    t = _next();
+  }
+}
+
+// object members -> { ',' ident }   (after the first name; t follows it)
+void MoxCompiler::_doObjectMembers(MoxClass* cls, const std::u16string& name, MoxToken t,
+                                   bool isBase, MoxVector& objectMembers) {
+  // Objects of derived classes already have their slots numbered after
+  // this class's members; a new member would share a slot with theirs.
+  bool take = true;
+  if (isBase) {
+    _error("classes already used as base must not define new member variables");
+    take = false;
+  }
+  MoxVector names;
+  names.push_back(MoxValue(new MoxString(name.c_str())));
+  if (_isChar(t, ',')) _getIdList(names, ";");
+  else _back();
+  for (unsigned i = 0; i < names.size(); ++i) {
+    if (!take) {
+      // Members it already has keep their slots; only new names are refused.
+      MoxDictionaryEntry* e = cls->dataMembers()->find(*static_cast<MoxString*>(names[i]));
+      if (e == nullptr || e->getSymbolType() != SYM_MEMBER) continue;
+    }
+    objectMembers.push_back(names[i]);
+  }
 }
 
 // ---------------------------------------------------------------------------
 // Literal initialisers
 
+// literal -> string | long | float | 'null' | '[' vector | '{' dictionary
+// (token already read). No sign: "-1" is not a literal.
 bool MoxCompiler::_doLiteralValue(MoxToken token, MoxValue& out) {
   if (!_enter()) {
     _leave();
@@ -511,6 +504,30 @@ bool MoxCompiler::_doLiteralValue(MoxToken token, MoxValue& out) {
   return true;
 }
 
+// True when the literal that starts with token t was read without error; an
+// error ends the enclosing vector or dictionary.
+bool MoxCompiler::_doLiteralElement(MoxToken t, MoxValue& out) {
+  int before = errors_;
+  _doLiteralValue(t, out);
+  return errors_ == before;
+}
+
+// After an element of a vector or dictionary literal: true when a ',' lets
+// the list go on, false at the closing character or after a reported error.
+bool MoxCompiler::_literalListGoesOn(MoxChar closer, const char* notCharMessage) {
+  MoxToken t = _next();
+  if (t != TOK_ANY) {
+    _error(notCharMessage);
+    return false;
+  }
+  if (_isChar(t, closer)) return false;
+  if (_isChar(t, ',')) return true;
+  _require(TOK_ANY, t, closer);
+  _count();
+  return false;
+}
+
+// vector -> [ literal { ',' literal } [ ',' ] ] ']'   (after the '[')
 bool MoxCompiler::_doVectorLiteral(MoxValue& out) {
   MoxVector* vec = new MoxVector();
   out = MoxValue(vec);
@@ -518,24 +535,14 @@ bool MoxCompiler::_doVectorLiteral(MoxValue& out) {
     MoxToken t = _next();
     if (_isChar(t, ']')) return true;
     MoxValue element;
-    int before = errors_;
-    _doLiteralValue(t, element);
-    if (errors_ != before) return true;
+    if (!_doLiteralElement(t, element)) return true;
     vec->push_back(element);
-    t = _next();
-    if (t != TOK_ANY) {
-      _error("',' or ']' expected");
-      return true;
-    }
-    if (_isChar(t, ']')) return true;
-    if (!_isChar(t, ',')) {
-      _require(TOK_ANY, t, ']');
-      _count();
-      return true;
-    }
+    if (!_literalListGoesOn(']', "',' or ']' expected")) return true;
   }
 }
 
+// dictionary -> [ string ':' literal { ',' string ':' literal } [ ',' ] ] '}'
+// (after the '{'); a repeated key overwrites
 bool MoxCompiler::_doDictionaryLiteral(MoxValue& out) {
   MoxDictionary* dict = new MoxDictionary(false);
   out = MoxValue(dict);
@@ -547,32 +554,21 @@ bool MoxCompiler::_doDictionaryLiteral(MoxValue& out) {
       return true;
     }
     MoxString key(scanner_->getTokenString());
-    if (!_fetchRequire(TOK_ANY, ':')) {
-      _count();
-      return true;
-    }
+    if (!_expect(':')) return true;
     MoxValue value;
-    int before = errors_;
-    _doLiteralValue(_next(), value);
-    if (errors_ != before) return true;
+    if (!_doLiteralElement(_next(), value)) return true;
     (*dict)[key].setValue(value);
-    t = _next();
-    if (t != TOK_ANY) {
-      _error("',' or '}' expected");
-      return true;
-    }
-    if (_isChar(t, '}')) return true;
-    if (!_isChar(t, ',')) {
-      _require(TOK_ANY, t, '}');
-      _count();
-      return true;
-    }
+    if (!_literalListGoesOn('}', "',' or '}' expected")) return true;
   }
 }
 
 // ---------------------------------------------------------------------------
 // Preprocessor directives
 
+// directive -> '#' ( 'use' string | 'import' string | 'defvar' ident literal
+//                  | 'include' include | 'endsrc' )   (after the '#')
+// Directives are free-form: line ends mean nothing to them. False ends the
+// source (endsrc, or an include that failed).
 bool MoxCompiler::_doPreproc() {
   MoxToken t = _next();
   if (!_require(TOK_IDENT, t, 0)) {
@@ -622,6 +618,9 @@ bool MoxCompiler::_doPreproc() {
   return true;
 }
 
+// include -> string | '<' ( string | part { ( '/' | '.' ) part } ) '>'
+// where a part is an identifier, number or keyword. The file is opened as
+// named, with no search path, and read in place of the directive.
 bool MoxCompiler::_doInclude() {
   std::u16string name;
   MoxToken t = _next();

@@ -119,21 +119,24 @@ void MoxCompiler::_codeRValue(MoxFuncContext& ctx, MoxVarInfo& vi) {
 
 bool MoxCompiler::_checkLValue(const MoxVarInfo& vi) {
   if (vi.kind != VI_NONE && vi.kind != VI_VALUE) return true;
-  if (!aborted_) {
-    scanner_->parseError(u"lvalue expected");
-    (*printer_)(u"%s", scanner_->getTokenString());
-  }
+  _report(u"lvalue expected");
   return false;
 }
 
 // ---------------------------------------------------------------------------
-// Precedence levels
+// Precedence levels, loosest first:
+//   1 ,   2 = op= =>   3 ?:   4 ||   5 &&   6 |   7 ^   8 &   9 == !=
+//   10 < <= > >=   11 << >>   12 + -   13 * / %   14 prefix   15 postfix
+// Levels 2 and 3 group to the right, 4 to 13 to the left. Each rule leaves
+// its operand pending in vi; every operator loads its operands first.
 
+// expr -> expr1   (its value loaded into the accumulator)
 void MoxCompiler::_codeExpr(MoxFuncContext& ctx, MoxVarInfo& vi) {
   _codeExpr1(ctx, vi);
   _codeRValue(ctx, vi);
 }
 
+// expr1 -> expr2 { ',' expr2 }   (level 1: the value is the last one)
 void MoxCompiler::_codeExpr1(MoxFuncContext& ctx, MoxVarInfo& vi) {
   _codeExpr2(ctx, vi);
   MoxToken t = _next();
@@ -149,6 +152,8 @@ void MoxCompiler::_codeExpr1(MoxFuncContext& ctx, MoxVarInfo& vi) {
   _back();
 }
 
+// expr2 -> expr3 [ ( '=' | '=>' | op'=' ) expr1 ]   (level 2: assignment)
+// The right side is a level-1 expression, so "a = b, c" assigns c.
 void MoxCompiler::_codeExpr2(MoxFuncContext& ctx, MoxVarInfo& vi) {
   // Every nesting of expressions (parentheses, arguments, indices,
   // assignments, conditionals) passes through here.
@@ -164,6 +169,7 @@ void MoxCompiler::_codeExpr2(MoxFuncContext& ctx, MoxVarInfo& vi) {
   _leave();
 }
 
+// expr3 -> expr4 [ '?' expr1 ':' expr1 ]   (level 3: conditional)
 void MoxCompiler::_codeExpr3(MoxFuncContext& ctx, MoxVarInfo& vi) {
   _codeLogical(ctx, vi, 4);
   MoxToken t = _next();
@@ -176,7 +182,7 @@ void MoxCompiler::_codeExpr3(MoxFuncContext& ctx, MoxVarInfo& vi) {
   MoxVarInfo branch;
   _codeExpr1(ctx, branch);
   _codeRValue(ctx, branch);
-  if (!_fetchRequire(TOK_ANY, ':')) _count();
+  _expect(':');
   uint32_t endChain = _codeBranch(ctx, OP_BR, 0);
   _fixupRefChain(ctx, elseChain, _codeOffset(ctx));
   branch = MoxVarInfo();
@@ -187,8 +193,10 @@ void MoxCompiler::_codeExpr3(MoxFuncContext& ctx, MoxVarInfo& vi) {
   vi.index = -1;
 }
 
-// Level 4 (||, OP_BRT) and level 5 (&&, OP_BRF): every operand but the last
-// branches to the end of the whole run, leaving its value as the result.
+// expr4 -> expr5 { '||' expr5 }   (level 4, OP_BRT)
+// expr5 -> expr6 { '&&' expr6 }   (level 5, OP_BRF)
+// Every operand but the last branches to the end of the whole run, leaving
+// its value as the result: no conversion to 0 or 1.
 void MoxCompiler::_codeLogical(MoxFuncContext& ctx, MoxVarInfo& vi, int level) {
   MoxToken op = level == 4 ? TOK_OR : TOK_AND;
   if (level == 4) _codeLogical(ctx, vi, 5);
@@ -214,9 +222,12 @@ void MoxCompiler::_codeLogical(MoxFuncContext& ctx, MoxVarInfo& vi, int level) {
   }
 }
 
-// Levels 6 to 13 by precedence climbing: the left operand, then every
-// operator of at least minLevel with its right operand of a higher level.
-// The recursion follows the levels, not the input.
+// exprN -> exprN+1 { opN exprN+1 }   for N = minLevel .. 13, where
+//   op6 '|'  op7 '^'  op8 '&'  op9 '==' '!='  op10 '<' '<=' '>' '>='
+//   op11 '<<' '>>'  op12 '+' '-'  op13 '*' '/' '%'   (see binaryLevel)
+// By precedence climbing: the left operand, then every operator of at least
+// minLevel with its right operand of a higher level. The recursion follows
+// the levels, not the input.
 void MoxCompiler::_codeBinary(MoxFuncContext& ctx, MoxVarInfo& vi, int minLevel) {
   _codeExpr14(ctx, vi);
   for (;;) {
@@ -239,6 +250,10 @@ void MoxCompiler::_codeBinary(MoxFuncContext& ctx, MoxVarInfo& vi, int minLevel)
   }
 }
 
+// expr14 -> 'new' new | 'delete' primary | ( '++' | '--' | '!' | '-' | '~' ) expr15
+//         | expr15   (level 14: prefix operators)
+// The operand is a postfix expression, so prefix operators do not stack:
+// "- -x" is an error.
 void MoxCompiler::_codeExpr14(MoxFuncContext& ctx, MoxVarInfo& vi) {
   MoxToken t = _next();
   uint8_t op = 0;
@@ -267,11 +282,14 @@ void MoxCompiler::_codeExpr14(MoxFuncContext& ctx, MoxVarInfo& vi) {
   _codeOp(ctx, op);
 }
 
+// expr15 -> primary postfix   (level 15)
 void MoxCompiler::_codeExpr15(MoxFuncContext& ctx, MoxVarInfo& vi) {
   _codePrimary(ctx, vi);
   _codePostfix(ctx, vi);
 }
 
+// postfix -> { '(' arguments | '[' expr1 ']' | '->' ident '(' arguments
+//            | '++' | '--' }
 void MoxCompiler::_codePostfix(MoxFuncContext& ctx, MoxVarInfo& vi) {
   for (;;) {
     MoxToken t = _next();
@@ -300,6 +318,7 @@ void MoxCompiler::_codePostfix(MoxFuncContext& ctx, MoxVarInfo& vi) {
 // ---------------------------------------------------------------------------
 // Assignment and increments
 
+// The rest of expr2 after its operator op: the right side and the store.
 void MoxCompiler::_codeAssign(MoxFuncContext& ctx, MoxVarInfo& vi, MoxToken op) {
   if (!_checkLValue(vi)) _count();
   MoxVarInfo target = vi;
@@ -327,6 +346,7 @@ void MoxCompiler::_codeAssign(MoxFuncContext& ctx, MoxVarInfo& vi, MoxToken op) 
   vi.index = -1;
 }
 
+// Prefix ++/--: the changed value is the result.
 void MoxCompiler::_codePreIncDec(MoxFuncContext& ctx, MoxVarInfo& vi, uint8_t opcode) {
   if (!_checkLValue(vi)) _count();
   MoxVarInfo target = vi;
@@ -339,6 +359,7 @@ void MoxCompiler::_codePreIncDec(MoxFuncContext& ctx, MoxVarInfo& vi, uint8_t op
   vi.index = -1;
 }
 
+// Postfix ++/--: the value before the change is the result.
 void MoxCompiler::_codePostIncDec(MoxFuncContext& ctx, MoxVarInfo& vi, uint8_t opcode) {
   if (!_checkLValue(vi)) _count();
   if (vi.kind == VI_INDEXED) {
@@ -365,6 +386,8 @@ void MoxCompiler::_codePostIncDec(MoxFuncContext& ctx, MoxVarInfo& vi, uint8_t o
 // ---------------------------------------------------------------------------
 // new, delete, calls, sends, indexing
 
+// new -> ident '(' arguments   (after 'new'): create, then send the
+// constructor, whose selector is the class name
 void MoxCompiler::_codeNew(MoxFuncContext& ctx, MoxVarInfo& vi) {
   MoxToken t = _next();
   vi = MoxVarInfo();
@@ -387,12 +410,15 @@ void MoxCompiler::_codeNew(MoxFuncContext& ctx, MoxVarInfo& vi) {
   _codePostfix(ctx, vi);
 }
 
+// delete -> primary   (after 'delete'; not a postfix expression)
 void MoxCompiler::_codeDelete(MoxFuncContext& ctx, MoxVarInfo& vi) {
   _codePrimary(ctx, vi);
   _codeRValue(ctx, vi);
   _codeOp(ctx, OP_DELETE);
 }
 
+// arguments -> [ expr2 { ',' expr2 } ] ')'   (after the '(')
+// An argument is a level-2 expression: the comma separates arguments.
 void MoxCompiler::_codeArguments(MoxFuncContext& ctx, int& count) {
   count = 0;
   MoxToken t = _next();
@@ -411,6 +437,7 @@ void MoxCompiler::_codeArguments(MoxFuncContext& ctx, int& count) {
   }
 }
 
+// call -> '(' arguments   (the callee is vi)
 void MoxCompiler::_codeFunctionCall(MoxFuncContext& ctx, MoxVarInfo& vi) {
   _codeRValue(ctx, vi);
   int count;
@@ -418,6 +445,7 @@ void MoxCompiler::_codeFunctionCall(MoxFuncContext& ctx, MoxVarInfo& vi) {
   _codeIndexedOpcode(ctx, OP_CALL, uint32_t(count));
 }
 
+// send -> '(' arguments   (object vi, selector already read)
 void MoxCompiler::_codeMethodCall(MoxFuncContext& ctx, MoxVarInfo& vi, const MoxChar* selector) {
   _codeRValue(ctx, vi);
   _codeOp(ctx, OP_PUSH);
@@ -435,13 +463,14 @@ void MoxCompiler::_codeMethodCall(MoxFuncContext& ctx, MoxVarInfo& vi, const Mox
   _codeIndexedOpcode(ctx, OP_SEND, uint32_t(count + 1));
 }
 
+// index -> expr1 ']'   (after the '['; the container is vi)
 void MoxCompiler::_codeIndexedOp(MoxFuncContext& ctx, MoxVarInfo& vi) {
   _codeRValue(ctx, vi);
   _codeOp(ctx, OP_PUSH);
   MoxVarInfo index;
   _codeExpr1(ctx, index);
   _codeRValue(ctx, index);
-  if (!_fetchRequire(TOK_ANY, ']')) _count();
+  _expect(']');
   vi.kind = VI_INDEXED;
   vi.index = -1;
 }
@@ -449,6 +478,8 @@ void MoxCompiler::_codeIndexedOp(MoxFuncContext& ctx, MoxVarInfo& vi) {
 // ---------------------------------------------------------------------------
 // Primaries and names
 
+// primary -> string | long | float | 'null' | '(' expr1 ')' | '[' literals ']'
+//          | '{' entries '}' | ident | ident '::' ident | '::' ident
 void MoxCompiler::_codePrimary(MoxFuncContext& ctx, MoxVarInfo& vi) {
   vi = MoxVarInfo();
   MoxToken t = _next();
@@ -480,7 +511,7 @@ void MoxCompiler::_codePrimary(MoxFuncContext& ctx, MoxVarInfo& vi) {
     default:
       if (_isChar(t, '(')) {
         _codeExpr1(ctx, vi);  // the operand stays pending: (a) = 1 assigns a
-        if (!_fetchRequire(TOK_ANY, ')')) _count();
+        _expect(')');
         return;
       }
       if (_isChar(t, '[') || _isChar(t, '{')) {
@@ -494,6 +525,7 @@ void MoxCompiler::_codePrimary(MoxFuncContext& ctx, MoxVarInfo& vi) {
   vi.kind = VI_VALUE;
 }
 
+// scoped -> ident   (after "Class::"): a static member of the class or its bases
 void MoxCompiler::_codeScoped(MoxFuncContext& ctx, MoxVarInfo& vi, const MoxChar* className) {
   vi = MoxVarInfo();
   // The class first; without it the member name is still read.
@@ -521,6 +553,8 @@ void MoxCompiler::_codeScoped(MoxFuncContext& ctx, MoxVarInfo& vi, const MoxChar
   ctx.lookupClass = saved;
 }
 
+// A name, first match wins: argument, local, member of the procedure's
+// class (unless skipMembers, for "::name"), global.
 void MoxCompiler::_findVariable(MoxFuncContext& ctx, MoxVarInfo& vi, const MoxChar* name,
                                 bool skipMembers) {
   if (!ctx.slotsIndexed) {

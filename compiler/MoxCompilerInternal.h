@@ -1,5 +1,5 @@
-// State shared by the compiler's source files while one function body is
-// compiled. Not part of the public interface.
+// State shared by the compiler's source files: the per-function context and
+// the head of a class member declaration. Not part of the public interface.
 #ifndef MOX_COMPILER_INTERNAL_H
 #define MOX_COMPILER_INTERNAL_H
 
@@ -44,6 +44,13 @@ struct MoxFuncContext {
   // the first of equal names wins, arguments before temporaries.
   std::unordered_map<std::u16string, MoxVarInfo> slots;
   bool slotsIndexed = false;
+};
+
+// What precedes a class member's parameter list or data names.
+struct MoxMemberHead {
+  std::u16string name;  // "dtor" for a destructor
+  bool isStatic = false;
+  bool isDtor = false;
 };
 
 #endif

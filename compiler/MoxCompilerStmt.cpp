@@ -69,28 +69,13 @@ void MoxCompiler::_fixupRefChain(MoxFuncContext& ctx, uint32_t chain, uint32_t t
 // ---------------------------------------------------------------------------
 // Function bodies
 
+// function body -> parameters '{' block   (after the '(' of the header)
 MoxValue MoxCompiler::_codeFunctionBody(const MoxChar* name, MoxClass* cls, bool isStatic) {
   MoxFuncContext ctx;
   ctx.lookupClass = cls;
   ctx.isStatic = isStatic;
   if (cls != nullptr && !isStatic) ctx.arguments.push_back(u"this");
-
-  MoxVector names;
-  _getIdList(names, ";)");
-  MoxToken t = _next();
-  if (_isChar(t, ';')) {
-    MoxVector temps;
-    _getIdList(temps, ")");
-    for (unsigned i = 0; i < temps.size(); ++i)
-      ctx.temporaries.push_back(static_cast<MoxString*>(temps[i])->c_str());
-    t = _next();
-  }
-  for (unsigned i = 0; i < names.size(); ++i)
-    ctx.arguments.push_back(static_cast<MoxString*>(names[i])->c_str());
-  if (!_require(TOK_ANY, t, ')')) {
-    _count();
-    return MoxValue();
-  }
+  if (!_codeParameterList(ctx)) return MoxValue();
 
   ctx.proc = new MoxVector();
   ctx.holder = MoxValue(ctx.proc, true);
@@ -104,24 +89,9 @@ MoxValue MoxCompiler::_codeFunctionBody(const MoxChar* name, MoxClass* cls, bool
 
   if (!ctx.temporaries.empty()) _codeIndexedOpcode(ctx, OP_TSPACE, uint32_t(ctx.temporaries.size()));
   _codeOp(ctx, OP_PUSH);
-  if (!_fetchRequire(TOK_ANY, '{')) _count();
+  _expect('{');
   _codeBlock(ctx);
-
-  if (cls != nullptr && !isStatic) {
-    std::u16string n = name;
-    MoxString* cn = cls->getClassName();
-    if (cn != nullptr && n == cn->c_str()) {
-      _codeIndexedOpcode(ctx, OP_AREF, 0);  // a constructor returns the object
-    } else if (n == u"dtor" && cls->getBaseClass() != nullptr) {
-      // The destructor ends by running the base class's destructor.
-      _codeOp(ctx, OP_PUSH);
-      _codeIndexedOpcode(ctx, OP_AREF, 0);
-      _codeOp(ctx, OP_PUSH);
-      _codeLiteral(ctx, _addLiteral(ctx, MoxValue(new MoxString(u"BC_dtor"))));
-      _codeOp(ctx, OP_SEND);
-      _codeOp(ctx, 1);
-    }
-  }
+  if (cls != nullptr && !isStatic) _codeMethodEpilogue(ctx, name, cls);
   _codeOp(ctx, OP_RETURN);
   ctx.proc->shrink();
   ctx.code->shrink();
@@ -130,13 +100,49 @@ MoxValue MoxCompiler::_codeFunctionBody(const MoxChar* name, MoxClass* cls, bool
   return ctx.holder;
 }
 
+// parameters -> [ names ] [ ';' [ names ] ] ')'
+// The names after ';' are the function's locals. False (counted) when the
+// list is not closed.
+bool MoxCompiler::_codeParameterList(MoxFuncContext& ctx) {
+  MoxVector names;
+  _getIdList(names, ";)");
+  MoxToken t = _next();
+  if (_isChar(t, ';')) {
+    MoxVector temps;
+    _getIdList(temps, ")");
+    for (unsigned i = 0; i < temps.size(); ++i)
+      ctx.temporaries.push_back(static_cast<MoxString*>(temps[i])->c_str());
+    t = _next();
+  }
+  for (unsigned i = 0; i < names.size(); ++i)
+    ctx.arguments.push_back(static_cast<MoxString*>(names[i])->c_str());
+  if (_require(TOK_ANY, t, ')')) return true;
+  _count();
+  return false;
+}
+
+// The end of an object method: a constructor returns the object, and the
+// destructor of a derived class runs the base class's destructor.
+void MoxCompiler::_codeMethodEpilogue(MoxFuncContext& ctx, const MoxChar* name, MoxClass* cls) {
+  std::u16string n = name;
+  MoxString* cn = cls->getClassName();
+  if (cn != nullptr && n == cn->c_str()) {
+    _codeIndexedOpcode(ctx, OP_AREF, 0);
+  } else if (n == u"dtor" && cls->getBaseClass() != nullptr) {
+    // The interpreter sends a selector starting with "BC_" to the base class.
+    _codeOp(ctx, OP_PUSH);
+    _codeIndexedOpcode(ctx, OP_AREF, 0);
+    _codeOp(ctx, OP_PUSH);
+    _codeLiteral(ctx, _addLiteral(ctx, MoxValue(new MoxString(u"BC_dtor"))));
+    _codeOp(ctx, OP_SEND);
+    _codeOp(ctx, 1);
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Statements
 
-void MoxCompiler::_requireSemicolon() {
-  if (!_fetchRequire(TOK_ANY, ';')) _count();
-}
-
+// block -> { statement | directive } '}'   (after the '{')
 void MoxCompiler::_codeBlock(MoxFuncContext& ctx) {
   bool any = false;
   for (;;) {
@@ -160,6 +166,9 @@ void MoxCompiler::_codeBlock(MoxFuncContext& ctx) {
   }
 }
 
+// statement -> if | while | do | for | 'break' ';' | 'continue' ';'
+//            | 'return' expr ';' | ( 'TRON' | 'TROFF' | 'TRSTEP' ) ';'
+//            | '{' block | ';' | expr ';'
 void MoxCompiler::_codeStatement(MoxFuncContext& ctx) {
   if (!_enter()) {
     _leave();
@@ -176,15 +185,15 @@ void MoxCompiler::_codeStatement(MoxFuncContext& ctx) {
     case TOK_RETURN: _codeReturn(ctx); break;
     case TOK_TRON:
       _codeOp(ctx, OP_TRON);
-      _requireSemicolon();
+      _expect(';');
       break;
     case TOK_TROFF:
       _codeOp(ctx, OP_TROFF);
-      _requireSemicolon();
+      _expect(';');
       break;
     case TOK_TRSTEP:
       _codeOp(ctx, OP_TRSTEP);
-      _requireSemicolon();
+      _expect(';');
       break;
     default:
       if (_isChar(t, '{')) {
@@ -193,19 +202,22 @@ void MoxCompiler::_codeStatement(MoxFuncContext& ctx) {
         _back();
         MoxVarInfo vi;
         _codeExpr(ctx, vi);
-        _requireSemicolon();
+        _expect(';');
       }
   }
   _leave();
 }
 
+// condition -> '(' expr ')'
 void MoxCompiler::_codeCondition(MoxFuncContext& ctx) {
-  if (!_fetchRequire(TOK_ANY, '(')) _count();
+  _expect('(');
   MoxVarInfo vi;
   _codeExpr(ctx, vi);
-  if (!_fetchRequire(TOK_ANY, ')')) _count();
+  _expect(')');
 }
 
+// if -> 'if' condition statement [ 'else' statement ]
+// An else belongs to the nearest if that has none yet.
 void MoxCompiler::_codeIf(MoxFuncContext& ctx) {
   _codeCondition(ctx);
   uint32_t chainA = _codeBranch(ctx, OP_BRF, 0);
@@ -222,79 +234,90 @@ void MoxCompiler::_codeIf(MoxFuncContext& ctx) {
   }
 }
 
+// Compiles a loop body with the loop's exit chain and continue target on the
+// loop stacks, so that break and continue refer to the innermost loop.
+// Returns the exit chain, grown by the body's breaks.
+uint32_t MoxCompiler::_codeLoopBody(MoxFuncContext& ctx, uint32_t exits, uint32_t continueAt) {
+  ctx.breaks.push_back(exits);
+  ctx.continues.push_back(continueAt);
+  _codeStatement(ctx);
+  exits = ctx.breaks.back();
+  ctx.breaks.pop_back();
+  ctx.continues.pop_back();
+  return exits;
+}
+
+// while -> 'while' condition statement
+// Code: condition, OP_BRF out, body, OP_BR back to the condition.
 void MoxCompiler::_codeWhile(MoxFuncContext& ctx) {
   uint32_t start = _codeOffset(ctx);
   _codeCondition(ctx);
-  ctx.breaks.push_back(_codeBranch(ctx, OP_BRF, 0));
-  ctx.continues.push_back(start);
-  _codeStatement(ctx);
-  uint32_t exits = ctx.breaks.back();
-  ctx.breaks.pop_back();
-  ctx.continues.pop_back();
+  uint32_t exits = _codeBranch(ctx, OP_BRF, 0);
+  exits = _codeLoopBody(ctx, exits, start);
   _codeBranch(ctx, OP_BR, start);
   _fixupRefChain(ctx, exits, _codeOffset(ctx));
 }
 
+// do -> 'do' statement 'while' condition ';'
+// continue goes to the top of the body, not to the condition.
 void MoxCompiler::_codeDoWhile(MoxFuncContext& ctx) {
   uint32_t start = _codeOffset(ctx);
-  ctx.breaks.push_back(0);
-  ctx.continues.push_back(start);
-  _codeStatement(ctx);
-  uint32_t exits = ctx.breaks.back();
-  ctx.breaks.pop_back();
-  ctx.continues.pop_back();
+  uint32_t exits = _codeLoopBody(ctx, 0, start);
   if (!_fetchRequire(TOK_WHILE, 0)) _count();
   _codeCondition(ctx);
-  _requireSemicolon();
+  _expect(';');
   _codeBranch(ctx, OP_BRT, start);
   _fixupRefChain(ctx, exits, _codeOffset(ctx));
 }
 
+// for -> 'for' '(' expr ';' expr ';' expr ')' statement
+// The parts are compiled in source order, so the code runs: init, test
+// (OP_BRT into the body, OP_BR out), step, OP_BR to the test, body, OP_BR to
+// the step.
 void MoxCompiler::_codeFor(MoxFuncContext& ctx) {
-  if (!_fetchRequire(TOK_ANY, '(')) _count();
+  _expect('(');
   MoxVarInfo vi;
   _codeExpr(ctx, vi);
-  _requireSemicolon();
+  _expect(';');
   uint32_t testStart = _codeOffset(ctx);
   vi = MoxVarInfo();
   _codeExpr(ctx, vi);
   uint32_t bodyChain = _codeBranch(ctx, OP_BRT, 0);
   uint32_t exitChain = _codeBranch(ctx, OP_BR, 0);
-  _requireSemicolon();
+  _expect(';');
   uint32_t stepStart = _codeOffset(ctx);
   vi = MoxVarInfo();
   _codeExpr(ctx, vi);
-  if (!_fetchRequire(TOK_ANY, ')')) _count();
+  _expect(')');
   _codeBranch(ctx, OP_BR, testStart);
   _fixupRefChain(ctx, bodyChain, _codeOffset(ctx));
-  ctx.breaks.push_back(exitChain);
-  ctx.continues.push_back(stepStart);
-  _codeStatement(ctx);
-  uint32_t exits = ctx.breaks.back();
-  ctx.breaks.pop_back();
-  ctx.continues.pop_back();
+  uint32_t exits = _codeLoopBody(ctx, exitChain, stepStart);
   _codeBranch(ctx, OP_BR, stepStart);
   _fixupRefChain(ctx, exits, _codeOffset(ctx));
 }
 
+// break -> 'break' ';'
+// The branch joins the innermost loop's exit chain, patched at its end.
 void MoxCompiler::_codeBreak(MoxFuncContext& ctx) {
   if (ctx.breaks.empty()) {
     _error("break outside of loop found");
   } else {
     ctx.breaks.back() = _codeBranch(ctx, OP_BR, ctx.breaks.back());
   }
-  _requireSemicolon();
+  _expect(';');
 }
 
+// continue -> 'continue' ';'
 void MoxCompiler::_codeContinue(MoxFuncContext& ctx) {
   if (ctx.continues.empty()) _error("continue outside of loop found");
   else _codeBranch(ctx, OP_BR, ctx.continues.back());
-  _requireSemicolon();
+  _expect(';');
 }
 
+// return -> 'return' expr ';'   (the expression is not optional)
 void MoxCompiler::_codeReturn(MoxFuncContext& ctx) {
   MoxVarInfo vi;
   _codeExpr(ctx, vi);
   _codeOp(ctx, OP_RETURN);
-  _requireSemicolon();
+  _expect(';');
 }

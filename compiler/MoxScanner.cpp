@@ -1,116 +1,11 @@
-// Scanner: character sources, line handling and the token reader.
+// Scanner: number conversion, the scanner chain of included sources, line
+// handling and the token reader. The characters come from MoxCharSource.h.
 #include "compiler/MoxScanner.h"
 
 #include <cstdlib>
 #include <cstring>
 
-// ---------------------------------------------------------------------------
-// Character sources
-
-// Where a scanner's characters come from. next() returns one UTF-16 unit, or
-// MOX_EOF_CHAR at the end of the input (and from then on).
-class MoxCharSource {
- public:
-  virtual ~MoxCharSource() {}
-  virtual MoxChar next() = 0;
-};
-
 namespace {
-
-// A real U+FFFF in the input would read as the end marker and silently cut
-// the source short; it is delivered as the replacement character instead.
-inline MoxChar notEnd(MoxChar c) { return c == MOX_EOF_CHAR ? MoxChar(0xFFFD) : c; }
-
-// A stdio stream decoded as UTF-8. Each byte of an ill-formed sequence
-// becomes the unit of the same value, so plain byte sources (Latin-1, binary
-// data) come through unchanged one byte to one character.
-class MoxStreamSource : public MoxCharSource {
- public:
-  MoxStreamSource(FILE* stream, bool owned) : stream_(stream), owned_(owned) {}
-  ~MoxStreamSource() override {
-    if (owned_ && stream_ != nullptr) fclose(stream_);
-  }
-
-  MoxChar next() override {
-    if (pendingCount_ > 0) return pending_[--pendingCount_];
-    int b0 = byte();
-    if (b0 < 0) return MOX_EOF_CHAR;
-    if (b0 < 0x80) return MoxChar(b0);
-    int need = 0;
-    uint32_t cp = 0;
-    int lo = 0x80, hi = 0xBF;  // allowed range of the first continuation byte
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-      need = 1;
-      cp = b0 & 0x1F;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-      need = 2;
-      cp = b0 & 0x0F;
-      if (b0 == 0xE0) lo = 0xA0;
-      if (b0 == 0xED) hi = 0x9F;  // no encoded surrogates
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-      need = 3;
-      cp = b0 & 0x07;
-      if (b0 == 0xF0) lo = 0x90;
-      if (b0 == 0xF4) hi = 0x8F;
-    } else {
-      return MoxChar(b0);
-    }
-    int got[3];
-    for (int i = 0; i < need; ++i) {
-      int b = byte();
-      bool ok = b >= 0 && (i == 0 ? (b >= lo && b <= hi) : (b >= 0x80 && b <= 0xBF));
-      if (!ok) {
-        // Give back the bytes after the lead byte; they are decoded anew.
-        if (b >= 0) unread(b);
-        for (int j = i - 1; j >= 0; --j) unread(got[j]);
-        return MoxChar(b0);
-      }
-      got[i] = b;
-      cp = (cp << 6) | uint32_t(b & 0x3F);
-    }
-    if (cp < 0x10000) return notEnd(MoxChar(cp));
-    cp -= 0x10000;
-    pending_[pendingCount_++] = MoxChar(0xDC00 + (cp & 0x3FF));
-    return MoxChar(0xD800 + (cp >> 10));
-  }
-
- private:
-  int byte() {
-    if (unreadCount_ > 0) return unread_[--unreadCount_];
-    if (stream_ == nullptr || eof_) return -1;
-    int c = fgetc(stream_);
-    if (c == EOF) {
-      eof_ = true;
-      return -1;
-    }
-    return c;
-  }
-  void unread(int b) { unread_[unreadCount_++] = b; }
-
-  FILE* stream_;
-  bool owned_;
-  bool eof_ = false;
-  int unread_[4];
-  int unreadCount_ = 0;
-  MoxChar pending_[2];
-  int pendingCount_ = 0;
-};
-
-// A private copy of a UTF-16 text; its terminating zero is the end.
-class MoxTextSource : public MoxCharSource {
- public:
-  explicit MoxTextSource(const MoxChar* text) {
-    if (text != nullptr) text_ = text;
-  }
-  MoxChar next() override {
-    if (cursor_ >= text_.size()) return MOX_EOF_CHAR;
-    return notEnd(text_[cursor_++]);
-  }
-
- private:
-  std::u16string text_;
-  size_t cursor_ = 0;
-};
 
 struct Keyword {
   const char16_t* text;
@@ -232,10 +127,16 @@ double toDouble(const std::u16string& s) {
 // Construction and the scanner chain
 
 MoxScanner::MoxScanner(FILE* stream, const MoxChar* name)
+    : MoxScanner(new MoxStreamSource(stream, false), name) {}
+
+MoxScanner::MoxScanner(const MoxChar* text, const MoxChar* name)
+    : MoxScanner(new MoxTextSource(text), name) {}
+
+MoxScanner::MoxScanner(MoxCharSource* source, const MoxChar* name)
     : floatValue_(0),
       longValue_(0),
       character_{0, 0},
-      source_(new MoxStreamSource(stream, false)),
+      source_(source),
       current_(TOK_NOTOKEN),
       pushedBack_(false),
       lookAhead_(0),
@@ -246,12 +147,6 @@ MoxScanner::MoxScanner(FILE* stream, const MoxChar* name)
   if (name != nullptr) name_ = name;
   text_.reserve(50);
   line_.reserve(50);
-}
-
-MoxScanner::MoxScanner(const MoxChar* text, const MoxChar* name)
-    : MoxScanner(static_cast<FILE*>(nullptr), name) {
-  delete source_;
-  source_ = new MoxTextSource(text);
 }
 
 MoxScanner::~MoxScanner() {
@@ -281,10 +176,7 @@ const MoxScanner* MoxScanner::innermost() const {
 }
 
 void MoxScanner::push(FILE* stream, const MoxChar* name) {
-  MoxScanner* s = new MoxScanner(static_cast<FILE*>(nullptr), name);
-  delete s->source_;
-  s->source_ = new MoxStreamSource(stream, true);
-  innermost()->nested_ = s;
+  innermost()->nested_ = new MoxScanner(new MoxStreamSource(stream, true), name);
 }
 
 void MoxScanner::push(const MoxChar* text, const MoxChar* name) {
@@ -360,6 +252,8 @@ MoxToken MoxScanner::parseError(const MoxChar* message) {
 // ---------------------------------------------------------------------------
 // Characters and lines
 
+// The source is read a whole line at a time, so that an error report can
+// show the line it occurred in.
 MoxChar MoxScanner::get() {
   if (lookAhead_ != 0) {
     MoxChar c = lookAhead_;
@@ -422,6 +316,8 @@ void MoxScanner::skipBlockComment() {
 // ---------------------------------------------------------------------------
 // Tokens
 
+// token -> string | char | number | identifier | keyword | operator, after
+// white space and comments ("//", "@" and "#!" to the line end, "/* */")
 MoxToken MoxScanner::readToken() {
   for (;;) {
     MoxChar c = skipWhite();
@@ -463,6 +359,7 @@ MoxToken MoxScanner::readToken() {
   }
 }
 
+// identifier -> ( letter | '_' ) { letter | digit | '_' }
 MoxToken MoxScanner::readIdent(MoxChar c) {
   text_.clear();
   text_ += c;
@@ -483,6 +380,9 @@ MoxToken MoxScanner::readIdent(MoxChar c) {
   return TOK_IDENT;
 }
 
+// number -> digits [ '.' digits ] [ ( 'e' | 'E' ) [ '+' | '-' ] digits ]
+//         | '0' ( 'x' | 'X' ) hexdigits
+// A '.' or an exponent makes it a float; the text is converted at the end.
 MoxToken MoxScanner::readNumber(MoxChar c) {
   floatValue_ = 0;
   longValue_ = 0;
@@ -538,6 +438,8 @@ MoxToken MoxScanner::readNumber(MoxChar c) {
   return kind;
 }
 
+// char -> plain | '\\' ( 'a' | 'b' | 'f' | 'n' | 'r' | 't' | 'v' | number | other )
+// A digit starts a numeric escape, a number in any base: "\65", "\0x41".
 MoxToken MoxScanner::readLiteralChar(MoxChar c, int32_t* out, bool* numeric) {
   *numeric = false;
   if (c != '\\') {
@@ -566,6 +468,8 @@ MoxToken MoxScanner::readLiteralChar(MoxChar c, int32_t* out, bool* numeric) {
   return TOK_NOTOKEN;
 }
 
+// string -> '"' { char } '"'   (after the opening quote; the end of the
+// input also ends it)
 MoxToken MoxScanner::readString() {
   std::u16string s;
   for (;;) {
@@ -588,6 +492,7 @@ MoxToken MoxScanner::readString() {
   return TOK_STRING;
 }
 
+// char -> "'" char "'"   (after the opening quote): a TOK_LONG
 MoxToken MoxScanner::readCharLiteral() {
   MoxChar c = get();
   int32_t value;
@@ -609,6 +514,8 @@ MoxToken MoxScanner::pick(MoxChar next, MoxToken yes, MoxChar first) {
   return TOK_ANY;
 }
 
+// One- to three-character operators, longest match first; any other
+// character is TOK_ANY with the character in character_.
 MoxToken MoxScanner::operatorToken(MoxChar c) {
   character_[0] = c;
   MoxChar n;

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <string>
 
+#include "compiler/MoxCharSource.h"
 #include "core/MoxConfig.h"
 
 enum MoxToken {
@@ -70,11 +71,6 @@ enum MoxToken {
 
 enum { MOX_TOKEN_COUNT = 48 };
 
-// End-of-input marker delivered by character sources.
-constexpr MoxChar MOX_EOF_CHAR = 0xFFFF;
-
-class MoxCharSource;
-
 class MOX_API MoxScanner {
  public:
   // Reads a caller's stream; the scanner never closes it.
@@ -115,6 +111,8 @@ class MOX_API MoxScanner {
   MoxToken parseError(const MoxChar* message);
 
  private:
+  // Takes the source, which it deletes.
+  MoxScanner(MoxCharSource* source, const MoxChar* name);
   MoxScanner* innermost();
   const MoxScanner* innermost() const;
   MoxChar get();
