@@ -451,7 +451,8 @@ bool MoxInterpreter::call(int argc, MoxVector* proc) {
     MoxBuffer* cb_ = moxProcCode(proc);                         \
     code = cb_->data();                                         \
     codeLen = cb_->size();                                      \
-    kinds = moxStepKindsOf(cb_);                                \
+    kinds = cb_->stepKinds();                                   \
+    if (MOX_UNLIKELY(!kinds)) kinds = moxStepKindsOf(cb_);      \
     lits = &(*proc)[0];                                         \
     litCount = proc->size();                                    \
     bpi = (rec)->bp_.current();                                 \
@@ -461,9 +462,29 @@ bool MoxInterpreter::call(int argc, MoxVector* proc) {
     }                                                           \
   } while (0)
 
+// Makes the k slots above the top part of the stack; slots past its size
+// are null, so new ones hold nothing.
+#define ROOM(k)                          \
+  do {                                   \
+    while (MOX_UNLIKELY(t + (k) >= E)) { \
+      const int ti_ = int(t - S);        \
+      growByOne();                       \
+      S = data();                        \
+      E = S + size();                    \
+      t = S + ti_;                       \
+    }                                    \
+  } while (0)
+
 // The temporary j, or null when j is not one of this activation's
 // temporaries.
 #define TEMP(j) (MOX_LIKELY((j) < ntemps && S + fpi + 1 + (j) < E) ? S + fpi + 1 + (j) : nullptr)
+// The same for argument j.
+#define ARG(j)                                                                      \
+  (MOX_LIKELY((j) < uint32_t(procInfo_->nargs_) && S + bpi + 1 + (j) < E) ? S + bpi + 1 + (j) \
+                                                                          : nullptr)
+// What TREF, AREF or LIT j (the opcode src) reads, or null out of range.
+#define VALUE_OF(src, j) \
+  ((src) == OP_TREF ? TEMP(j) : (src) == OP_AREF ? ARG(j) : ((j) < litCount ? lits + (j) : nullptr))
 
 // `x += s` on a string temporary: OP_ADD with the left operand a string held
 // only by temporary k and this slot, then OP_TSET k. The string is appended
@@ -497,59 +518,14 @@ static inline uint32_t followBranch(const uint8_t* code, uint32_t codeLen, uint3
   return p;
 }
 
-// A temporary holding an integer (*t, already loaded) combined with a
-// second integer temporary or literal and an operator, the sequence
-// `PUSH; TREF j | LIT j; op` at pc, and what follows it where that is a
-// store into a temporary, a conditional branch or an element read. The slot
-// above the top is left with the right operand, as the instructions leave it.
-// Returns the offset to go on at, or 0, with nothing changed, when the
-// sequence does not match; *popped tells that an element read took the top.
-// The offset comes back in a register: through memory it would sit on the
-// path from one dispatch to the next.
-static inline uint32_t fusedIntOperation(MoxValue* t, bool* popped, const MoxValue* S,
-                                         const uint8_t* code, uint32_t p, uint32_t codeLen,
-                                         MoxValue* temps, uint32_t ntemps, const MoxValue* E,
-                                         const MoxValue* lits, uint32_t litCount) {
-  const uint8_t src = code[p + 1];
-  const uint32_t j = code[p + 2];
-  const MoxValue* r = nullptr;
-  if (src == OP_TREF && j < ntemps && temps + j < E) r = temps + j;
-  else if (src == OP_LIT && j < litCount) r = lits + j;
-  if (!r || !r->isInt()) return 0;
-  const uint8_t op = code[p + 3];
-  const int32_t a = t->asInt(), b = r->asInt();
-  int32_t res;
+// a op b for ADD, SUB, MUL (wrapping) and the comparisons (1 or 0).
+static inline int32_t intResult(uint8_t op, int32_t a, int32_t b) {
   switch (op) {
-    case OP_ADD: res = int32_t(uint32_t(a) + uint32_t(b)); break;
-    case OP_SUB: res = int32_t(uint32_t(a) - uint32_t(b)); break;
-    case OP_MUL: res = int32_t(uint32_t(a) * uint32_t(b)); break;
-    case OP_LT:
-    case OP_LE:
-    case OP_EQ:
-    case OP_NE:
-    case OP_GE:
-    case OP_GT: res = moxCompareResult(op, a < b ? -1 : (a > b ? 1 : 0)); break;
-    default: return 0;
+    case OP_ADD: return int32_t(uint32_t(a) + uint32_t(b));
+    case OP_SUB: return int32_t(uint32_t(a) - uint32_t(b));
+    case OP_MUL: return int32_t(uint32_t(a) * uint32_t(b));
+    default: return moxCompareResult(op, a < b ? -1 : (a > b ? 1 : 0));
   }
-  t[1].setInt(b);
-  t->setInt(res);
-  p += 4;
-  if (op >= OP_LT) {
-    if (codeLen - p >= 1 + MOX_BRANCH_SIZE && (code[p] == OP_BRT || code[p] == OP_BRF)) {
-      const bool jump = (res != 0) == (code[p] == OP_BRT);
-      p = jump ? moxReadBranch(code, p + 1) : p + 1 + MOX_BRANCH_SIZE;
-    }
-  } else if (codeLen - p >= 2 && code[p] == OP_TSET) {
-    const uint32_t k = code[p + 1];
-    if (k < ntemps && temps + k < E && !temps[k].isCounted()) {
-      temps[k].setInt(res);
-      p = followBranch(code, codeLen, p + 2);
-    }
-  } else if (codeLen - p >= 1 && code[p] == OP_VREF && t > S && elementRead(t - 1, res)) {
-    *popped = true;
-    p += 1;
-  }
-  return p;
 }
 
 // Element access that the loop does itself: a vector, buffer or string
@@ -1091,34 +1067,34 @@ bool MoxInterpreter::run() {
       // value whose release could run a destructor, so no hook can switch
       // on between the instructions they fold.
       case MSK_PUSH_TEMP: {
+        ROOM(1);
         const MoxValue* v = TEMP(uint32_t(code[pc + 1]));
-        if (!v || t + 1 >= E || t[1].isCounted()) { op = OP_PUSH; goto redispatch; }
+        if (!v || t[1].isCounted()) { op = OP_PUSH; goto redispatch; }
         *++t = *v;
         pc += 2;
         break;
       }
       case MSK_PUSH_LIT: {
+        ROOM(1);
         const uint32_t j = code[pc + 1];
-        if (j >= litCount || t + 1 >= E || t[1].isCounted()) { op = OP_PUSH; goto redispatch; }
+        if (j >= litCount || t[1].isCounted()) { op = OP_PUSH; goto redispatch; }
         *++t = lits[j];
         pc += 2;
         break;
       }
       case MSK_PUSH_ARG: {
-        const uint32_t j = code[pc + 1];
-        if (j >= uint32_t(procInfo_->nargs_) || S + bpi + 1 + j >= E || t + 1 >= E ||
-            t[1].isCounted()) {
-          op = OP_PUSH;
-          goto redispatch;
-        }
-        *++t = S[bpi + 1 + j];
+        ROOM(1);
+        const MoxValue* v = ARG(uint32_t(code[pc + 1]));
+        if (!v || t[1].isCounted()) { op = OP_PUSH; goto redispatch; }
+        *++t = *v;
         pc += 2;
         break;
       }
       case MSK_PUSH_TEMP_ELEM: {
+        ROOM(1);
         // The index stays in the slot above, as VREF leaves it.
         const MoxValue* i = TEMP(uint32_t(code[pc + 1]));
-        if (!i || !i->isInt() || t + 1 >= E || t[1].isCounted() || !elementRead(t, i->asInt())) {
+        if (!i || !i->isInt() || t[1].isCounted() || !elementRead(t, i->asInt())) {
           op = OP_PUSH;
           goto redispatch;
         }
@@ -1127,10 +1103,11 @@ bool MoxInterpreter::run() {
         break;
       }
       case MSK_PUSH_TEMP_LIT_ELEM: {
+        ROOM(2);
         // t[t[1] +/- t[2]]: t[1] and t[2] keep the index and the literal.
         const MoxValue* i = TEMP(uint32_t(code[pc + 1]));
         const uint32_t k = code[pc + 4];
-        if (!i || !i->isInt() || k >= litCount || !lits[k].isInt() || t + 2 >= E ||
+        if (!i || !i->isInt() || k >= litCount || !lits[k].isInt() ||
             t[1].isCounted() || t[2].isCounted()) {
           op = OP_PUSH;
           goto redispatch;
@@ -1144,14 +1121,13 @@ bool MoxInterpreter::run() {
         break;
       }
       case MSK_PUSH_ELEM: {
+        ROOM(2);
         // A new top, element i of a temporary or an argument; the container
         // is read where it lies, so its count does not move.
         const uint32_t c = code[pc + 1];
-        const MoxValue* from = nullptr;
-        if (code[pc] == OP_TREF) from = TEMP(c);
-        else if (c < uint32_t(procInfo_->nargs_) && S + bpi + 1 + c < E) from = S + bpi + 1 + c;
+        const MoxValue* from = code[pc] == OP_TREF ? TEMP(c) : ARG(c);
         const MoxValue* i = TEMP(uint32_t(code[pc + 4]));
-        if (!from || !i || !i->isInt() || t + 2 >= E || t[1].isCounted() || t[2].isCounted() ||
+        if (!from || !i || !i->isInt() || t[1].isCounted() || t[2].isCounted() ||
             !elementLoad(*from, i->asInt(), t + 1)) {
           op = OP_PUSH;
           goto redispatch;
@@ -1162,12 +1138,11 @@ bool MoxInterpreter::run() {
         break;
       }
       case MSK_LOAD_ELEM: {
+        ROOM(1);
         const uint32_t c = code[pc];
-        const MoxValue* from = nullptr;
-        if (code[pc - 1] == OP_TREF) from = TEMP(c);
-        else if (c < uint32_t(procInfo_->nargs_) && S + bpi + 1 + c < E) from = S + bpi + 1 + c;
+        const MoxValue* from = code[pc - 1] == OP_TREF ? TEMP(c) : ARG(c);
         const MoxValue* i = TEMP(uint32_t(code[pc + 3]));
-        if (!from || !i || !i->isInt() || t + 1 >= E || t[1].isCounted() ||
+        if (!from || !i || !i->isInt() || t[1].isCounted() ||
             !moxReleaseIsQuiet(*t) || !elementLoad(*from, i->asInt(), t)) {
           op = code[pc - 1];
           goto redispatch;
@@ -1177,9 +1152,10 @@ bool MoxInterpreter::run() {
         break;
       }
       case MSK_TEMP_STEP: {
+        ROOM(1);
         // `a++;`: the top takes the old value, the slot above ends empty.
         MoxValue* v = TEMP(uint32_t(code[pc]));
-        if (!v || !v->isInt() || !moxReleaseIsQuiet(*t) || t + 1 >= E || t[1].isCounted()) {
+        if (!v || !v->isInt() || !moxReleaseIsQuiet(*t) || t[1].isCounted()) {
           op = OP_TREF;
           goto redispatch;
         }
@@ -1190,54 +1166,54 @@ bool MoxInterpreter::run() {
         pc = followBranch(code, codeLen, pc + 6);
         break;
       }
-      case MSK_TEMP_COMPARE_BRANCH:
-      case MSK_TEMP_ARITH_SET: {
-        // TREF a; PUSH; TREF|LIT b; operator; then BRT|BRF or TSET c.
-        const MoxValue* va = TEMP(uint32_t(code[pc]));
-        const uint32_t j = code[pc + 3];
-        const MoxValue* vb = code[pc + 2] == OP_TREF ? TEMP(j) : (j < litCount ? lits + j : nullptr);
-        if (!va || !vb || !va->isInt() || !vb->isInt() || !moxReleaseIsQuiet(*t) || t + 1 >= E ||
-            t[1].isCounted()) {
-          op = OP_TREF;
+      case MSK_INT_COMPARE_BRANCH:
+      case MSK_INT_ARITH_SET:
+      case MSK_INT_OP: {
+        // value a; PUSH; value b; operator; then BRT|BRF, TSET c or nothing.
+        // The top takes the result, the slot above keeps b.
+        ROOM(1);
+        const MoxValue* va = VALUE_OF(code[pc - 1], uint32_t(code[pc]));
+        const MoxValue* vb = VALUE_OF(code[pc + 2], uint32_t(code[pc + 3]));
+        MoxValue* dst = op == MSK_INT_ARITH_SET ? TEMP(uint32_t(code[pc + 6])) : t;
+        if (!va || !vb || !va->isInt() || !vb->isInt() || !moxReleaseIsQuiet(*t) ||
+            t[1].isCounted() || !dst || !moxReleaseIsQuiet(*dst)) {
+          op = code[pc - 1];
           goto redispatch;
         }
-        const int32_t a = va->asInt(), b = vb->asInt();
-        const uint8_t opr = code[pc + 4];
-        if (op == MSK_TEMP_COMPARE_BRANCH) {
-          const int32_t res = moxCompareResult(opr, a < b ? -1 : (a > b ? 1 : 0));
-          t->setInt(res);
-          t[1].setInt(b);
-          const bool jump = (res != 0) == (code[pc + 5] == OP_BRT);
-          pc = jump ? moxReadBranch(code, pc + 6) : pc + 6 + MOX_BRANCH_SIZE;
-          break;
-        }
-        MoxValue* dst = TEMP(uint32_t(code[pc + 6]));
-        if (!dst || !moxReleaseIsQuiet(*dst)) { op = OP_TREF; goto redispatch; }
-        int32_t res;
-        if (opr == OP_ADD) res = int32_t(uint32_t(a) + uint32_t(b));
-        else if (opr == OP_SUB) res = int32_t(uint32_t(a) - uint32_t(b));
-        else res = int32_t(uint32_t(a) * uint32_t(b));
+        const int32_t b = vb->asInt();
+        const int32_t res = intResult(code[pc + 4], va->asInt(), b);
+        const uint32_t at = pc;
+        if (op == MSK_INT_COMPARE_BRANCH)
+          pc = (res != 0) == (code[at + 5] == OP_BRT) ? moxReadBranch(code, at + 6) : at + 6 + MOX_BRANCH_SIZE;
+        else if (op == MSK_INT_ARITH_SET)
+          pc = followBranch(code, codeLen, at + 7);
+        else
+          pc = at + 5;
         t->setInt(res);
         t[1].setInt(b);
         dst->setInt(res);
-        pc = followBranch(code, codeLen, pc + 7);
         break;
       }
-      case MSK_TEMP_INT_OP: {
-        const MoxValue* v = TEMP(uint32_t(code[pc]));
-        if (!v || !v->isInt() || !moxReleaseIsQuiet(*t) || t + 1 >= E || t[1].isCounted()) {
-          op = OP_TREF;
+      case MSK_PUSH_INT_COMPARE_BRANCH:
+      case MSK_PUSH_INT_OP: {
+        // The same with the result in a new top.
+        ROOM(2);
+        const MoxValue* va = VALUE_OF(code[pc], uint32_t(code[pc + 1]));
+        const MoxValue* vb = VALUE_OF(code[pc + 3], uint32_t(code[pc + 4]));
+        if (!va || !vb || !va->isInt() || !vb->isInt() || t[1].isCounted() ||
+            t[2].isCounted()) {
+          op = OP_PUSH;
           goto redispatch;
         }
-        t->setInt(v->asInt());
-        pc += 1;
-        bool popped = false;
-        const uint32_t next = fusedIntOperation(t, &popped, S, code, pc, codeLen, S + fpi + 1,
-                                                ntemps, E, lits, litCount);
-        if (next) {
-          pc = next;
-          t -= popped;
-        }
+        const int32_t b = vb->asInt();
+        const int32_t res = intResult(code[pc + 5], va->asInt(), b);
+        if (op == MSK_PUSH_INT_COMPARE_BRANCH)
+          pc = (res != 0) == (code[pc + 6] == OP_BRT) ? moxReadBranch(code, pc + 7) : pc + 7 + MOX_BRANCH_SIZE;
+        else
+          pc += 6;
+        ++t;
+        t->setInt(res);
+        t[1].setInt(b);
         break;
       }
       case MSK_COMPARE_BRANCH: {
@@ -1374,3 +1350,6 @@ unwind:
 #undef HELPER
 #undef LOAD_FRAME
 #undef TEMP
+#undef ROOM
+#undef ARG
+#undef VALUE_OF

@@ -45,8 +45,10 @@ class Cursor {
   }
   bool takeArith() { return take(OP_ADD) || take(OP_SUB) || take(OP_MUL); }
   bool takeCompare() { return takeRange(OP_LT, OP_GT); }
-  // TREF j or LIT j.
-  bool takeTempOrLiteral() { return takeIndexed(OP_TREF) || takeIndexed(OP_LIT); }
+  // TREF j or AREF j: the first value of an integer step.
+  bool takeVariable() { return takeIndexed(OP_TREF) || takeIndexed(OP_AREF); }
+  // TREF j, AREF j or LIT j.
+  bool takeValue() { return takeVariable() || takeIndexed(OP_LIT); }
   uint32_t pc() const { return pc_; }
 
  private:
@@ -55,78 +57,91 @@ class Cursor {
   uint32_t pc_;
 };
 
-// The kind of the longest sequence starting at pc, and its length in *end.
-uint8_t match(const uint8_t* code, uint32_t len, uint32_t pc, uint32_t* end) {
-  const uint8_t op = code[pc];
-  if (op == OP_PUSH) {
-    {
-      Cursor c(code, len, pc);
-      if (c.take(OP_PUSH) && c.takeIndexed(OP_TREF) && c.take(OP_PUSH) && c.takeIndexed(OP_LIT) &&
-          (c.take(OP_ADD) || c.take(OP_SUB)) && c.take(OP_VREF)) {
-        *end = c.pc();
-        return MSK_PUSH_TEMP_LIT_ELEM;
-      }
-    }
-    {
-      Cursor c(code, len, pc);
-      if (c.take(OP_PUSH) && (c.takeIndexed(OP_TREF) || c.takeIndexed(OP_AREF)) && c.take(OP_PUSH) &&
-          c.takeIndexed(OP_TREF) && c.take(OP_VREF)) {
-        *end = c.pc();
-        return MSK_PUSH_ELEM;
-      }
-    }
-    {
-      Cursor c(code, len, pc);
-      if (c.take(OP_PUSH) && c.takeIndexed(OP_TREF) && c.take(OP_VREF)) {
-        *end = c.pc();
-        return MSK_PUSH_TEMP_ELEM;
-      }
-    }
-    Cursor c(code, len, pc + 1);
-    if (c.takeIndexed(OP_TREF)) { *end = c.pc(); return MSK_PUSH_TEMP; }
-    if (c.takeIndexed(OP_LIT)) { *end = c.pc(); return MSK_PUSH_LIT; }
-    if (c.takeIndexed(OP_AREF)) { *end = c.pc(); return MSK_PUSH_ARG; }
-    return op;
+// After `value a; PUSH; value b` at c: the integer step it starts, or 0.
+uint8_t matchIntStep(Cursor c, bool pushed, uint32_t* end) {
+  Cursor rest = c;
+  if (rest.takeCompare() && rest.takeConditionalBranch()) {
+    *end = rest.pc();
+    return pushed ? MSK_PUSH_INT_COMPARE_BRANCH : MSK_INT_COMPARE_BRANCH;
   }
+  rest = c;
+  if (!pushed && rest.takeArith() && rest.takeIndexed(OP_TSET)) {
+    *end = rest.pc();
+    return MSK_INT_ARITH_SET;
+  }
+  rest = c;
+  if (rest.takeArith() || rest.takeCompare()) {
+    *end = rest.pc();
+    return pushed ? MSK_PUSH_INT_OP : MSK_INT_OP;
+  }
+  return 0;
+}
+
+uint8_t matchPush(const uint8_t* code, uint32_t len, uint32_t pc, uint32_t* end) {
+  {
+    Cursor c(code, len, pc);
+    if (c.take(OP_PUSH) && c.takeIndexed(OP_TREF) && c.take(OP_PUSH) && c.takeIndexed(OP_LIT) &&
+        (c.take(OP_ADD) || c.take(OP_SUB)) && c.take(OP_VREF)) {
+      *end = c.pc();
+      return MSK_PUSH_TEMP_LIT_ELEM;
+    }
+  }
+  {
+    Cursor c(code, len, pc);
+    if (c.take(OP_PUSH) && c.takeVariable() && c.take(OP_PUSH) && c.takeIndexed(OP_TREF) &&
+        c.take(OP_VREF)) {
+      *end = c.pc();
+      return MSK_PUSH_ELEM;
+    }
+  }
+  {
+    Cursor c(code, len, pc);
+    if (c.take(OP_PUSH) && c.takeVariable() && c.take(OP_PUSH) && c.takeValue())
+      if (uint8_t k = matchIntStep(c, true, end)) return k;
+  }
+  {
+    Cursor c(code, len, pc);
+    if (c.take(OP_PUSH) && c.takeIndexed(OP_TREF) && c.take(OP_VREF)) {
+      *end = c.pc();
+      return MSK_PUSH_TEMP_ELEM;
+    }
+  }
+  Cursor c(code, len, pc + 1);
+  if (c.takeIndexed(OP_TREF)) { *end = c.pc(); return MSK_PUSH_TEMP; }
+  if (c.takeIndexed(OP_LIT)) { *end = c.pc(); return MSK_PUSH_LIT; }
+  if (c.takeIndexed(OP_AREF)) { *end = c.pc(); return MSK_PUSH_ARG; }
+  return OP_PUSH;
+}
+
+uint8_t matchVariable(const uint8_t* code, uint32_t len, uint32_t pc, uint32_t* end) {
+  const uint8_t op = code[pc];
   if (op == OP_TREF) {
     uint32_t a = 0, again = 0;
-    {
-      Cursor c(code, len, pc);
-      if (c.takeIndexed(OP_TREF, &a) && c.take(OP_DUP) && (c.take(OP_INC) || c.take(OP_DEC)) &&
-          c.takeIndexed(OP_TSET, &again) && again == a && c.take(OP_POP)) {
-        *end = c.pc();
-        return MSK_TEMP_STEP;
-      }
-    }
-    {
-      Cursor c(code, len, pc);
-      if (c.takeIndexed(OP_TREF) && c.take(OP_PUSH) && c.takeTempOrLiteral()) {
-        Cursor rest = c;
-        if (rest.takeCompare() && rest.takeConditionalBranch()) {
-          *end = rest.pc();
-          return MSK_TEMP_COMPARE_BRANCH;
-        }
-        rest = c;
-        if (rest.takeArith() && rest.takeIndexed(OP_TSET)) {
-          *end = rest.pc();
-          return MSK_TEMP_ARITH_SET;
-        }
-        rest = c;
-        if (rest.takeArith() || rest.takeCompare()) {
-          *end = rest.pc();
-          return MSK_TEMP_INT_OP;
-        }
-      }
-    }
-  }
-  if (op == OP_TREF || op == OP_AREF) {
     Cursor c(code, len, pc);
-    if (c.takeIndexed(op) && c.take(OP_PUSH) && c.takeIndexed(OP_TREF) && c.take(OP_VREF)) {
+    if (c.takeIndexed(OP_TREF, &a) && c.take(OP_DUP) && (c.take(OP_INC) || c.take(OP_DEC)) &&
+        c.takeIndexed(OP_TSET, &again) && again == a && c.take(OP_POP)) {
       *end = c.pc();
-      return MSK_LOAD_ELEM;
+      return MSK_TEMP_STEP;
     }
-    return op;
   }
+  {
+    Cursor c(code, len, pc);
+    if (c.takeVariable() && c.take(OP_PUSH) && c.takeValue())
+      if (uint8_t k = matchIntStep(c, false, end)) return k;
+  }
+  Cursor c(code, len, pc);
+  if (c.takeVariable() && c.take(OP_PUSH) && c.takeIndexed(OP_TREF) && c.take(OP_VREF)) {
+    *end = c.pc();
+    return MSK_LOAD_ELEM;
+  }
+  return op;
+}
+
+// The kind of the longest sequence starting at pc, and its end in *end.
+uint8_t match(const uint8_t* code, uint32_t len, uint32_t pc, uint32_t* end) {
+  const uint8_t op = code[pc];
+  if (op == OP_PUSH) return matchPush(code, len, pc, end);
+  if (op == OP_TREF || op == OP_AREF) return matchVariable(code, len, pc, end);
   if (op >= OP_LT && op <= OP_GT) {
     Cursor c(code, len, pc + 1);
     if (c.takeConditionalBranch()) {

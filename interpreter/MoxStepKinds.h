@@ -23,6 +23,8 @@
 
 #include "core/MoxConfig.h"
 
+// In the sequences below a "value" is one of TREF j, AREF j or LIT j; the
+// first value of an integer step is a temporary or an argument.
 enum MoxStepKind : uint8_t {
   // PUSH; TREF j
   MSK_PUSH_TEMP = 64,
@@ -40,12 +42,16 @@ enum MoxStepKind : uint8_t {
   MSK_LOAD_ELEM,
   // TREF a; DUP; INC|DEC; TSET a; POP: a statement `a++` or `a--`
   MSK_TEMP_STEP,
-  // TREF a; PUSH; TREF|LIT b; LT..GT; BRT|BRF: a loop test
-  MSK_TEMP_COMPARE_BRANCH,
-  // TREF a; PUSH; TREF|LIT b; ADD|SUB|MUL; TSET c: `c = a op b`
-  MSK_TEMP_ARITH_SET,
-  // TREF a; PUSH; TREF|LIT b; operator: other integer steps on a temporary
-  MSK_TEMP_INT_OP,
+  // value a; PUSH; value b; LT..GT; BRT|BRF: a test on two integers
+  MSK_INT_COMPARE_BRANCH,
+  // PUSH; value a; PUSH; value b; LT..GT; BRT|BRF: the same in a new slot
+  MSK_PUSH_INT_COMPARE_BRANCH,
+  // value a; PUSH; value b; ADD|SUB|MUL; TSET c: `c = a op b`
+  MSK_INT_ARITH_SET,
+  // value a; PUSH; value b; ADD|SUB|MUL|LT..GT: the top becomes a op b
+  MSK_INT_OP,
+  // PUSH; value a; PUSH; value b; ADD|SUB|MUL|LT..GT: a new top, a op b
+  MSK_PUSH_INT_OP,
   // LT..GT; BRT|BRF
   MSK_COMPARE_BRANCH,
   // ADD|SUB|MUL; TSET c: a result stored into a temporary (and `s += t`

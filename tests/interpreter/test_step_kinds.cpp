@@ -72,7 +72,7 @@ TEST(StepKinds, TableFollowsTheBytesAtEveryOffset) {
   emit(code, OP_TSET, 0);
   code.push_back(OP_POP);
   const Bytes kinds = kindsOf(code);
-  EXPECT_EQ(kinds[0], MSK_TEMP_COMPARE_BRANCH);
+  EXPECT_EQ(kinds[0], MSK_INT_COMPARE_BRANCH);
   EXPECT_EQ(kinds[2], MSK_PUSH_LIT);
   EXPECT_EQ(kinds[5], MSK_COMPARE_BRANCH);
   EXPECT_EQ(kinds[6], OP_BRT);
@@ -91,7 +91,7 @@ TEST(StepKinds, TableFollowsTheBytesAtEveryOffset) {
   EXPECT_EQ(kindsOf(other)[11], OP_TREF);
   // Cut short, a sequence is not taken either.
   Bytes cut(code.begin(), code.begin() + 9);
-  EXPECT_EQ(kindsOf(cut)[0], MSK_TEMP_INT_OP);
+  EXPECT_EQ(kindsOf(cut)[0], MSK_INT_OP);
   EXPECT_EQ(kindsOf(cut)[5], OP_LT);
 }
 
