@@ -648,7 +648,14 @@ bool MoxInterpreter::run() {
 
   for (;;) {
     if (MOX_UNLIKELY(pc >= codeLen)) goto codeEnd;
-    if (MOX_UNLIKELY(hooked_)) {
+    // With width 1 and no hook on, the step kinds choose the handler;
+    // otherwise every instruction runs alone, as the code says.
+    uint8_t op;
+    if (MOX_LIKELY(!hooked_ && width == 1)) {
+      op = kinds[pc++];
+      goto redispatch;
+    }
+    if (hooked_) {
       if (deferredFailure_ && takeDeferredFailure()) {
         SYNC();
         // An activation that has not run an instruction yet did not cause
@@ -670,9 +677,7 @@ bool MoxInterpreter::run() {
       }
       updateHooks();
     }
-    // With width 1 and no hook on, the step kinds choose the handler;
-    // otherwise every instruction runs alone, as the code says.
-    uint8_t op = (MOX_LIKELY(width == 1 && !hooked_) ? kinds : code)[pc++];
+    op = code[pc++];
   redispatch:
     switch (op) {
       case OP_RBYTE: width = 1; break;
@@ -1214,6 +1219,40 @@ bool MoxInterpreter::run() {
         ++t;
         t->setInt(res);
         t[1].setInt(b);
+        break;
+      }
+      case MSK_PUSH_LIT_OP: {
+        // The top := top op literal k; the slot above keeps the literal.
+        ROOM(1);
+        const uint32_t k = code[pc + 1];
+        if (k >= litCount || t[1].isCounted()) { op = OP_PUSH; goto redispatch; }
+        const MoxValue& lit = lits[k];
+        const uint8_t opr = code[pc + 2];
+        double a, b;
+        if (t->isInt() && lit.isInt()) {
+          t->setInt(intResult(opr, t->asInt(), lit.asInt()));
+        } else if (moxDoublePair(*t, lit, &a, &b)) {
+          t->setDouble(opr == OP_ADD ? a + b : (opr == OP_SUB ? a - b : a * b));
+        } else {
+          op = OP_PUSH;
+          goto redispatch;
+        }
+        t[1] = lit;
+        pc += 3;
+        break;
+      }
+      case MSK_LOAD_PAIR: {
+        // The top := value a, then a new top := value b.
+        ROOM(1);
+        const MoxValue* va = VALUE_OF(code[pc - 1], uint32_t(code[pc]));
+        const MoxValue* vb = VALUE_OF(code[pc + 2], uint32_t(code[pc + 3]));
+        if (!va || !vb || !moxReleaseIsQuiet(*t) || t[1].isCounted()) {
+          op = code[pc - 1];
+          goto redispatch;
+        }
+        *t = *va;
+        *++t = *vb;
+        pc += 4;
         break;
       }
       case MSK_COMPARE_BRANCH: {

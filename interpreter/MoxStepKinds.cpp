@@ -106,6 +106,13 @@ uint8_t matchPush(const uint8_t* code, uint32_t len, uint32_t pc, uint32_t* end)
       return MSK_PUSH_TEMP_ELEM;
     }
   }
+  {
+    Cursor c(code, len, pc);
+    if (c.take(OP_PUSH) && c.takeIndexed(OP_LIT) && c.takeArith()) {
+      *end = c.pc();
+      return MSK_PUSH_LIT_OP;
+    }
+  }
   Cursor c(code, len, pc + 1);
   if (c.takeIndexed(OP_TREF)) { *end = c.pc(); return MSK_PUSH_TEMP; }
   if (c.takeIndexed(OP_LIT)) { *end = c.pc(); return MSK_PUSH_LIT; }
@@ -129,10 +136,20 @@ uint8_t matchVariable(const uint8_t* code, uint32_t len, uint32_t pc, uint32_t* 
     if (c.takeVariable() && c.take(OP_PUSH) && c.takeValue())
       if (uint8_t k = matchIntStep(c, false, end)) return k;
   }
+  {
+    Cursor c(code, len, pc);
+    if (c.takeVariable() && c.take(OP_PUSH) && c.takeIndexed(OP_TREF) && c.take(OP_VREF)) {
+      *end = c.pc();
+      return MSK_LOAD_ELEM;
+    }
+  }
   Cursor c(code, len, pc);
-  if (c.takeVariable() && c.take(OP_PUSH) && c.takeIndexed(OP_TREF) && c.take(OP_VREF)) {
-    *end = c.pc();
-    return MSK_LOAD_ELEM;
+  if (c.takeVariable() && c.take(OP_PUSH) && c.takeValue()) {
+    const uint32_t pairEnd = c.pc();
+    if (c.take(OP_PUSH)) {
+      *end = pairEnd;
+      return MSK_LOAD_PAIR;
+    }
   }
   return op;
 }

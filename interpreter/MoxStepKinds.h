@@ -52,6 +52,11 @@ enum MoxStepKind : uint8_t {
   MSK_INT_OP,
   // PUSH; value a; PUSH; value b; ADD|SUB|MUL|LT..GT: a new top, a op b
   MSK_PUSH_INT_OP,
+  // PUSH; LIT k; ADD|SUB|MUL: the top combined with a literal
+  MSK_PUSH_LIT_OP,
+  // TREF|AREF a; PUSH; value b, before another PUSH: two values loaded
+  // (a container and an index, as an element store begins)
+  MSK_LOAD_PAIR,
   // LT..GT; BRT|BRF
   MSK_COMPARE_BRANCH,
   // ADD|SUB|MUL; TSET c: a result stored into a temporary (and `s += t`
