@@ -196,7 +196,7 @@ bool MoxCompiler::_doMemberFunction(const MoxChar* className) {
       if (!_require(TOK_IDENT, t, 0)) _count();
       _back();
     }
-    name = u"dtor";
+    name = kMoxDestructorName;
   } else {
     if (!_require(TOK_IDENT, t, 0)) {
       _count();
@@ -391,9 +391,9 @@ bool MoxCompiler::_doMemberHead(MoxClass* cls, MoxMemberHead& head) {
     if (_isChar(t, '}')) _back();
     return false;
   }
-  head.name = head.isDtor ? std::u16string(u"dtor") : std::u16string(scanner_->getTokenString());
+  head.name = head.isDtor ? std::u16string(kMoxDestructorName) : std::u16string(scanner_->getTokenString());
   // A method literally named "dtor" is the destructor too.
-  if (head.name == u"dtor") head.isDtor = true;
+  if (head.name == kMoxDestructorName) head.isDtor = true;
   if (head.isStatic && head.isDtor) {
     _error("destructor can't be static");
     head.isStatic = false;

@@ -128,7 +128,7 @@ void MoxCompiler::_codeMethodEpilogue(MoxFuncContext& ctx, const MoxChar* name, 
   MoxString* cn = cls->getClassName();
   if (cn != nullptr && n == cn->c_str()) {
     _codeIndexedOpcode(ctx, OP_AREF, 0);
-  } else if (n == u"dtor" && cls->getBaseClass() != nullptr) {
+  } else if (n == kMoxDestructorName && cls->getBaseClass() != nullptr) {
     // The interpreter sends a selector starting with "BC_" to the base class.
     _codeOp(ctx, OP_PUSH);
     _codeIndexedOpcode(ctx, OP_AREF, 0);

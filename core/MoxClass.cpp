@@ -141,6 +141,16 @@ MoxDictionaryEntry* MoxClass::findMember(const MoxString& name, bool searchBases
   return nullptr;
 }
 
+bool MoxClass::hasDestructor() const {
+  const uint64_t now = methodEpoch();
+  if (dtorEpoch_ != now) {
+    static const MoxString kName(kMoxDestructorName);
+    hasDtor_ = findMember(kName, true) != nullptr;
+    dtorEpoch_ = now;
+  }
+  return hasDtor_;
+}
+
 int32_t MoxClass::getMemberIndex(const MoxString& name) const {
   MoxDictionaryEntry* e = findMember(name, true);
   if (!e || e->getSymbolType() != SYM_MEMBER) return -1;

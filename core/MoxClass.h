@@ -15,6 +15,10 @@
 #include "core/MoxValue.h"
 #include "core/MoxVector.h"
 
+// The name under which a class keeps its destructor (written ~Name in a
+// script) among its methods.
+constexpr MoxChar kMoxDestructorName[] = u"dtor";
+
 class MOX_API MoxClass : public MoxRefObject {
  public:
   explicit MoxClass(MoxVirtualMachine& vm);
@@ -27,7 +31,12 @@ class MOX_API MoxClass : public MoxRefObject {
   MoxClass& operator=(const MoxClass&) = delete;
 
   // Unsorted (declaration order): SYM_MEMBER and SYM_VARIABLE entries.
-  MoxDictionary* dataMembers() const { return dataMembers_; }
+  // Taking the table counts as a change too: a data member can hide a
+  // method of a base in lookups by name.
+  MoxDictionary* dataMembers() const {
+    methodsChanged();
+    return dataMembers_;
+  }
   // Sorted: SYM_METHOD and SYM_FUNCTION entries. Whoever takes the table
   // may add or remove methods, so taking it counts as a method change.
   MoxDictionary* funcMembers() const {
@@ -69,6 +78,10 @@ class MOX_API MoxClass : public MoxRefObject {
 
   // Own data members, own function members, then each base in turn.
   MoxDictionaryEntry* findMember(const MoxString& name, bool searchBases) const;
+  // True when the class or a base has a member named kMoxDestructorName,
+  // which its objects run as they die. Asked at every object's death, so
+  // the answer is kept until some class changes.
+  bool hasDestructor() const;
   // Slot of an object data member (bases searched), or -1.
   int32_t getMemberIndex(const MoxString& name) const;
 
@@ -117,6 +130,9 @@ class MOX_API MoxClass : public MoxRefObject {
   bool hasDerived_;
   MoxVirtualMachine& vm_;
   bool native_;
+  // hasDestructor()'s answer and the method epoch it was found in.
+  mutable uint64_t dtorEpoch_ = 0;
+  mutable bool hasDtor_ = false;
 };
 
 class MOX_API MoxObject : public MoxRefObject {

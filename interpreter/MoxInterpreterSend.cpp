@@ -207,7 +207,7 @@ MoxInterpreter::SendSetup MoxInterpreter::prepareSend(int argc, const MoxChar* s
 
   const bool isStatic = entry && entry->getSymbolType() == SYM_FUNCTION;
   if (!entry) {
-    if (!sameText(wanted, u"dtor")) {
+    if (!sameText(wanted, kMoxDestructorName)) {
       // wanted points into *name's text, which stays alive until we return.
       noMethod(wanted);
       return kSendFailed;

@@ -80,7 +80,7 @@ std::u16string moxProcedureName(MoxVector* proc) {
   if (n && (n->type() == MVT_STRING || n->type() == MVT_STRINGREF) && n->getRef()) {
     const std::u16string own = static_cast<MoxString*>(n->getRef())->c_str();
     // A destructor is kept as the method "dtor"; show it as it is written.
-    if (cls && cls->getClassName() && own == u"dtor")
+    if (cls && cls->getClassName() && own == kMoxDestructorName)
       name += u"~" + std::u16string(cls->getClassName()->c_str());
     else
       name += own;

@@ -16,7 +16,7 @@
 namespace {
 
 // Name of the script-level destructor method.
-const MoxString kDtorName(u"dtor");
+const MoxString kDtorName(kMoxDestructorName);
 
 // Destructors that run while another destructor is running nest on the
 // native stack (a chain of objects each owning the next). Beyond this depth a
@@ -118,7 +118,7 @@ void MoxVirtualMachine::notifyObjDelete(MoxObject* obj) {
   // released meanwhile go without their script destructors.
   if (!interp || !obj || interp->failurePending()) return;
   MoxClass* cls = obj->getClass();
-  if (!cls || !cls->findMember(kDtorName, true)) return;
+  if (!cls || !cls->hasDestructor()) return;
   if (destructorDepth_ >= kMaxDestructorDepth) {
     interp->returnError(u"destructor nesting too deep", nullptr);
     interp->failAtNextInstruction();
