@@ -237,7 +237,3 @@ MoxObject::~MoxObject() {
   data->release();
 }
 
-MoxClass* MoxObject::getClass() const {
-  if (!data_ || data_->size() == 0) return nullptr;
-  return (*data_)[0];
-}

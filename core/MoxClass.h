@@ -146,7 +146,13 @@ class MOX_API MoxObject : public MoxRefObject {
   ~MoxObject() override;
   MoxObject& operator=(const MoxObject&) = delete;
 
-  MoxClass* getClass() const;
+  // Asked by every send, so the common case is inline.
+  MoxClass* getClass() const {
+    if (!data_ || data_->size() == 0) return nullptr;
+    const MoxValue& v = (*data_)[0];
+    if (v.type() == MVT_CLASS) return static_cast<MoxClass*>(v.getRef());
+    return v;
+  }
   MoxVector* getMemberData() const { return data_; }
 
  private:
