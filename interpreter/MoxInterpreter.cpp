@@ -462,6 +462,16 @@ bool MoxInterpreter::call(int argc, MoxVector* proc) {
     }                                                           \
   } while (0)
 
+// The end of a step handler: the next step at once. Step handlers run only
+// with no hook on and operand width 1, and change neither, so the test at
+// the top of the loop would find what it found before.
+#define NEXT_STEP()                                \
+  do {                                             \
+    if (MOX_UNLIKELY(pc >= codeLen)) goto codeEnd; \
+    op = kinds[pc++];                              \
+    goto redispatch;                               \
+  } while (0)
+
 // Makes the k slots above the top part of the stack; slots past its size
 // are null, so new ones hold nothing.
 #define ROOM(k)                          \
@@ -1077,7 +1087,7 @@ bool MoxInterpreter::run() {
         if (!v || t[1].isCounted()) { op = OP_PUSH; goto redispatch; }
         *++t = *v;
         pc += 2;
-        break;
+        NEXT_STEP();
       }
       case MSK_PUSH_LIT: {
         ROOM(1);
@@ -1085,7 +1095,7 @@ bool MoxInterpreter::run() {
         if (j >= litCount || t[1].isCounted()) { op = OP_PUSH; goto redispatch; }
         *++t = lits[j];
         pc += 2;
-        break;
+        NEXT_STEP();
       }
       case MSK_PUSH_ARG: {
         ROOM(1);
@@ -1093,7 +1103,7 @@ bool MoxInterpreter::run() {
         if (!v || t[1].isCounted()) { op = OP_PUSH; goto redispatch; }
         *++t = *v;
         pc += 2;
-        break;
+        NEXT_STEP();
       }
       case MSK_PUSH_TEMP_ELEM: {
         ROOM(1);
@@ -1105,7 +1115,7 @@ bool MoxInterpreter::run() {
         }
         t[1].setInt(i->asInt());
         pc += 3;
-        break;
+        NEXT_STEP();
       }
       case MSK_PUSH_TEMP_LIT_ELEM: {
         ROOM(2);
@@ -1123,7 +1133,7 @@ bool MoxInterpreter::run() {
         t[1].setInt(index);
         t[2].setInt(int32_t(b));
         pc += 7;
-        break;
+        NEXT_STEP();
       }
       case MSK_PUSH_ELEM: {
         ROOM(2);
@@ -1140,7 +1150,7 @@ bool MoxInterpreter::run() {
         ++t;
         t[1].setInt(i->asInt());
         pc += 6;
-        break;
+        NEXT_STEP();
       }
       case MSK_LOAD_ELEM: {
         ROOM(1);
@@ -1154,7 +1164,7 @@ bool MoxInterpreter::run() {
         }
         t[1].setInt(i->asInt());
         pc += 5;
-        break;
+        NEXT_STEP();
       }
       case MSK_TEMP_STEP: {
         ROOM(1);
@@ -1169,7 +1179,7 @@ bool MoxInterpreter::run() {
         v->setInt(int32_t(code[pc + 2] == OP_INC ? old + 1u : old - 1u));
         t[1].dispose();
         pc = followBranch(code, codeLen, pc + 6);
-        break;
+        NEXT_STEP();
       }
       case MSK_INT_COMPARE_BRANCH:
       case MSK_INT_ARITH_SET:
@@ -1197,7 +1207,7 @@ bool MoxInterpreter::run() {
         t->setInt(res);
         t[1].setInt(b);
         dst->setInt(res);
-        break;
+        NEXT_STEP();
       }
       case MSK_PUSH_INT_COMPARE_BRANCH:
       case MSK_PUSH_INT_OP: {
@@ -1219,7 +1229,7 @@ bool MoxInterpreter::run() {
         ++t;
         t->setInt(res);
         t[1].setInt(b);
-        break;
+        NEXT_STEP();
       }
       case MSK_PUSH_LIT_OP: {
         // The top := top op literal k; the slot above keeps the literal.
@@ -1239,7 +1249,7 @@ bool MoxInterpreter::run() {
         }
         t[1] = lit;
         pc += 3;
-        break;
+        NEXT_STEP();
       }
       case MSK_LOAD_PAIR: {
         // The top := value a, then a new top := value b.
@@ -1253,7 +1263,7 @@ bool MoxInterpreter::run() {
         *t = *va;
         *++t = *vb;
         pc += 4;
-        break;
+        NEXT_STEP();
       }
       case MSK_COMPARE_BRANCH: {
         int c;
@@ -1273,7 +1283,7 @@ bool MoxInterpreter::run() {
         const bool yes = moxCompareResult(code[pc - 1], c) != 0;
         t->setInt(yes ? 1 : 0);
         pc = yes == (code[pc] == OP_BRT) ? moxReadBranch(code, pc + 1) : pc + 1 + MOX_BRANCH_SIZE;
-        break;
+        NEXT_STEP();
       }
       case MSK_ARITH_SET: {
         // A result stored into temporary k; the slot above keeps the right
@@ -1297,7 +1307,7 @@ bool MoxInterpreter::run() {
         }
         --t;
         pc += 2;
-        break;
+        NEXT_STEP();
       }
 
       // OP_NOP and the bytes outside the opcode set run as one-byte
@@ -1389,6 +1399,7 @@ unwind:
 #undef HELPER
 #undef LOAD_FRAME
 #undef TEMP
+#undef NEXT_STEP
 #undef ROOM
 #undef ARG
 #undef VALUE_OF
