@@ -1152,6 +1152,28 @@ bool MoxInterpreter::run() {
         pc += 6;
         NEXT_STEP();
       }
+      case MSK_PUSH_ELEM_OFFSET: {
+        // A new top, element j +/- k of c; the slots above keep the index
+        // and the literal.
+        ROOM(3);
+        const uint32_t c = code[pc + 1];
+        const MoxValue* from = code[pc] == OP_TREF ? TEMP(c) : ARG(c);
+        const MoxValue* i = TEMP(uint32_t(code[pc + 4]));
+        const uint32_t k = code[pc + 7];
+        if (!from || !i || !i->isInt() || k >= litCount || !lits[k].isInt() || t[1].isCounted() ||
+            t[2].isCounted() || t[3].isCounted()) {
+          op = OP_PUSH;
+          goto redispatch;
+        }
+        const uint32_t a = uint32_t(i->asInt()), b = uint32_t(lits[k].asInt());
+        const int32_t index = int32_t(code[pc + 8] == OP_ADD ? a + b : a - b);
+        if (!elementLoad(*from, index, t + 1)) { op = OP_PUSH; goto redispatch; }
+        ++t;
+        t[1].setInt(index);
+        t[2].setInt(int32_t(b));
+        pc += 10;
+        NEXT_STEP();
+      }
       case MSK_LOAD_ELEM: {
         ROOM(1);
         const uint32_t c = code[pc];
@@ -1265,6 +1287,20 @@ bool MoxInterpreter::run() {
         pc += 4;
         NEXT_STEP();
       }
+      case MSK_TEMP: {
+        const MoxValue* v = TEMP(uint32_t(code[pc]));
+        if (!v || !moxReleaseIsQuiet(*t)) { op = OP_TREF; goto redispatch; }
+        *t = *v;
+        pc += 1;
+        NEXT_STEP();
+      }
+      case MSK_ELEM_SET:
+        if (t - S < 2 || !t[-1].isInt() || !elementWrite(t - 2, t[-1].asInt(), t)) {
+          op = OP_VSET;
+          goto redispatch;
+        }
+        t -= 2;
+        NEXT_STEP();
       case MSK_COMPARE_BRANCH: {
         int c;
         double da, db;

@@ -88,10 +88,17 @@ uint8_t matchPush(const uint8_t* code, uint32_t len, uint32_t pc, uint32_t* end)
   }
   {
     Cursor c(code, len, pc);
-    if (c.take(OP_PUSH) && c.takeVariable() && c.take(OP_PUSH) && c.takeIndexed(OP_TREF) &&
-        c.take(OP_VREF)) {
-      *end = c.pc();
-      return MSK_PUSH_ELEM;
+    if (c.take(OP_PUSH) && c.takeVariable() && c.take(OP_PUSH) && c.takeIndexed(OP_TREF)) {
+      Cursor rest = c;
+      if (rest.take(OP_VREF)) {
+        *end = rest.pc();
+        return MSK_PUSH_ELEM;
+      }
+      if (c.take(OP_PUSH) && c.takeIndexed(OP_LIT) && (c.take(OP_ADD) || c.take(OP_SUB)) &&
+          c.take(OP_VREF)) {
+        *end = c.pc();
+        return MSK_PUSH_ELEM_OFFSET;
+      }
     }
   }
   {
@@ -151,6 +158,11 @@ uint8_t matchVariable(const uint8_t* code, uint32_t len, uint32_t pc, uint32_t* 
       return MSK_LOAD_PAIR;
     }
   }
+  Cursor single(code, len, pc);
+  if (op == OP_TREF && single.takeIndexed(OP_TREF)) {
+    *end = single.pc();
+    return MSK_TEMP;
+  }
   return op;
 }
 
@@ -167,6 +179,7 @@ uint8_t match(const uint8_t* code, uint32_t len, uint32_t pc, uint32_t* end) {
     }
     return op;
   }
+  if (op == OP_VSET) return MSK_ELEM_SET;
   if (op == OP_ADD || op == OP_SUB || op == OP_MUL) {
     Cursor c(code, len, pc + 1);
     if (c.takeIndexed(OP_TSET)) {

@@ -38,6 +38,9 @@ enum MoxStepKind : uint8_t {
   MSK_PUSH_TEMP_LIT_ELEM,
   // PUSH; TREF|AREF c; PUSH; TREF j; VREF: a new top, element j of c
   MSK_PUSH_ELEM,
+  // PUSH; TREF|AREF c; PUSH; TREF j; PUSH; LIT k; ADD|SUB; VREF: a new
+  // top, element j +/- k of c
+  MSK_PUSH_ELEM_OFFSET,
   // AREF|TREF c; PUSH; TREF j; VREF: the top becomes element j of c
   MSK_LOAD_ELEM,
   // TREF a; DUP; INC|DEC; TSET a; POP: a statement `a++` or `a--`
@@ -57,6 +60,10 @@ enum MoxStepKind : uint8_t {
   // TREF|AREF a; PUSH; value b, before another PUSH: two values loaded
   // (a container and an index, as an element store begins)
   MSK_LOAD_PAIR,
+  // TREF j alone
+  MSK_TEMP,
+  // VSET alone
+  MSK_ELEM_SET,
   // LT..GT; BRT|BRF
   MSK_COMPARE_BRANCH,
   // ADD|SUB|MUL; TSET c: a result stored into a temporary (and `s += t`
