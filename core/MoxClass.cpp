@@ -141,14 +141,15 @@ MoxDictionaryEntry* MoxClass::findMember(const MoxString& name, bool searchBases
   return nullptr;
 }
 
-bool MoxClass::hasDestructor() const {
+MoxDictionaryEntry* MoxClass::findWellKnown(WellKnownMember which) const {
   const uint64_t now = methodEpoch();
-  if (dtorEpoch_ != now) {
-    static const MoxString kName(kMoxDestructorName);
-    hasDtor_ = findMember(kName, true) != nullptr;
-    dtorEpoch_ = now;
+  if (wellKnownEpoch_ != now) {
+    static const MoxString kNames[kWellKnownMembers] = {MoxString(kMoxDestructorName),
+                                                        MoxString(u"compare")};
+    for (int i = 0; i < kWellKnownMembers; ++i) wellKnown_[i] = findMember(kNames[i], true);
+    wellKnownEpoch_ = now;
   }
-  return hasDtor_;
+  return wellKnown_[which];
 }
 
 int32_t MoxClass::getMemberIndex(const MoxString& name) const {

@@ -78,10 +78,15 @@ class MOX_API MoxClass : public MoxRefObject {
 
   // Own data members, own function members, then each base in turn.
   MoxDictionaryEntry* findMember(const MoxString& name, bool searchBases) const;
+  // Members looked up by the machine itself, again and again: at every
+  // object's death and every comparison of objects.
+  enum WellKnownMember { kDestructorMember, kCompareMember, kWellKnownMembers };
+  // findMember(name, true) for a well-known member, answered from a cache
+  // kept until some class changes.
+  MoxDictionaryEntry* findWellKnown(WellKnownMember which) const;
   // True when the class or a base has a member named kMoxDestructorName,
-  // which its objects run as they die. Asked at every object's death, so
-  // the answer is kept until some class changes.
-  bool hasDestructor() const;
+  // which its objects run as they die.
+  bool hasDestructor() const { return findWellKnown(kDestructorMember) != nullptr; }
   // Slot of an object data member (bases searched), or -1.
   int32_t getMemberIndex(const MoxString& name) const;
 
@@ -130,9 +135,9 @@ class MOX_API MoxClass : public MoxRefObject {
   bool hasDerived_;
   MoxVirtualMachine& vm_;
   bool native_;
-  // hasDestructor()'s answer and the method epoch it was found in.
-  mutable uint64_t dtorEpoch_ = 0;
-  mutable bool hasDtor_ = false;
+  // findWellKnown()'s answers and the method epoch they were found in.
+  mutable uint64_t wellKnownEpoch_ = 0;
+  mutable MoxDictionaryEntry* wellKnown_[kWellKnownMembers] = {};
 };
 
 class MOX_API MoxObject : public MoxRefObject {

@@ -74,8 +74,7 @@ bool hasCompareMethod(const MoxValue& v) {
   if (!isObjectKind(v.type()) || !v.getRef()) return false;
   MoxClass* cls = static_cast<MoxObject*>(v.getRef())->getClass();
   if (!cls) return false;
-  static const MoxString compareName(u"compare");
-  MoxDictionaryEntry* e = cls->findMember(compareName, true);
+  MoxDictionaryEntry* e = cls->findWellKnown(MoxClass::kCompareMember);
   return e && e->getSymbolType() == SYM_METHOD;
 }
 
