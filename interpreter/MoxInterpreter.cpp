@@ -462,6 +462,32 @@ bool MoxInterpreter::call(int argc, MoxVector* proc) {
     }                                                           \
   } while (0)
 
+// After enterBytecode pushed the callee's record: where the caller goes on
+// is kept in its record, and the loop takes up the callee, whose
+// temporaries start above slot top.
+#define ENTER_CALLEE(caller, top)                                  \
+  do {                                                             \
+    (caller)->resumePc_ = pc;                                      \
+    (caller)->resumeWidth_ = static_cast<unsigned char>(width);    \
+    (caller)->resumeFp_ = fpi;                                     \
+    (caller)->resumeTemps_ = ntemps;                               \
+    LOAD_FRAME(procInfo_);                                         \
+    fpi = (top);                                                   \
+    ntemps = 0;                                                    \
+    pc = 0;                                                        \
+    width = 1;                                                     \
+  } while (0)
+
+// After returnToCaller: the loop takes up the caller where it stopped.
+#define RESUME_CALLER(rec)         \
+  do {                             \
+    LOAD_FRAME(rec);               \
+    fpi = (rec)->resumeFp_;        \
+    ntemps = (rec)->resumeTemps_;  \
+    pc = (rec)->resumePc_;         \
+    width = (rec)->resumeWidth_;   \
+  } while (0)
+
 // The end of a step handler: the next step at once. Step handlers run only
 // with no hook on and operand width 1, and change neither, so the test at
 // the top of the loop would find what it found before.
@@ -1014,15 +1040,7 @@ bool MoxInterpreter::run() {
             MoxProcInfo* caller = procInfo_;
             if (!enterBytecode(callee, int(argc), int(t - S), MoxProcInfo::kLoopCall, basei))
               goto fail;
-            caller->resumePc_ = pc;
-            caller->resumeWidth_ = static_cast<unsigned char>(width);
-            caller->resumeFp_ = fpi;
-            caller->resumeTemps_ = ntemps;
-            LOAD_FRAME(procInfo_);
-            fpi = sp_.current();
-            ntemps = 0;
-            pc = 0;
-            width = 1;
+            ENTER_CALLEE(caller, sp_.current());
             break;
           }
           case MVT_OBJECT:
@@ -1052,12 +1070,7 @@ bool MoxInterpreter::run() {
           return true;
         }
         const bool ok = returnToCaller();
-        MoxProcInfo* rec = procInfo_;
-        LOAD_FRAME(rec);
-        fpi = rec->resumeFp_;
-        ntemps = rec->resumeTemps_;
-        pc = rec->resumePc_;
-        width = rec->resumeWidth_;
+        RESUME_CALLER(procInfo_);
         RELOAD();
         if (!ok) goto fail;
         break;
@@ -1383,15 +1396,7 @@ bool MoxInterpreter::run() {
         RELOAD_SAFE();
         goto fail;
       }
-      caller->resumePc_ = pc;
-      caller->resumeWidth_ = static_cast<unsigned char>(width);
-      caller->resumeFp_ = fpi;
-      caller->resumeTemps_ = ntemps;
-      LOAD_FRAME(procInfo_);
-      fpi = top;
-      ntemps = 0;
-      pc = 0;
-      width = 1;
+      ENTER_CALLEE(caller, top);
       RELOAD();
       continue;
     }
@@ -1436,6 +1441,8 @@ unwind:
 #undef LOAD_FRAME
 #undef TEMP
 #undef NEXT_STEP
+#undef ENTER_CALLEE
+#undef RESUME_CALLER
 #undef ROOM
 #undef ARG
 #undef VALUE_OF
