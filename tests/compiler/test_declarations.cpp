@@ -14,24 +14,6 @@ std::string report(const char* msg, int line, int pos, const char* text, const c
          std::to_string(pos) + " \n" + text + "\n\n";
 }
 
-// A scratch folder with files, removed afterwards.
-struct TempDir {
-  std::string path;
-  TempDir() {
-    char tmpl[] = "/tmp/moxcompXXXXXX";
-    path = mkdtemp(tmpl);
-  }
-  ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
-  std::string write(const std::string& name, const std::string& text) {
-    std::string full = path + "/" + name;
-    size_t slash = full.rfind('/');
-    std::system(("mkdir -p '" + full.substr(0, slash) + "'").c_str());
-    FILE* f = fopen(full.c_str(), "w");
-    fwrite(text.data(), 1, text.size(), f);
-    fclose(f);
-    return full;
-  }
-};
 
 }  // namespace
 
@@ -258,7 +240,7 @@ TEST(Declarations, DirectiveErrors) {
 TEST(Declarations, IncludeReadsFilesInPlace) {
   TempDir dir;
   dir.write("lib/util.mox", "util() { }\n");
-  std::string inc = dir.write("inc.mox", "class I { a; }\n#include \"" + dir.path + "/lib/util.mox\"\n");
+  std::string inc = dir.write("inc.mox", "class I { a; }\n#include \"" + dir.path() + "/lib/util.mox\"\n");
   Fixture f;
   ASSERT_TRUE(f.compile("before() { }\n#include \"" + inc + "\"\nafter() { }"));
   EXPECT_NE(f.proc("before"), nullptr);
@@ -270,7 +252,7 @@ TEST(Declarations, IncludeReadsFilesInPlace) {
   // current folder.
   char cwd[4096];
   ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-  ASSERT_EQ(chdir(dir.path.c_str()), 0);
+  ASSERT_EQ(chdir(dir.path().c_str()), 0);
   Fixture g;
   bool ok = g.compile("#include <lib/util.mox>\n");
   ASSERT_EQ(chdir(cwd), 0);
@@ -304,7 +286,7 @@ TEST(Declarations, IncludeErrors) {
 
 TEST(Declarations, IncludeCyclesEnd) {
   TempDir dir;
-  std::string self = dir.path + "/self.mox";
+  std::string self = dir.path() + "/self.mox";
   dir.write("self.mox", "f() { }\n#include \"" + self + "\"\n");
   Fixture f;
   EXPECT_FALSE(f.compile("#include \"" + self + "\"\n"));

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "common/TestSupport.h"
+
 #include <string>
 #include <vector>
 
@@ -22,17 +24,9 @@
 
 typedef std::vector<uint8_t> Bytes;
 
-inline std::u16string U(const std::string& s) {
-  std::u16string out;
-  moxUtf8Decode(s.data(), s.size(), out);
-  return out;
-}
+inline std::u16string U(const std::string& s) { return utf16(s); }
 
-inline std::string N(const MoxChar* s) {
-  std::string out;
-  if (s) moxUtf8Encode(s, moxStrLen(s), out);
-  return out;
-}
+inline std::string N(const MoxChar* s) { return utf8(s); }
 
 // Appends an indexed instruction in the compiler's encoding.
 inline void emit(Bytes& code, uint8_t op, uint32_t index) {
