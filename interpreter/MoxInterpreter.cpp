@@ -1094,25 +1094,9 @@ bool MoxInterpreter::run() {
       // hands the first instruction to its plain handler. They touch no
       // value whose release could run a destructor, so no hook can switch
       // on between the instructions they fold.
-      case MSK_PUSH_TEMP: {
+      case MSK_PUSH_VALUE: {
         ROOM(1);
-        const MoxValue* v = TEMP(uint32_t(code[pc + 1]));
-        if (!v || t[1].isCounted()) { op = OP_PUSH; goto redispatch; }
-        *++t = *v;
-        pc += 2;
-        NEXT_STEP();
-      }
-      case MSK_PUSH_LIT: {
-        ROOM(1);
-        const uint32_t j = code[pc + 1];
-        if (j >= litCount || t[1].isCounted()) { op = OP_PUSH; goto redispatch; }
-        *++t = lits[j];
-        pc += 2;
-        NEXT_STEP();
-      }
-      case MSK_PUSH_ARG: {
-        ROOM(1);
-        const MoxValue* v = ARG(uint32_t(code[pc + 1]));
+        const MoxValue* v = VALUE_OF(code[pc], uint32_t(code[pc + 1]));
         if (!v || t[1].isCounted()) { op = OP_PUSH; goto redispatch; }
         *++t = *v;
         pc += 2;

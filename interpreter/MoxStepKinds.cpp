@@ -6,7 +6,7 @@
 #include "core/MoxBuffer.h"
 #include "interpreter/MoxOpCodes.h"
 
-static_assert(int(MSK_PUSH_TEMP) > int(OP_DUPX2) && int(MSK_LAST) < int(OP_TRON),
+static_assert(int(MSK_PUSH_VALUE) > int(OP_DUPX2) && int(MSK_LAST) < int(OP_TRON),
               "step kinds must lie outside the opcode set");
 
 namespace {
@@ -121,9 +121,10 @@ uint8_t matchPush(const uint8_t* code, uint32_t len, uint32_t pc, uint32_t* end)
     }
   }
   Cursor c(code, len, pc + 1);
-  if (c.takeIndexed(OP_TREF)) { *end = c.pc(); return MSK_PUSH_TEMP; }
-  if (c.takeIndexed(OP_LIT)) { *end = c.pc(); return MSK_PUSH_LIT; }
-  if (c.takeIndexed(OP_AREF)) { *end = c.pc(); return MSK_PUSH_ARG; }
+  if (c.takeValue()) {
+    *end = c.pc();
+    return MSK_PUSH_VALUE;
+  }
   return OP_PUSH;
 }
 

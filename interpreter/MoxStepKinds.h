@@ -26,12 +26,8 @@
 // In the sequences below a "value" is one of TREF j, AREF j or LIT j; the
 // first value of an integer step is a temporary or an argument.
 enum MoxStepKind : uint8_t {
-  // PUSH; TREF j
-  MSK_PUSH_TEMP = 64,
-  // PUSH; LIT j
-  MSK_PUSH_LIT,
-  // PUSH; AREF j
-  MSK_PUSH_ARG,
+  // PUSH; value j
+  MSK_PUSH_VALUE = 64,
   // PUSH; TREF j; VREF: element j of the container on top
   MSK_PUSH_TEMP_ELEM,
   // PUSH; TREF j; PUSH; LIT k; ADD|SUB; VREF: element j +/- k of the top

@@ -73,7 +73,7 @@ TEST(StepKinds, TableFollowsTheBytesAtEveryOffset) {
   code.push_back(OP_POP);
   const Bytes kinds = kindsOf(code);
   EXPECT_EQ(kinds[0], MSK_INT_COMPARE_BRANCH);
-  EXPECT_EQ(kinds[2], MSK_PUSH_LIT);
+  EXPECT_EQ(kinds[2], MSK_PUSH_VALUE);
   EXPECT_EQ(kinds[5], MSK_COMPARE_BRANCH);
   EXPECT_EQ(kinds[6], OP_BRT);
   EXPECT_EQ(kinds[11], MSK_TEMP_STEP);
@@ -83,7 +83,7 @@ TEST(StepKinds, TableFollowsTheBytesAtEveryOffset) {
   EXPECT_EQ(kinds[3], OP_LIT);
   EXPECT_EQ(kinds[4], OP_BR);
   EXPECT_EQ(moxStepLength(code.data(), uint32_t(code.size()), 11, MSK_TEMP_STEP), 7u);
-  EXPECT_EQ(moxStepLength(code.data(), uint32_t(code.size()), 11, MSK_PUSH_LIT), 0u);
+  EXPECT_EQ(moxStepLength(code.data(), uint32_t(code.size()), 11, MSK_PUSH_VALUE), 0u);
 
   // A step that `tset 1` instead of `tset 0` ends is no `a++`.
   Bytes other = code;
@@ -99,7 +99,7 @@ TEST(StepKinds, BytesOutsideTheOpcodeSetRunAsNothing) {
   // Code that holds the byte values the table uses for its kinds must not
   // reach their handlers.
   Bytes code;
-  for (int b = MSK_PUSH_TEMP; b <= MSK_LAST; ++b) code.push_back(uint8_t(b));
+  for (int b = MSK_PUSH_VALUE; b <= MSK_LAST; ++b) code.push_back(uint8_t(b));
   code.push_back(200);
   const Bytes kinds = kindsOf(code);
   for (uint8_t k : kinds) EXPECT_EQ(k, OP_NOP);
@@ -120,7 +120,7 @@ TEST(StepKinds, WideOperandsAreNeverFolded) {
   const Bytes kinds = kindsOf(code);
   EXPECT_EQ(kinds[0], OP_RWORD);
   EXPECT_EQ(kinds[1], MSK_TEMP);  // as a jump there with width 1 would run it
-  EXPECT_EQ(kinds[5], MSK_PUSH_LIT);
+  EXPECT_EQ(kinds[5], MSK_PUSH_VALUE);
 }
 
 TEST(StepKinds, TableIsKeptWithTheCodeAndDroppedWhenItChanges) {
