@@ -1132,43 +1132,32 @@ bool MoxInterpreter::run() {
         pc += 7;
         NEXT_STEP();
       }
-      case MSK_PUSH_ELEM: {
-        ROOM(2);
-        // A new top, element i of a temporary or an argument; the container
-        // is read where it lies, so its count does not move.
-        const uint32_t c = code[pc + 1];
-        const MoxValue* from = code[pc] == OP_TREF ? TEMP(c) : ARG(c);
-        const MoxValue* i = TEMP(uint32_t(code[pc + 4]));
-        if (!from || !i || !i->isInt() || t[1].isCounted() || t[2].isCounted() ||
-            !elementLoad(*from, i->asInt(), t + 1)) {
-          op = OP_PUSH;
-          goto redispatch;
-        }
-        ++t;
-        t[1].setInt(i->asInt());
-        pc += 6;
-        NEXT_STEP();
-      }
+      case MSK_PUSH_ELEM:
       case MSK_PUSH_ELEM_OFFSET: {
-        // A new top, element j +/- k of c; the slots above keep the index
-        // and the literal.
+        // A new top, element j (or j +/- k) of a temporary or an argument;
+        // the container is read where it lies, so its count does not move.
+        // The slots above keep the index (and the literal).
+        const bool offset = op == MSK_PUSH_ELEM_OFFSET;
         ROOM(3);
         const uint32_t c = code[pc + 1];
         const MoxValue* from = code[pc] == OP_TREF ? TEMP(c) : ARG(c);
         const MoxValue* i = TEMP(uint32_t(code[pc + 4]));
-        const uint32_t k = code[pc + 7];
-        if (!from || !i || !i->isInt() || k >= litCount || !lits[k].isInt() || t[1].isCounted() ||
-            t[2].isCounted() || t[3].isCounted()) {
+        const uint32_t k = offset ? code[pc + 7] : 0;
+        if (!from || !i || !i->isInt() || t[1].isCounted() || t[2].isCounted() ||
+            (offset && (k >= litCount || !lits[k].isInt() || t[3].isCounted()))) {
           op = OP_PUSH;
           goto redispatch;
         }
-        const uint32_t a = uint32_t(i->asInt()), b = uint32_t(lits[k].asInt());
-        const int32_t index = int32_t(code[pc + 8] == OP_ADD ? a + b : a - b);
-        if (!elementLoad(*from, index, t + 1)) { op = OP_PUSH; goto redispatch; }
+        uint32_t index = uint32_t(i->asInt());
+        if (offset) {
+          const uint32_t b = uint32_t(lits[k].asInt());
+          index = code[pc + 8] == OP_ADD ? index + b : index - b;
+        }
+        if (!elementLoad(*from, int32_t(index), t + 1)) { op = OP_PUSH; goto redispatch; }
         ++t;
-        t[1].setInt(index);
-        t[2].setInt(int32_t(b));
-        pc += 10;
+        t[1].setInt(int32_t(index));
+        if (offset) t[2] = lits[k];
+        pc += offset ? 10 : 6;
         NEXT_STEP();
       }
       case MSK_LOAD_ELEM: {
@@ -1339,7 +1328,7 @@ bool MoxInterpreter::run() {
           goto redispatch;
         }
         --t;
-        pc += 2;
+        pc = followBranch(code, codeLen, pc + 2);
         NEXT_STEP();
       }
 
