@@ -851,6 +851,8 @@ bool MoxInterpreter::run() {
           const double d = da - db;
           c = d < 0 ? -1 : (d > 0 ? 1 : 0);
           --t;
+        } else if (moxNullComparison(t[-1], *t, &c)) {
+          --t;
         } else {
           HELPER(doCompare());
           c = t->asInt();
@@ -1297,7 +1299,7 @@ bool MoxInterpreter::run() {
           // The sign of the difference, as the general path decides.
           const double d = da - db;
           c = d < 0 ? -1 : (d > 0 ? 1 : 0);
-        } else {
+        } else if (!(t > S && moxNullComparison(t[-1], *t, &c) && moxReleaseIsQuiet(t[-1]))) {
           op = code[pc - 1];
           goto redispatch;
         }

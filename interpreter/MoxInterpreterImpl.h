@@ -143,6 +143,28 @@ inline void moxSafeMoveIn(MoxValue* dst, MoxValue&& src) {
   old.dispose();
 }
 
+// The three-way comparison of null with null or with an object whose class
+// has no compare method (`p == null` in a loop), decided as the general
+// path decides it; false for any other pair.
+inline bool moxNullComparison(const MoxValue& l, const MoxValue& r, int* c) {
+  auto plainObject = [](const MoxValue& v) {
+    if (v.type() != MVT_OBJECT || !v.getRef()) return false;
+    const MoxClass* cls = static_cast<MoxObject*>(v.getRef())->getClass();
+    if (!cls) return true;
+    const MoxDictionaryEntry* e = cls->findWellKnown(MoxClass::kCompareMember);
+    return !e || e->getSymbolType() != SYM_METHOD;
+  };
+  if (l.type() == MVT_NULL) {
+    if (r.type() == MVT_NULL) *c = 0;
+    else if (plainObject(r)) *c = -1;
+    else return false;
+    return true;
+  }
+  if (r.type() != MVT_NULL || !plainObject(l)) return false;
+  *c = 1;
+  return true;
+}
+
 // True when releasing v cannot delete an object (and so cannot run a
 // destructor): it holds no counted reference, or not the last one.
 inline bool moxReleaseIsQuiet(const MoxValue& v) {
