@@ -660,6 +660,15 @@ static inline bool elementLoad(const MoxValue& container, int32_t i, MoxValue* d
   }
 }
 
+// The member data of the live object in slot self (a method's receiver),
+// or null for anything else.
+static inline const MoxVector* selfMembers(const MoxValue* self, const MoxValue* E) {
+  if (self >= E || (self->type() != MVT_OBJECT && self->type() != MVT_OBJECTREF) ||
+      !self->getRef() || self->isDeadRef())
+    return nullptr;
+  return static_cast<MoxObject*>(self->getRef())->getMemberData();
+}
+
 bool MoxInterpreter::run() {
   MoxVector* proc;
   const uint8_t* code;
@@ -1273,6 +1282,23 @@ bool MoxInterpreter::run() {
         *t = *va;
         *++t = *vb;
         pc += 4;
+        NEXT_STEP();
+      }
+      case MSK_PUSH_MEMBER: {
+        ROOM(1);
+        const MoxVector* m = selfMembers(S + bpi, E);
+        const uint32_t j = code[pc + 1];
+        if (!m || j >= m->size() || t[1].isCounted()) { op = OP_PUSH; goto redispatch; }
+        *++t = (*m)[j];
+        pc += 2;
+        NEXT_STEP();
+      }
+      case MSK_MEMBER: {
+        const MoxVector* m = selfMembers(S + bpi, E);
+        const uint32_t j = code[pc];
+        if (!m || j >= m->size() || !moxReleaseIsQuiet(*t)) { op = OP_MREF; goto redispatch; }
+        *t = (*m)[j];
+        pc += 1;
         NEXT_STEP();
       }
       case MSK_TEMP: {

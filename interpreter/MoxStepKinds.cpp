@@ -125,6 +125,10 @@ uint8_t matchPush(const uint8_t* code, uint32_t len, uint32_t pc, uint32_t* end)
     *end = c.pc();
     return MSK_PUSH_VALUE;
   }
+  if (c.takeIndexed(OP_MREF)) {
+    *end = c.pc();
+    return MSK_PUSH_MEMBER;
+  }
   return OP_PUSH;
 }
 
@@ -181,6 +185,14 @@ uint8_t match(const uint8_t* code, uint32_t len, uint32_t pc, uint32_t* end) {
     return op;
   }
   if (op == OP_VSET) return MSK_ELEM_SET;
+  if (op == OP_MREF) {
+    Cursor c(code, len, pc);
+    if (c.takeIndexed(OP_MREF)) {
+      *end = c.pc();
+      return MSK_MEMBER;
+    }
+    return op;
+  }
   if (op == OP_ADD || op == OP_SUB || op == OP_MUL) {
     Cursor c(code, len, pc + 1);
     if (c.takeIndexed(OP_TSET)) {

@@ -56,6 +56,10 @@ enum MoxStepKind : uint8_t {
   // TREF|AREF a; PUSH; value b, before another PUSH: two values loaded
   // (a container and an index, as an element store begins)
   MSK_LOAD_PAIR,
+  // PUSH; MREF j
+  MSK_PUSH_MEMBER,
+  // MREF j alone
+  MSK_MEMBER,
   // TREF j alone
   MSK_TEMP,
   // VSET alone
