@@ -215,7 +215,7 @@ MoxObject::MoxObject(MoxClass* cls) : data_(nullptr) {
   // A class whose size was never computed still gets its class slot.
   int32_t size = cls->getDataSize();
   unsigned int slots = size > 0 ? unsigned(size) + 1 : 1;
-  data_ = new MoxVector(slots, true);
+  data_ = MoxVector::newFilled(slots);
   data_->addRef();
   (*data_)[0] = MoxValue(cls, false);
 }

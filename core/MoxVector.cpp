@@ -38,11 +38,28 @@ MoxVector::MoxVector(const MoxVector& other)
   copyValues(data_, other.data_, size_);
 }
 
+MoxVector::MoxVector(unsigned int n, MoxValue* slots)
+    : size_(n), capacity_(n), data_(slots), inlineData_(true) {}
+
+MoxVector* MoxVector::newFilled(unsigned int n) {
+  // The block is freed as a whole by MoxRefObject's operator delete, like
+  // that of any object made by new.
+  const size_t bytes = sizeof(MoxVector) + size_t(n) * sizeof(MoxValue);
+  char* block = static_cast<char*>(MoxRefObject::operator new(bytes));
+  MoxValue* slots = reinterpret_cast<MoxValue*>(block + sizeof(MoxVector));
+  memset(static_cast<void*>(slots), 0, size_t(n) * sizeof(MoxValue));
+  return ::new (block) MoxVector(n, slots);
+}
+
+void MoxVector::freeData(MoxValue* data) const {
+  if (!inlineData_ || data != reinterpret_cast<const MoxValue*>(this + 1)) free(data);
+}
+
 MoxVector::~MoxVector() {
   // Dispose from the back: a value's release may run code that looks at the
   // vector, which then sees only live elements.
   while (size_ > 0) data_[--size_].dispose();
-  free(data_);
+  freeData(data_);
 }
 
 MoxVector& MoxVector::operator=(const MoxVector& other) {
@@ -55,14 +72,21 @@ MoxVector& MoxVector::operator=(const MoxVector& other) {
   size_ = other.size_;
   capacity_ = other.capacity_;
   for (unsigned int i = 0; i < oldSize; ++i) oldData[i].dispose();
-  free(oldData);
+  freeData(oldData);
   return *this;
 }
 
 unsigned int MoxVector::setCapacity(unsigned int n) {
   if (n == 0) n = 2;
   if (n < size_) n = size_;
-  if (n != capacity_) {
+  if (n != capacity_ && inlineData_ && data_ == reinterpret_cast<MoxValue*>(this + 1)) {
+    // The slots that came with the vector stay behind, unused.
+    MoxValue* block = allocValues(n);
+    memcpy(static_cast<void*>(block), static_cast<const void*>(data_), size_t(size_) * sizeof(MoxValue));
+    memset(static_cast<void*>(data_), 0, size_t(size_) * sizeof(MoxValue));
+    data_ = block;
+    capacity_ = n;
+  } else if (n != capacity_) {
     void* block = mox::reallocmem(static_cast<void*>(data_), size_t(n) * sizeof(MoxValue));
     data_ = static_cast<MoxValue*>(block);
     if (n > capacity_)

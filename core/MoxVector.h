@@ -14,6 +14,10 @@ class MOX_API MoxVector : public MoxRefObject {
   // Capacity max(n, 2); filled: n null elements, otherwise empty.
   MoxVector(unsigned int n, bool filled);
   MoxVector(const MoxVector& other);
+  // n null elements in one block with the vector itself (an object's member
+  // data: one allocation less per object). It grows like any other vector,
+  // into a block of its own.
+  static MoxVector* newFilled(unsigned int n);
   ~MoxVector() override;
   MoxVector& operator=(const MoxVector& other);
 
@@ -63,11 +67,17 @@ class MOX_API MoxVector : public MoxRefObject {
  private:
   // Grows by pushing null elements until size = n.
   void extendTo(unsigned int n);
+  // For newFilled: n elements in the zeroed slots that follow the vector.
+  MoxVector(unsigned int n, MoxValue* slots);
+  // Frees data_ unless it is the block that came with the vector.
+  void freeData(MoxValue* data) const;
   friend class ValPtr;
 
   uint32_t size_;
   uint32_t capacity_;
   MoxValue* data_;
+  // data_ was allocated with the vector (newFilled) and is not its own block.
+  bool inlineData_ = false;
 };
 
 // A (vector, index) cursor. It never keeps its vector alive. Stepping

@@ -57,6 +57,39 @@ TEST(Vector, ElementsOwnTheirReferences) {
   EXPECT_EQ(empty.size(), 0u);
 }
 
+TEST(Vector, FilledInOneBlockGrowsAndAssignsLikeAnyOther) {
+  MoxString* s = new MoxString(u"x");
+  MoxValue keep(s, false);
+  MoxVector* v = MoxVector::newFilled(3);
+  v->addRef();
+  EXPECT_EQ(v->size(), 3u);
+  EXPECT_EQ((*v)[2].type(), MVT_NULL);
+  (*v)[0] = keep;
+  (*v)[2] = MoxValue(int32_t(7));
+  // Growing moves the elements into a block of their own.
+  v->push_back(keep);
+  EXPECT_EQ(v->size(), 4u);
+  EXPECT_EQ((*v)[0].getRef(), s);
+  EXPECT_EQ(int32_t((*v)[2]), 7);
+  EXPECT_EQ(s->getRefCnt(), 3);
+  v->shrink();
+  MoxVector* w = MoxVector::newFilled(1);
+  w->addRef();
+  (*w)[0] = keep;
+  *w = *v;  // the first block stays with w, unused
+  EXPECT_EQ(w->size(), 4u);
+  EXPECT_EQ(s->getRefCnt(), 5);
+  w->release();
+  v->release();
+  EXPECT_EQ(s->getRefCnt(), 1);
+  MoxVector* none = MoxVector::newFilled(0);
+  none->addRef();
+  none->push_back(keep);
+  EXPECT_EQ(none->size(), 1u);
+  none->release();
+  EXPECT_EQ(s->getRefCnt(), 1);
+}
+
 TEST(Vector, PushOwnElementWhileGrowingAndSelfAppend) {
   MoxVector v;
   v.push_back(MoxValue(new MoxString(u"a"), false));
