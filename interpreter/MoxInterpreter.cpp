@@ -512,15 +512,20 @@ bool MoxInterpreter::call(int argc, MoxVector* proc) {
   } while (0)
 
 // The temporary j, or null when j is not one of this activation's
-// temporaries.
-#define TEMP(j) (MOX_LIKELY((j) < ntemps && S + fpi + 1 + (j) < E) ? S + fpi + 1 + (j) : nullptr)
+// temporaries or its slot is not below lim. A step handler passes the first
+// slot it writes as lim: compiled code never reads a temporary or argument
+// that lies there, and hand-made code that does runs the plain handlers,
+// which see the writes in their order.
+#define TEMP(j, lim) \
+  (MOX_LIKELY((j) < ntemps && S + fpi + 1 + (j) < (lim)) ? S + fpi + 1 + (j) : nullptr)
 // The same for argument j.
-#define ARG(j)                                                                      \
-  (MOX_LIKELY((j) < uint32_t(procInfo_->nargs_) && S + bpi + 1 + (j) < E) ? S + bpi + 1 + (j) \
-                                                                          : nullptr)
-// What TREF, AREF or LIT j (the opcode src) reads, or null out of range.
-#define VALUE_OF(src, j) \
-  ((src) == OP_TREF ? TEMP(j) : (src) == OP_AREF ? ARG(j) : ((j) < litCount ? lits + (j) : nullptr))
+#define ARG(j, lim)                                                                   \
+  (MOX_LIKELY((j) < uint32_t(procInfo_->nargs_) && S + bpi + 1 + (j) < (lim)) ? S + bpi + 1 + (j) \
+                                                                            : nullptr)
+// What TREF, AREF or LIT j (the opcode src) reads, or null as above.
+#define VALUE_OF(src, j, lim)                                                 \
+  ((src) == OP_TREF ? TEMP(j, lim)                                            \
+                    : (src) == OP_AREF ? ARG(j, lim) : ((j) < litCount ? lits + (j) : nullptr))
 
 // `x += s` on a string temporary: OP_ADD with the left operand a string held
 // only by temporary k and this slot, then OP_TSET k. The string is appended
@@ -1107,7 +1112,7 @@ bool MoxInterpreter::run() {
       // on between the instructions they fold.
       case MSK_PUSH_VALUE: {
         ROOM(1);
-        const MoxValue* v = VALUE_OF(code[pc], uint32_t(code[pc + 1]));
+        const MoxValue* v = VALUE_OF(code[pc], uint32_t(code[pc + 1]), t + 1);
         if (!v || t[1].isCounted()) { op = OP_PUSH; goto redispatch; }
         *++t = *v;
         pc += 2;
@@ -1116,7 +1121,7 @@ bool MoxInterpreter::run() {
       case MSK_PUSH_TEMP_ELEM: {
         ROOM(1);
         // The index stays in the slot above, as VREF leaves it.
-        const MoxValue* i = TEMP(uint32_t(code[pc + 1]));
+        const MoxValue* i = TEMP(uint32_t(code[pc + 1]), t);
         if (!i || !i->isInt() || t[1].isCounted() || !elementRead(t, i->asInt())) {
           op = OP_PUSH;
           goto redispatch;
@@ -1128,7 +1133,7 @@ bool MoxInterpreter::run() {
       case MSK_PUSH_TEMP_LIT_ELEM: {
         ROOM(2);
         // t[t[1] +/- t[2]]: t[1] and t[2] keep the index and the literal.
-        const MoxValue* i = TEMP(uint32_t(code[pc + 1]));
+        const MoxValue* i = TEMP(uint32_t(code[pc + 1]), t);
         const uint32_t k = code[pc + 4];
         if (!i || !i->isInt() || k >= litCount || !lits[k].isInt() ||
             t[1].isCounted() || t[2].isCounted()) {
@@ -1151,8 +1156,8 @@ bool MoxInterpreter::run() {
         const bool offset = op == MSK_PUSH_ELEM_OFFSET;
         ROOM(3);
         const uint32_t c = code[pc + 1];
-        const MoxValue* from = code[pc] == OP_TREF ? TEMP(c) : ARG(c);
-        const MoxValue* i = TEMP(uint32_t(code[pc + 4]));
+        const MoxValue* from = code[pc] == OP_TREF ? TEMP(c, t + 1) : ARG(c, t + 1);
+        const MoxValue* i = TEMP(uint32_t(code[pc + 4]), t + 1);
         const uint32_t k = offset ? code[pc + 7] : 0;
         if (!from || !i || !i->isInt() || t[1].isCounted() || t[2].isCounted() ||
             (offset && (k >= litCount || !lits[k].isInt() || t[3].isCounted()))) {
@@ -1174,8 +1179,8 @@ bool MoxInterpreter::run() {
       case MSK_LOAD_ELEM: {
         ROOM(1);
         const uint32_t c = code[pc];
-        const MoxValue* from = code[pc - 1] == OP_TREF ? TEMP(c) : ARG(c);
-        const MoxValue* i = TEMP(uint32_t(code[pc + 3]));
+        const MoxValue* from = code[pc - 1] == OP_TREF ? TEMP(c, t) : ARG(c, t);
+        const MoxValue* i = TEMP(uint32_t(code[pc + 3]), t);
         if (!from || !i || !i->isInt() || t[1].isCounted() ||
             !moxReleaseIsQuiet(*t) || !elementLoad(*from, i->asInt(), t)) {
           op = code[pc - 1];
@@ -1188,7 +1193,7 @@ bool MoxInterpreter::run() {
       case MSK_TEMP_STEP: {
         ROOM(1);
         // `a++;`: the top takes the old value, the slot above ends empty.
-        MoxValue* v = TEMP(uint32_t(code[pc]));
+        MoxValue* v = TEMP(uint32_t(code[pc]), t);
         if (!v || !v->isInt() || !moxReleaseIsQuiet(*t) || t[1].isCounted()) {
           op = OP_TREF;
           goto redispatch;
@@ -1206,9 +1211,9 @@ bool MoxInterpreter::run() {
         // value a; PUSH; value b; operator; then BRT|BRF, TSET c or nothing.
         // The top takes the result, the slot above keeps b.
         ROOM(1);
-        const MoxValue* va = VALUE_OF(code[pc - 1], uint32_t(code[pc]));
-        const MoxValue* vb = VALUE_OF(code[pc + 2], uint32_t(code[pc + 3]));
-        MoxValue* dst = op == MSK_INT_ARITH_SET ? TEMP(uint32_t(code[pc + 6])) : t;
+        const MoxValue* va = VALUE_OF(code[pc - 1], uint32_t(code[pc]), t);
+        const MoxValue* vb = VALUE_OF(code[pc + 2], uint32_t(code[pc + 3]), t);
+        MoxValue* dst = op == MSK_INT_ARITH_SET ? TEMP(uint32_t(code[pc + 6]), t) : t;
         if (!va || !vb || !va->isInt() || !vb->isInt() || !moxReleaseIsQuiet(*t) ||
             t[1].isCounted() || !dst || !moxReleaseIsQuiet(*dst)) {
           op = code[pc - 1];
@@ -1232,8 +1237,8 @@ bool MoxInterpreter::run() {
       case MSK_PUSH_INT_OP: {
         // The same with the result in a new top.
         ROOM(2);
-        const MoxValue* va = VALUE_OF(code[pc], uint32_t(code[pc + 1]));
-        const MoxValue* vb = VALUE_OF(code[pc + 3], uint32_t(code[pc + 4]));
+        const MoxValue* va = VALUE_OF(code[pc], uint32_t(code[pc + 1]), t + 1);
+        const MoxValue* vb = VALUE_OF(code[pc + 3], uint32_t(code[pc + 4]), t + 1);
         if (!va || !vb || !va->isInt() || !vb->isInt() || t[1].isCounted() ||
             t[2].isCounted()) {
           op = OP_PUSH;
@@ -1273,8 +1278,8 @@ bool MoxInterpreter::run() {
       case MSK_LOAD_PAIR: {
         // The top := value a, then a new top := value b.
         ROOM(1);
-        const MoxValue* va = VALUE_OF(code[pc - 1], uint32_t(code[pc]));
-        const MoxValue* vb = VALUE_OF(code[pc + 2], uint32_t(code[pc + 3]));
+        const MoxValue* va = VALUE_OF(code[pc - 1], uint32_t(code[pc]), t);
+        const MoxValue* vb = VALUE_OF(code[pc + 2], uint32_t(code[pc + 3]), t);
         if (!va || !vb || !moxReleaseIsQuiet(*t) || t[1].isCounted()) {
           op = code[pc - 1];
           goto redispatch;
@@ -1302,7 +1307,7 @@ bool MoxInterpreter::run() {
         NEXT_STEP();
       }
       case MSK_TEMP: {
-        const MoxValue* v = TEMP(uint32_t(code[pc]));
+        const MoxValue* v = TEMP(uint32_t(code[pc]), E);
         if (!v || !moxReleaseIsQuiet(*t)) { op = OP_TREF; goto redispatch; }
         *t = *v;
         pc += 1;
@@ -1340,7 +1345,7 @@ bool MoxInterpreter::run() {
         // operand, as the operator leaves it.
         const uint8_t opr = code[pc - 1];
         const uint32_t k = code[pc + 1];
-        MoxValue* dst = TEMP(k);
+        MoxValue* dst = TEMP(k, t - 1);
         if (t == S || !dst) { op = opr; goto redispatch; }
         if (t[-1].isInt() && t->isInt() && moxReleaseIsQuiet(*dst)) {
           const uint32_t a = uint32_t(t[-1].asInt()), b = uint32_t(t->asInt());

@@ -245,3 +245,27 @@ TEST(StepKinds, ScriptSuiteSameBothWays) {
   }
   EXPECT_GT(seen, 60u);
 }
+
+// Hand-made code in which the top slot is a temporary (no PUSH after
+// TSPACE): a step must not read a temporary it is about to overwrite.
+TEST(StepKinds, TemporaryInTheTopSlotRunsAsWritten) {
+  Bytes code;
+  emit(code, OP_TSPACE, 2);
+  emit(code, OP_LIT, 3);  // the top is temporary 1: it becomes 3
+  emit(code, OP_TSET, 0);
+  emit(code, OP_LIT, 4);  // temporary 1 := 5
+  emit(code, OP_TREF, 0);  // temporary 1 := 3 again
+  code.push_back(OP_PUSH);
+  emit(code, OP_TREF, 1);
+  code.push_back(OP_ADD);
+  emit(code, OP_TSET, 0);
+  code.push_back(OP_RETURN);
+  ASSERT_EQ(kindsOf(code)[8], MSK_INT_ARITH_SET);
+  for (bool plain : {true, false}) {
+    Interp in;
+    in.define("main", makeProc(code, {MoxValue(int32_t(3)), MoxValue(int32_t(5))}));
+    if (plain) in.in->setInstructionBudget(true, 1000);
+    ASSERT_TRUE(in.run()) << in.errors();
+    EXPECT_EQ(in.topInt(), 6) << (plain ? "plain" : "steps");
+  }
+}
