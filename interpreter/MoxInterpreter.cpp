@@ -728,6 +728,9 @@ bool MoxInterpreter::run() {
       updateHooks();
     }
     op = code[pc++];
+    // Bytes outside the opcode set run as OP_NOP; among them are the values
+    // the step kinds use, which must not reach their handlers from here.
+    if (MOX_UNLIKELY(op >= MSK_FIRST && op <= MSK_LAST)) op = OP_NOP;
   redispatch:
     switch (op) {
       case OP_RBYTE: width = 1; break;

@@ -69,6 +69,7 @@ enum MoxStepKind : uint8_t {
   // ADD|SUB|MUL; TSET c: a result stored into a temporary (and `s += t`
   // on a string temporary)
   MSK_ARITH_SET,
+  MSK_FIRST = MSK_PUSH_VALUE,
   MSK_LAST = MSK_ARITH_SET,
 };
 
