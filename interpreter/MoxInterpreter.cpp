@@ -550,10 +550,8 @@ static bool appendInPlace(MoxValue* t, uint32_t k, MoxValue* temps, uint32_t nte
   return true;
 }
 
-static inline bool elementRead(MoxValue* c, int32_t i);
-
-// The offset after a fused sequence that ends at p: an unconditional branch
-// there is taken at once (the end of a loop body goes back to its test).
+// The offset after a step that ends at p: an unconditional branch there is
+// taken at once (the end of a loop body goes back to its test).
 static inline uint32_t followBranch(const uint8_t* code, uint32_t codeLen, uint32_t p) {
   if (codeLen - p >= 1 + MOX_BRANCH_SIZE && code[p] == OP_BR) return moxReadBranch(code, p + 1);
   return p;
