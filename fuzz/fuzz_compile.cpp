@@ -19,24 +19,14 @@
 #include <string>
 
 #include "compiler/MoxCompiler.h"
+#include "fuzz/FuzzSupport.h"
 #include "vm/MoxPrinter.h"
 #include "vm/MoxVirtualMachine.h"
 
-namespace {
-
-bool contains(const uint8_t* data, size_t size, const char* what) {
-  size_t n = strlen(what);
-  for (size_t i = 0; i + n <= size; ++i)
-    if (memcmp(data + i, what, n) == 0) return true;
-  return false;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
-  if (contains(data, size, "/dev") || contains(data, size, "/proc") ||
-      contains(data, size, "/sys") || contains(data, size, "import"))
+  if (fuzzContains(data, size, "/dev") || fuzzContains(data, size, "/proc") ||
+      fuzzContains(data, size, "/sys") || fuzzContains(data, size, "import"))
     return 0;
   MoxDummyPrinter out;
   MoxVirtualMachine vm(&out);

@@ -17,6 +17,7 @@
 #include <cstring>
 
 #include "compiler/MoxCompiler.h"
+#include "fuzz/FuzzSupport.h"
 #include "core/MoxDictionary.h"
 #include "core/MoxString.h"
 #include "interpreter/MoxInterpreter.h"
@@ -45,19 +46,12 @@ void sandbox(MoxVirtualMachine& vm) {
   for (const MoxChar* name : kStreams) vm.symbols()[MoxString(name)].setValue(MoxValue());
 }
 
-bool contains(const uint8_t* data, size_t size, const char* what) {
-  size_t n = strlen(what);
-  for (size_t i = 0; i + n <= size; ++i)
-    if (memcmp(data + i, what, n) == 0) return true;
-  return false;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // An include reads files at compile time; that is the compile target's
   // business, not this one's.
-  if (size == 0 || contains(data, size, "include") || contains(data, size, "import")) return 0;
+  if (size == 0 || fuzzContains(data, size, "include") || fuzzContains(data, size, "import")) return 0;
   // Counts beyond a few megabytes are refused like absurd ones, so a run
   // never trips the fuzzer's own memory limit.
   mox::setBlockLimit(size_t(64) << 20);

@@ -13,7 +13,6 @@
 #include "interpreter/MoxStepKinds.h"
 #include "vm/MoxVirtualMachine.h"
 
-
 // ---------------------------------------------------------------------------
 // MoxProcInfo
 
@@ -231,16 +230,10 @@ void MoxInterpreter::leaveProcSlow() {
   old->parent_ = nullptr;
   --depth_;
   if ((trace_ || step_) && debugger_) debugger_->setCurrentProc(procInfo_);
-  if (freeCount_ < 64) {
-    MoxVector* proc = old->proc_;
-    old->proc_ = nullptr;
-    old->parent_ = freeRecords_;
-    freeRecords_ = old;
-    ++freeCount_;
-    if (proc) proc->release();
-  } else {
+  if (freeCount_ < kFreeRecords)
+    recycleRecord(old);
+  else
     delete old;
-  }
 }
 
 bool MoxInterpreter::enterBytecodeSlow(MoxVector* callee, int argc, int top,
@@ -359,16 +352,24 @@ bool MoxInterpreter::call(int argc, MoxVector* proc) {
     t = S + sp_.current();         \
   } while (0)
 
+// Makes the k slots above the top part of the stack; slots past its size
+// are null, so new ones hold nothing.
+#define ROOM(k)                          \
+  do {                                   \
+    while (MOX_UNLIKELY(t + (k) >= E)) { \
+      const int ti_ = int(t - S);        \
+      growByOne();                       \
+      S = data();                        \
+      E = S + size();                    \
+      t = S + ti_;                       \
+    }                                    \
+  } while (0)
+
 // Opens a new top slot, growing the stack when needed.
-#define PUSH_SLOT()                   \
-  do {                                \
-    if (MOX_UNLIKELY(++t == E)) {     \
-      int ti_ = int(t - S);           \
-      growByOne();                    \
-      S = data();                     \
-      E = S + size();                 \
-      t = S + ti_;                    \
-    }                                 \
+#define PUSH_SLOT() \
+  do {              \
+    ROOM(1);        \
+    ++t;            \
   } while (0)
 
 // *dst := src. A counted old value is released with sp_ synchronised.
@@ -496,19 +497,6 @@ bool MoxInterpreter::call(int argc, MoxVector* proc) {
     if (MOX_UNLIKELY(pc >= codeLen)) goto codeEnd; \
     op = kinds[pc++];                              \
     goto redispatch;                               \
-  } while (0)
-
-// Makes the k slots above the top part of the stack; slots past its size
-// are null, so new ones hold nothing.
-#define ROOM(k)                          \
-  do {                                   \
-    while (MOX_UNLIKELY(t + (k) >= E)) { \
-      const int ti_ = int(t - S);        \
-      growByOne();                       \
-      S = data();                        \
-      E = S + size();                    \
-      t = S + ti_;                       \
-    }                                    \
   } while (0)
 
 // The temporary j, or null when j is not one of this activation's

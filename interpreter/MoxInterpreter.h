@@ -222,6 +222,10 @@ class MOX_API MoxInterpreter : public MoxVector {
   void enterProcSlow(MoxVector* proc, int argc, ValPtr bp, ValPtr fp);
   inline void leaveProc();
   void leaveProcSlow();
+  // Puts a left activation record on the free list for reuse.
+  inline void recycleRecord(MoxProcInfo* old);
+  // Records kept on the free list at most.
+  static const int kFreeRecords = 64;
   // The one way into a bytecode activation (OP_CALL, sends and call()): the
   // function slot lies argc slots below top. kind says who resumes the
   // caller: this loop (kLoopCall, kLoopSend, result into resultSlot) or the

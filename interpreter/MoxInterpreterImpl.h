@@ -219,12 +219,16 @@ inline void MoxInterpreter::enterProc(MoxVector* proc, int argc, ValPtr bp, ValP
 
 inline void MoxInterpreter::leaveProc() {
   MoxProcInfo* old = procInfo_;
-  if (MOX_UNLIKELY(!old || freeCount_ >= 64 || trace_ || step_)) {
+  if (MOX_UNLIKELY(!old || freeCount_ >= kFreeRecords || trace_ || step_)) {
     leaveProcSlow();
     return;
   }
   procInfo_ = old->parent_;
   --depth_;
+  recycleRecord(old);
+}
+
+inline void MoxInterpreter::recycleRecord(MoxProcInfo* old) {
   MoxVector* proc = old->proc_;
   old->proc_ = nullptr;
   old->parent_ = freeRecords_;
