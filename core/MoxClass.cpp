@@ -141,14 +141,12 @@ MoxDictionaryEntry* MoxClass::findMember(const MoxString& name, bool searchBases
   return nullptr;
 }
 
-MoxDictionaryEntry* MoxClass::findWellKnown(WellKnownMember which) const {
+MoxDictionaryEntry* MoxClass::findWellKnownAgain(WellKnownMember which) const {
+  static const MoxString kNames[kWellKnownMembers] = {MoxString(kMoxDestructorName),
+                                                      MoxString(u"compare")};
   const uint64_t now = methodEpoch();
-  if (wellKnownEpoch_ != now) {
-    static const MoxString kNames[kWellKnownMembers] = {MoxString(kMoxDestructorName),
-                                                        MoxString(u"compare")};
-    for (int i = 0; i < kWellKnownMembers; ++i) wellKnown_[i] = findMember(kNames[i], true);
-    wellKnownEpoch_ = now;
-  }
+  for (int i = 0; i < kWellKnownMembers; ++i) wellKnown_[i] = findMember(kNames[i], true);
+  wellKnownEpoch_ = now;
   return wellKnown_[which];
 }
 
@@ -231,7 +229,9 @@ MoxObject::~MoxObject() {
   if (data_->size() > 0) {
     MoxValueType t = (*data_)[0].type();
     MoxClass* cls = (*data_)[0];
-    if (cls && (t == MVT_CLASS || t == MVT_CLASSREF)) cls->notifyObjDelete(this);
+    // Only a class with a destructor has anything to run.
+    if (cls && (t == MVT_CLASS || t == MVT_CLASSREF) && cls->hasDestructor())
+      cls->notifyObjDelete(this);
   }
   MoxVector* data = data_;
   data_ = nullptr;

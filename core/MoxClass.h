@@ -83,7 +83,10 @@ class MOX_API MoxClass : public MoxRefObject {
   enum WellKnownMember { kDestructorMember, kCompareMember, kWellKnownMembers };
   // findMember(name, true) for a well-known member, answered from a cache
   // kept until some class changes.
-  MoxDictionaryEntry* findWellKnown(WellKnownMember which) const;
+  MoxDictionaryEntry* findWellKnown(WellKnownMember which) const {
+    if (wellKnownEpoch_ == methodEpoch()) return wellKnown_[which];
+    return findWellKnownAgain(which);
+  }
   // True when the class or a base has a member named kMoxDestructorName,
   // which its objects run as they die.
   bool hasDestructor() const { return findWellKnown(kDestructorMember) != nullptr; }
@@ -110,6 +113,8 @@ class MOX_API MoxClass : public MoxRefObject {
 
  private:
   bool hasOwnMember(const MoxString& name) const;
+  // findWellKnown() after some class changed: looks every name up again.
+  MoxDictionaryEntry* findWellKnownAgain(WellKnownMember which) const;
   // True when dataSize_ was computed since the last layout change anywhere.
   bool sizeCurrent() const;
   // dataSize_, recomputed first when it may be out of date.

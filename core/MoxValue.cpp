@@ -27,8 +27,13 @@ const MoxChar* const kTypeNames[MVT_COUNT] = {
 // dispose, release); this keeps the recursion shallow whatever the data.
 const int kMaxDeleteDepth = 16;
 
-thread_local int deleteDepth = 0;
-thread_local std::vector<MoxRefObject*>* deleteQueue = nullptr;
+// The nesting of deletions on this thread and what deeper ones queued. One
+// thread-local object, so a deletion looks its address up once.
+struct Deletions {
+  int depth = 0;
+  std::vector<MoxRefObject*>* queue = nullptr;
+};
+thread_local Deletions deletions;
 
 // Counted constructor helper: the kind is chosen, a reference taken when the
 // kind counts and the pointer is set.
@@ -46,27 +51,28 @@ const MoxChar* getValueTypeName(MoxValueType type) {
 MoxRefObject::~MoxRefObject() {}
 
 void MoxRefObject::destroy() {
-  if (deleteDepth >= kMaxDeleteDepth) {
-    if (!deleteQueue) deleteQueue = new std::vector<MoxRefObject*>();
+  Deletions& d = deletions;
+  if (d.depth >= kMaxDeleteDepth) {
+    if (!d.queue) d.queue = new std::vector<MoxRefObject*>();
     // Queued means doomed: a script delete must not destroy it first.
     weak_ |= kDying;
-    deleteQueue->push_back(this);
+    d.queue->push_back(this);
     return;
   }
-  ++deleteDepth;
+  ++d.depth;
   kill();
-  if (deleteDepth == 1 && deleteQueue) {
+  if (d.depth == 1 && d.queue) {
     // The outermost deletion drains what deeper ones left behind; deleting a
     // queued object may queue more, which this loop picks up in turn.
-    while (!deleteQueue->empty()) {
-      MoxRefObject* obj = deleteQueue->back();
-      deleteQueue->pop_back();
+    while (!d.queue->empty()) {
+      MoxRefObject* obj = d.queue->back();
+      d.queue->pop_back();
       obj->kill();
     }
-    delete deleteQueue;
-    deleteQueue = nullptr;
+    delete d.queue;
+    d.queue = nullptr;
   }
-  --deleteDepth;
+  --d.depth;
 }
 
 void MoxRefObject::kill() {
