@@ -145,6 +145,22 @@ class FlatInterfaceTest(unittest.TestCase):
         self.assertEqual(LIB.Mox_GetIntResult(self.vm), 7)
         self.assertEqual(self.out.bytes(), b"")
 
+    def test_deep_release_in_a_library_loaded_at_run_time(self):
+        # The library was dlopen()ed by ctypes: the per-thread state of
+        # object deletion must work there too, down a chain far deeper than
+        # the nesting that deletion allows before it queues.
+        text = b"""class Link { next; Link(n); }
+Link::Link(n) { next = n; }
+chain(; head, i) {
+    head = null;
+    for (i = 0; i < 100000; i++) head = new Link(head);
+    return i;
+}
+"""
+        self.assertEqual(LIB.Mox_CompileTextA(self.vm, text, 0, 0, None, None), 1)
+        self.assertEqual(LIB.Mox_ExecuteA(self.vm, b"chain", 0, None, 0, None, None), 1)
+        self.assertEqual(LIB.Mox_GetIntResult(self.vm), 100000)
+
     def test_errors_reach_the_given_printer(self):
         errors = Collector()
         try:
