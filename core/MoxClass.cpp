@@ -208,14 +208,35 @@ void MoxClass::notifyObjDelete(MoxObject* obj) { vm_.notifyObjDelete(obj); }
 
 // ---- MoxObject ----
 
-MoxObject::MoxObject(MoxClass* cls) : data_(nullptr) {
-  if (!cls) return;
+unsigned int MoxObject::slotCount(MoxClass* cls) {
   // A class whose size was never computed still gets its class slot.
-  int32_t size = cls->getDataSize();
-  unsigned int slots = size > 0 ? unsigned(size) + 1 : 1;
-  data_ = MoxVector::newFilled(slots);
+  const int32_t size = cls->getDataSize();
+  return size > 0 ? unsigned(size) + 1 : 1;
+}
+
+void MoxObject::adoptMemberData(MoxVector* data, MoxClass* cls) {
+  data_ = data;
   data_->addRef();
   (*data_)[0] = MoxValue(cls, false);
+}
+
+MoxObject::MoxObject(MoxClass* cls) : data_(nullptr) {
+  if (cls) adoptMemberData(MoxVector::newFilled(slotCount(cls)), cls);
+}
+
+static_assert(sizeof(MoxObject) % alignof(MoxVector) == 0,
+              "member data placed behind an object must be aligned");
+
+MoxObject* MoxObject::create(MoxClass* cls) {
+  if (!cls) return new MoxObject(nullptr);
+  const unsigned int slots = slotCount(cls);
+  // [object][member vector][slots]: freed as a whole by MoxRefObject's
+  // operator delete, like any object made by new.
+  char* block = static_cast<char*>(
+      MoxRefObject::operator new(sizeof(MoxObject) + MoxVector::filledBytes(slots)));
+  MoxObject* obj = ::new (block) MoxObject();
+  obj->adoptMemberData(MoxVector::placeEmbedded(block + sizeof(MoxObject), slots), cls);
+  return obj;
 }
 
 MoxObject::MoxObject(const MoxObject& other) : MoxRefObject(), data_(nullptr) {
@@ -235,6 +256,9 @@ MoxObject::~MoxObject() {
   }
   MoxVector* data = data_;
   data_ = nullptr;
-  data->release();
+  if (data->isEmbedded())
+    data->endEmbedded();
+  else
+    data->release();
 }
 

@@ -41,14 +41,26 @@ MoxVector::MoxVector(const MoxVector& other)
 MoxVector::MoxVector(unsigned int n, MoxValue* slots)
     : size_(n), capacity_(n), data_(slots), inlineData_(true) {}
 
+size_t MoxVector::filledBytes(unsigned int n) {
+  return sizeof(MoxVector) + size_t(n) * sizeof(MoxValue);
+}
+
 MoxVector* MoxVector::newFilled(unsigned int n) {
   // The block is freed as a whole by MoxRefObject's operator delete, like
   // that of any object made by new.
-  const size_t bytes = sizeof(MoxVector) + size_t(n) * sizeof(MoxValue);
-  char* block = static_cast<char*>(MoxRefObject::operator new(bytes));
+  char* block = static_cast<char*>(MoxRefObject::operator new(filledBytes(n)));
   MoxValue* slots = reinterpret_cast<MoxValue*>(block + sizeof(MoxVector));
   memset(static_cast<void*>(slots), 0, size_t(n) * sizeof(MoxValue));
   return ::new (block) MoxVector(n, slots);
+}
+
+MoxVector* MoxVector::placeEmbedded(void* place, unsigned int n) {
+  char* at = static_cast<char*>(place);
+  MoxValue* slots = reinterpret_cast<MoxValue*>(at + sizeof(MoxVector));
+  memset(static_cast<void*>(slots), 0, size_t(n) * sizeof(MoxValue));
+  MoxVector* v = ::new (at) MoxVector(n, slots);
+  v->embedded_ = true;
+  return v;
 }
 
 void MoxVector::freeData(MoxValue* data) const {

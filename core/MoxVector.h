@@ -18,6 +18,15 @@ class MOX_API MoxVector : public MoxRefObject {
   // data: one allocation less per object). It grows like any other vector,
   // into a block of its own.
   static MoxVector* newFilled(unsigned int n);
+  // The bytes newFilled(n) takes: the vector and its n slots.
+  static size_t filledBytes(unsigned int n);
+  // newFilled's vector made at place, inside a block its owner allocated
+  // and frees (an object's member data). The owner ends it with
+  // endEmbedded(); it must never be released to 0 by anyone else.
+  static MoxVector* placeEmbedded(void* place, unsigned int n);
+  bool isEmbedded() const { return embedded_; }
+  // Destroys an embedded vector in place, leaving its block to the owner.
+  void endEmbedded() { this->~MoxVector(); }
   ~MoxVector() override;
   MoxVector& operator=(const MoxVector& other);
 
@@ -78,6 +87,8 @@ class MOX_API MoxVector : public MoxRefObject {
   MoxValue* data_;
   // data_ was allocated with the vector (newFilled) and is not its own block.
   bool inlineData_ = false;
+  // The vector lives inside another object's block (placeEmbedded).
+  bool embedded_ = false;
 };
 
 // A (vector, index) cursor. It never keeps its vector alive. Stepping

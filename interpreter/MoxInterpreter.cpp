@@ -1007,7 +1007,7 @@ bool MoxInterpreter::run() {
         SYNC();
         if (!checkType(*t, MVT_CLASS)) goto fail;
         MoxClass* cls = static_cast<MoxClass*>(t->getRef());
-        STORE(t, MoxValue(new MoxObject(cls), false));
+        STORE(t, MoxValue(MoxObject::create(cls), false));
         break;
       }
 

@@ -301,7 +301,7 @@ bool MoxDictionaryIOState::readObject(Slot slot, MoxValueType type) {
   int32_t n = cls->getDataSize();
   if (n < 0) n = 0;  // a layout never computed: no members, as the writer wrote them
   if (!in_.canHold(uint64_t(n) * 4)) return failN(u"member count %d exceeds the module file\n", n);
-  MoxObject* obj = new MoxObject(cls);
+  MoxObject* obj = MoxObject::create(cls);
   if (!placeNewObject(uint32_t(id), obj, type, slot)) return false;
   MoxVector* data = obj->getMemberData();
   for (int32_t i = 1; i <= n; ++i) {

@@ -52,7 +52,7 @@ bool textOrUnit(MoxVirtualMachine* vm, ValPtr& args, int argc, int i, MoxString&
 // holding text, stored as the result.
 bool resultNewString(ValPtr& args, int argc, MoxObject* self, MoxString* text) {
   MoxValue textValue(text, false);
-  MoxValue object(new MoxObject(self->getClass()), false);
+  MoxValue object(MoxObject::create(self->getClass()), false);
   MoxValue* slot = memberSlot(static_cast<MoxObject*>(object.getRef()), strMember());
   if (slot) *slot = textValue;
   return moxstd::result(args, argc, object);

@@ -138,3 +138,53 @@ TEST_F(ClassTest, LongObjectChainReleases) {
   head.dispose();
   EXPECT_EQ(N->getRefCnt(), 1);
 }
+
+// Objects made by create() carry their member data in their own block. The
+// data behaves as the separate vector does: members released with the
+// object, a member vector grown past its block moving out, an uncounted
+// reference outliving the object reading as dead, and both kinds of object
+// mixed in one chain.
+TEST_F(ClassTest, ObjectsWithMembersInTheirBlock) {
+  MoxValue node(new MoxClass(vm, MoxString(u"Node"), nullptr), false);
+  MoxClass* N = node;
+  N->addDataMember(MoxString(u"next"));
+  N->addDataMember(MoxString(u"text"));
+  N->fixupDataDefs();
+
+  MoxValue text(new MoxString(u"kept"), false);
+  MoxValue weak;
+  {
+    MoxValue o(MoxObject::create(N), false);
+    MoxObject* obj = o;
+    MoxVector* data = obj->getMemberData();
+    ASSERT_NE(data, nullptr);
+    EXPECT_TRUE(data->isEmbedded());
+    EXPECT_EQ(data->size(), 3u);
+    EXPECT_EQ(obj->getClass(), N);
+    (*data)[2] = text;
+    EXPECT_EQ(text.getRef()->getRefCnt(), 2);
+    // Growing moves the slots into a block of their own.
+    for (int i = 0; i < 10; ++i) data->push_back(MoxValue(int32_t(i)));
+    EXPECT_EQ(data->size(), 13u);
+    EXPECT_EQ((*data)[2].getRef(), text.getRef());
+    weak = MoxValue(obj, true);
+  }
+  EXPECT_EQ(text.getRef()->getRefCnt(), 1);
+  EXPECT_TRUE(weak.isDeadRef());
+  weak.dispose();
+
+  // A long mixed chain: the release neither recurses deeply nor leaks.
+  MoxValue head(MoxObject::create(N), false);
+  MoxObject* cur = head;
+  for (int i = 0; i < 200000; ++i) {
+    MoxObject* next = (i % 3) ? MoxObject::create(N) : new MoxObject(N);
+    (*cur->getMemberData())[1] = MoxValue(next, false);
+    cur = next;
+  }
+  EXPECT_EQ(N->getRefCnt(), 200002);
+  head.dispose();
+  EXPECT_EQ(N->getRefCnt(), 1);
+
+  MoxValue none(MoxObject::create(nullptr), false);
+  EXPECT_EQ(static_cast<MoxObject*>(none)->getMemberData(), nullptr);
+}
