@@ -499,6 +499,21 @@ bool MoxInterpreter::call(int argc, MoxVector* proc) {
     goto redispatch;                               \
   } while (0)
 
+// NEXT_STEP when the next step is most likely of kind k, whose handler
+// starts at label: a loop's increment is followed by its test, and the end
+// of its body by the increment. The direct jump, well predicted, spares a
+// pass through the switch, which costs about as much as such a step does
+// (10% of a counted loop).
+#define NEXT_STEP_LIKELY(k, label)                              \
+  do {                                                         \
+    if (MOX_LIKELY(pc < codeLen) && kinds[pc] == (k)) {       \
+      op = (k);                                                \
+      ++pc;                                                    \
+      goto label;                                              \
+    }                                                          \
+    NEXT_STEP();                                               \
+  } while (0)
+
 // The temporary j, or null when j is not one of this activation's
 // temporaries or its slot is not below lim. A step handler passes the first
 // slot it writes as lim: compiled code never reads a temporary or argument
@@ -1179,7 +1194,8 @@ bool MoxInterpreter::run() {
         pc += 5;
         NEXT_STEP();
       }
-      case MSK_TEMP_STEP: {
+      case MSK_TEMP_STEP:
+      tempStep: {
         ROOM(1);
         // `a++;`: the top takes the old value, the slot above ends empty.
         MoxValue* v = TEMP(uint32_t(code[pc]), t);
@@ -1192,11 +1208,12 @@ bool MoxInterpreter::run() {
         v->setInt(int32_t(code[pc + 2] == OP_INC ? old + 1u : old - 1u));
         t[1].dispose();
         pc = followBranch(code, codeLen, pc + 6);
-        NEXT_STEP();
+        NEXT_STEP_LIKELY(MSK_INT_COMPARE_BRANCH, intStep);
       }
       case MSK_INT_COMPARE_BRANCH:
       case MSK_INT_ARITH_SET:
-      case MSK_INT_OP: {
+      case MSK_INT_OP:
+      intStep: {
         // value a; PUSH; value b; operator; then BRT|BRF, TSET c or nothing.
         // The top takes the result, the slot above keeps b.
         ROOM(1);
@@ -1220,6 +1237,7 @@ bool MoxInterpreter::run() {
         t->setInt(res);
         t[1].setInt(b);
         dst->setInt(res);
+        if (op == MSK_INT_ARITH_SET) NEXT_STEP_LIKELY(MSK_TEMP_STEP, tempStep);
         NEXT_STEP();
       }
       case MSK_PUSH_INT_COMPARE_BRANCH:
@@ -1351,7 +1369,7 @@ bool MoxInterpreter::run() {
         }
         --t;
         pc = followBranch(code, codeLen, pc + 2);
-        NEXT_STEP();
+        NEXT_STEP_LIKELY(MSK_TEMP_STEP, tempStep);
       }
 
       // OP_NOP and the bytes outside the opcode set run as one-byte
@@ -1436,6 +1454,7 @@ unwind:
 #undef LOAD_FRAME
 #undef TEMP
 #undef NEXT_STEP
+#undef NEXT_STEP_LIKELY
 #undef ENTER_CALLEE
 #undef RESUME_CALLER
 #undef ROOM
