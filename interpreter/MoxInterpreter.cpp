@@ -1383,42 +1383,49 @@ bool MoxInterpreter::run() {
   doSend: {
     // Message send from this activation: the receiver lies sendArgc slots
     // below the top. A bytecode method runs in this loop; a native one is
-    // called directly.
+    // called directly. The site's cache answers the common send without
+    // the general set-up.
     SYNC();
     const int basei = sp_.current() - sendArgc;
+    MoxClass* running = moxProcClass(proc);
+    SendSite* site = sendSiteFor(proc, pc);
+    MoxVector* callee = sendSelector ? nullptr : cachedSendTarget(sendArgc, running, site);
+    int methodArgc = sendArgc;
     MoxValue method;
     MoxValue nameHolder;
-    int methodArgc = 0;
-    const MoxChar* name = nullptr;
-    MoxClass* running = moxProcClass(proc);
-    const SendSetup setup = prepareSend(sendArgc, sendSelector, running, &method, &methodArgc,
-                                        &name, &nameHolder, sendSiteFor(proc, pc));
-    if (setup == kSendFailed) {
-      RELOAD_SAFE();
-      goto fail;
-    }
-    const MoxValueType mk = method.type();
-    if (setup == kSendCall && (mk == MVT_BYTECODE || mk == MVT_BYTECODEREF)) {
-      MoxVector* callee = static_cast<MoxVector*>(method.getRef());
-      MoxProcInfo* caller = procInfo_;
-      const int top = sp_.current();
-      bool ok = true;
-      if (!callee) ok = returnError(name, u" : NULL pointer to bytecode\n");
-      else ok = enterBytecode(callee, methodArgc, top, MoxProcInfo::kLoopSend, basei);
-      if (!ok) {
+    if (!callee) {
+      const MoxChar* name = nullptr;
+      const SendSetup setup = prepareSend(sendArgc, sendSelector, running, &method, &methodArgc,
+                                          &name, &nameHolder, site);
+      if (setup == kSendFailed) {
         RELOAD_SAFE();
         goto fail;
       }
-      ENTER_CALLEE(caller, top);
-      RELOAD();
-      continue;
+      const MoxValueType mk = method.type();
+      if (setup != kSendCall || (mk != MVT_BYTECODE && mk != MVT_BYTECODEREF)) {
+        bool ok = true;
+        if (setup == kSendCall) ok = invokeMethod(method, name, methodArgc);
+        if (!ok && (mk == MVT_CODE || mk == MVT_CODEREF)) noteNativeFrame(moxNativeOf(method));
+        finishSend(basei);
+        RELOAD_SAFE();
+        if (!ok) goto fail;
+        continue;
+      }
+      callee = static_cast<MoxVector*>(method.getRef());
+      if (!callee) {
+        returnError(name, u" : NULL pointer to bytecode\n");
+        RELOAD_SAFE();
+        goto fail;
+      }
     }
-    bool ok = true;
-    if (setup == kSendCall) ok = invokeMethod(method, name, methodArgc);
-    if (!ok && (mk == MVT_CODE || mk == MVT_CODEREF)) noteNativeFrame(moxNativeOf(method));
-    finishSend(basei);
-    RELOAD_SAFE();
-    if (!ok) goto fail;
+    MoxProcInfo* caller = procInfo_;
+    const int top = sp_.current();
+    if (!enterBytecode(callee, methodArgc, top, MoxProcInfo::kLoopSend, basei)) {
+      RELOAD_SAFE();
+      goto fail;
+    }
+    ENTER_CALLEE(caller, top);
+    RELOAD();
     continue;
   }
   }

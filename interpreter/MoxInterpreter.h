@@ -276,6 +276,11 @@ class MOX_API MoxInterpreter : public MoxVector {
                                        const MoxChar** wanted, const MoxString* selectorString);
   // The cache slot of the send at offset pc of proc.
   SendSite* sendSiteFor(const MoxVector* proc, uint32_t pc);
+  // The common send, found by the site's cache: a counted object receiving
+  // a bytecode method named by the string above it, for which the site
+  // holds the method already. Leaves the stack as prepareSend does and
+  // gives the method's code; null, with nothing changed, for anything else.
+  MoxVector* cachedSendTarget(int argc, MoxClass* bcClass, const SendSite* site);
   bool invokeMethod(const MoxValue& method, const MoxChar* name, int methodArgc);
   bool sendFrom(int argc, const MoxChar* selector, MoxClass* bcClass);
   // After a send: the value at the top moves into base, the stack is trimmed

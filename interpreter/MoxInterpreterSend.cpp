@@ -158,6 +158,30 @@ MoxDictionaryEntry* MoxInterpreter::findMethodCached(SendSite* site, MoxClass* c
   return entry;
 }
 
+MoxVector* MoxInterpreter::cachedSendTarget(int argc, MoxClass* bcClass, const SendSite* site) {
+  const int top = sp_.current();
+  if (argc < 1 || top < argc || unsigned(top) >= size()) return nullptr;
+  MoxValue* receiver = data() + (top - argc);
+  MoxValue* selector = receiver + 1;
+  if (receiver->type() != MVT_OBJECT || !receiver->getRef() || selector->type() != MVT_STRING ||
+      !selector->getRef())
+    return nullptr;
+  MoxClass* cls = static_cast<MoxObject*>(receiver->getRef())->getClass();
+  if (!cls || site->cls != cls || site->bcClass != bcClass ||
+      site->epoch != MoxClass::methodEpoch() ||
+      !sameText(static_cast<MoxString*>(selector->getRef())->c_str(), site->selector.c_str()))
+    return nullptr;
+  const MoxDictionaryEntry* entry = site->entry;
+  if (entry->getSymbolType() == SYM_FUNCTION) return nullptr;  // static: the slow path
+  const MoxValue& method = entry->getValue();
+  if ((method.type() != MVT_BYTECODE && method.type() != MVT_BYTECODEREF) || !method.getRef())
+    return nullptr;
+  // The selector's slot takes the receiver. Releasing a string runs no
+  // script code, so the plain store is safe.
+  *selector = *receiver;
+  return static_cast<MoxVector*>(method.getRef());
+}
+
 MoxInterpreter::SendSetup MoxInterpreter::prepareSend(int argc, const MoxChar* selector,
                                                       MoxClass* bcClass, MoxValue* method,
                                                       int* methodArgc, const MoxChar** name,

@@ -242,3 +242,44 @@ TEST(Send, DestructorOfAnOverwrittenElement) {
   ASSERT_TRUE(t.exec()) << t.lastErrors;
   EXPECT_EQ(t.log(), "<|A>");
 }
+
+namespace {
+
+// A native method f(x): the receiver and x arrive, x + 90 goes back.
+bool nativePlus90(MoxVirtualMachine*, int argc, ValPtr& args) {
+  EXPECT_EQ(argc, 2);
+  EXPECT_EQ(args[-1].type(), MVT_OBJECT);
+  const int32_t x = args[0];
+  args -= argc;
+  *args = MoxValue(x + 90);
+  return true;
+}
+
+}  // namespace
+
+TEST(Send, OneSiteAcrossEveryKindOfMethod) {
+  Interp t;
+  // One send instruction meets, in turn and again: a bytecode method (the
+  // site caches it), a static method of the same name, a native method,
+  // a method declared without a body and a receiver that is no object.
+  // Each must take the path its kind needs, whatever the site holds.
+  ASSERT_TRUE(t.compile("class P { P(); f(x); } P::P() { } P::f(x) { return x + 1; }"
+                        "class S { S(); static f(x); } S::S() { } S::f(x) { return x * 10; }"
+                        "class N { N(); } N::N() { }"
+                        "class U { U(); f(x); } U::U() { }"
+                        "probe(o, x) { return o->f(x); }"));
+  MoxDictionaryEntry* n = t.vm.classes().find(MoxString("N"));
+  static_cast<MoxClass*>(n->getValue().getRef())->addMethod(MoxString("f"), nativePlus90);
+  ASSERT_TRUE(t.runSource("main(;p, s, n, i, r) { p = new P(); s = new S(); n = new N(); r = 0;"
+                          " for (i = 0; i < 3; i++)"
+                          "   r = r + probe(p, 1) + probe(s, 2) + probe(s, 2) + probe(n, 3) + probe(n, 3)"
+                          "     + probe(p, 4);"
+                          " return r; }"))
+      << t.errors();
+  EXPECT_EQ(t.topInt(), 3 * (2 + 20 + 20 + 93 + 93 + 5));
+  EXPECT_FALSE(t.runSource("main(;p, u) { p = new P(); u = new U(); probe(p, 1);"
+                           " return probe(u, 1); }"));
+  EXPECT_EQ(t.errors(), "fhas no method implementation\n\n");
+  EXPECT_FALSE(t.runSource("main(;p) { p = new P(); probe(p, 1); return probe(7, 1); }"));
+  EXPECT_EQ(t.errors(), "invalid value type MVT_INTEGER, MVT_OBJECT expected\n");
+}
