@@ -197,8 +197,8 @@ bool bufferCall(MoxVirtualMachine* vm, int argc, ValPtr& args, FILE*& f, MoxBuff
 
 bool MoxDefaultFunctions::Mox_fread(MoxVirtualMachine* vm, int argc, ValPtr& args) {
   FILE* f = nullptr;
-  MoxBuffer* b;
-  int32_t size, count;
+  MoxBuffer* b = nullptr;
+  int32_t size = 0, count = 0;
   if (!bufferCall(vm, argc, args, f, b, size, count)) return false;
   // The result keeps the buffer alive while it grows.
   MoxValue keep(argBase(args, argc)[1]);
@@ -220,8 +220,8 @@ bool MoxDefaultFunctions::Mox_fread(MoxVirtualMachine* vm, int argc, ValPtr& arg
 
 bool MoxDefaultFunctions::Mox_fwrite(MoxVirtualMachine* vm, int argc, ValPtr& args) {
   FILE* f = nullptr;
-  MoxBuffer* b;
-  int32_t size, count;
+  MoxBuffer* b = nullptr;
+  int32_t size = 0, count = 0;
   if (!bufferCall(vm, argc, args, f, b, size, count)) return false;
   size_t written = 0;
   moxWideFlush(f);
