@@ -1207,7 +1207,24 @@ bool MoxInterpreter::run() {
         t->setInt(int32_t(old));
         v->setInt(int32_t(code[pc + 2] == OP_INC ? old + 1u : old - 1u));
         t[1].dispose();
+        const uint8_t counter = code[pc];
         pc = followBranch(code, codeLen, pc + 6);
+        // A counted loop's test follows: `a op b` on the same a, then
+        // BRT|BRF. It runs here on the value just stored, which is known to
+        // be an integer, with what the test step itself would check of b.
+        if (pc < codeLen && kinds[pc] == MSK_INT_COMPARE_BRANCH && code[pc] == OP_TREF &&
+            code[pc + 1] == counter) {
+          const MoxValue* vb = VALUE_OF(code[pc + 3], uint32_t(code[pc + 4]), t);
+          if (vb && vb->isInt()) {
+            const int32_t b = vb->asInt();
+            const int32_t res = intResult(code[pc + 5], v->asInt(), b);
+            t->setInt(res);
+            t[1].setInt(b);
+            pc = (res != 0) == (code[pc + 6] == OP_BRT) ? moxReadBranch(code, pc + 7)
+                                                       : pc + 7 + MOX_BRANCH_SIZE;
+            NEXT_STEP();
+          }
+        }
         NEXT_STEP_LIKELY(MSK_INT_COMPARE_BRANCH, intStep);
       }
       case MSK_INT_COMPARE_BRANCH:
