@@ -262,13 +262,15 @@ class MOX_API MoxValue {
   MoxRefObject* getRef() const { return u_.ref; }
   void* ptr() const { return u_.p; }
 
-  // Stores a number in place, releasing what the value held.
-  void setInt(int32_t v) {
+  // Stores a number in place, releasing what the value held. The
+  // interpreter's loop stores numbers on most steps; left to itself the
+  // compiler stops inlining into a function that large.
+  __attribute__((always_inline)) void setInt(int32_t v) {
     if (mayHoldObject()) dispose();
     type_ = MVT_INTEGER;
     u_.i64 = intPayload(v);
   }
-  void setDouble(double v) {
+  __attribute__((always_inline)) void setDouble(double v) {
     if (mayHoldObject()) dispose();
     type_ = MVT_DOUBLE;
     u_.d = v;
