@@ -17,6 +17,10 @@ typedef char16_t MoxChar;
 #define MOX_API
 #endif
 
+// For the small helpers of the interpreter's loop: the loop is one function
+// larger than GCC inlines into on its own.
+#define MOX_ALWAYS_INLINE __attribute__((always_inline)) inline
+
 class MoxVirtualMachine;
 class MoxValue;
 class MoxRefObject;

@@ -265,12 +265,12 @@ class MOX_API MoxValue {
   // Stores a number in place, releasing what the value held. The
   // interpreter's loop stores numbers on most steps; left to itself the
   // compiler stops inlining into a function that large.
-  __attribute__((always_inline)) void setInt(int32_t v) {
+  MOX_ALWAYS_INLINE void setInt(int32_t v) {
     if (mayHoldObject()) dispose();
     type_ = MVT_INTEGER;
     u_.i64 = intPayload(v);
   }
-  __attribute__((always_inline)) void setDouble(double v) {
+  MOX_ALWAYS_INLINE void setDouble(double v) {
     if (mayHoldObject()) dispose();
     type_ = MVT_DOUBLE;
     u_.d = v;

@@ -574,7 +574,7 @@ static inline int32_t intResult(uint8_t op, int32_t a, int32_t b) {
 // (counted kinds only) with an index in range, where no release can delete
 // anything. The result replaces the container in *c. False, with nothing
 // changed, leaves the case to doOP_VREF / doOP_VSET.
-__attribute__((always_inline)) static inline bool elementRead(MoxValue* c, int32_t i) {
+static MOX_ALWAYS_INLINE bool elementRead(MoxValue* c, int32_t i) {
   if (!moxReleaseIsQuiet(*c) || !c->getRef() || i < 0) return false;
   switch (c->type()) {
     case MVT_VECTOR: {
@@ -602,7 +602,7 @@ __attribute__((always_inline)) static inline bool elementRead(MoxValue* c, int32
 
 // *c := value stored at element i of *c. The value slot above keeps its
 // copy, as the general path leaves it (a trace shows reference counts).
-__attribute__((always_inline)) static inline bool elementWrite(MoxValue* c, int32_t i, MoxValue* value) {
+static MOX_ALWAYS_INLINE bool elementWrite(MoxValue* c, int32_t i, MoxValue* value) {
   if (!moxReleaseIsQuiet(*c) || !c->getRef() || i < 0) return false;
   switch (c->type()) {
     case MVT_VECTOR: {
@@ -640,7 +640,7 @@ __attribute__((always_inline)) static inline bool elementWrite(MoxValue* c, int3
 // *dst := element i of container, which stays where it is (its count does
 // not move). dst holds nothing counted. False, with nothing changed, for
 // anything but a counted vector, buffer or string and an index in range.
-__attribute__((always_inline)) static inline bool elementLoad(const MoxValue& container, int32_t i, MoxValue* dst) {
+static MOX_ALWAYS_INLINE bool elementLoad(const MoxValue& container, int32_t i, MoxValue* dst) {
   if (!container.getRef() || i < 0) return false;
   switch (container.type()) {
     case MVT_VECTOR: {
