@@ -102,4 +102,35 @@ struct Interp {
   std::string errors() { return N(in->errors().c_str()); }
 };
 
+// An instruction budget makes the loop run every instruction singly, without
+// its fused steps and fast paths. The helpers below run a program both ways.
+
+// main's result as text ("i:", "d:", "s:" and the value, or "k:" and the
+// kind), run with or without a budget.
+inline std::string resultOf(const std::string& source, bool budget) {
+  Interp t;
+  if (budget) t.in->setInstructionBudget(true, 100000000);
+  EXPECT_TRUE(t.runSource(source)) << t.out.a_str();
+  const MoxValue& v = t.top();
+  if (v.type() == MVT_STRING) return "s:" + N(static_cast<MoxString*>(v.getRef())->c_str());
+  if (v.type() == MVT_DOUBLE) return "d:" + std::to_string(v.asDouble());
+  if (v.type() == MVT_INTEGER) return "i:" + std::to_string(v.asInt());
+  return "k:" + std::to_string(int(v.type()));
+}
+
+inline void expectSame(const std::string& source, const std::string& expected) {
+  EXPECT_EQ(resultOf(source, false), expected);
+  EXPECT_EQ(resultOf(source, true), expected);
+}
+
+// main fails both ways with the same error text.
+inline void expectFailsAlike(const std::string& source, const std::string& error) {
+  for (bool budget : {false, true}) {
+    Interp t;
+    if (budget) t.in->setInstructionBudget(true, 1000);
+    EXPECT_FALSE(t.runSource(source));
+    EXPECT_EQ(t.errors(), error) << "budget " << budget;
+  }
+}
+
 #endif

@@ -6,21 +6,6 @@
 
 namespace {
 
-std::string resultOf(const std::string& source, bool budget) {
-  Interp t;
-  if (budget) t.in->setInstructionBudget(true, 100000000);
-  EXPECT_TRUE(t.runSource(source)) << t.out.a_str();
-  const MoxValue& v = t.top();
-  if (v.type() == MVT_STRING) return "s:" + N(static_cast<MoxString*>(v.getRef())->c_str());
-  if (v.type() == MVT_INTEGER) return "i:" + std::to_string(v.asInt());
-  return "k:" + std::to_string(int(v.type()));
-}
-
-void expectSame(const std::string& source, const std::string& expected) {
-  EXPECT_EQ(resultOf(source, false), expected);
-  EXPECT_EQ(resultOf(source, true), expected);
-}
-
 // The global trail after main ran through the machine (which runs
 // destructors), with or without a budget.
 std::string trailOf(const std::string& source, bool budget) {
@@ -51,12 +36,7 @@ TEST(CallPaths, ArgumentsOfEveryKindLoadAlike) {
 }
 
 TEST(CallPaths, MissingArgumentFailsAlike) {
-  for (bool budget : {false, true}) {
-    Interp t;
-    if (budget) t.in->setInstructionBudget(true, 1000);
-    EXPECT_FALSE(t.runSource("f(a, b) { return a + b; } main() { return f(1); }"));
-    EXPECT_EQ(t.errors(), "too few arguments\n") << budget;
-  }
+  expectFailsAlike("f(a, b) { return a + b; } main() { return f(1); }", "too few arguments\n");
 }
 
 TEST(CallPaths, ReturnReleasesFromTheTopDown) {
