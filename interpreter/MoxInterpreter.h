@@ -363,6 +363,9 @@ class MOX_API MoxInterpreter : public MoxVector {
     MoxDictionaryEntry* entry = nullptr;
     unsigned skipped = 0;  // characters of "BC_" prefixes dropped
     std::u16string selector;
+    // True when the kept method answers selector sent to an object of cls
+    // from a method of bcClass.
+    inline bool holds(const MoxClass* c, const MoxClass* bc, const MoxChar* text) const;
   };
   static const unsigned kSendSites = 256;
   std::vector<SendSite> sendSites_;

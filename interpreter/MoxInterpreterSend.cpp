@@ -135,15 +135,20 @@ MoxDictionaryEntry* MoxInterpreter::findMethod(MoxClass* cls, MoxClass* bcClass,
   return entry;
 }
 
+inline bool MoxInterpreter::SendSite::holds(const MoxClass* c, const MoxClass* bc,
+                                            const MoxChar* text) const {
+  return epoch == MoxClass::methodEpoch() && cls == c && bcClass == bc &&
+         sameText(text, selector.c_str());
+}
+
 MoxDictionaryEntry* MoxInterpreter::findMethodCached(SendSite* site, MoxClass* cls,
                                                     MoxClass* bcClass, const MoxChar** wantedp,
                                                     const MoxString* selectorString) {
-  const uint64_t epoch = MoxClass::methodEpoch();
-  if (site->epoch == epoch && site->cls == cls && site->bcClass == bcClass &&
-      sameText(*wantedp, site->selector.c_str())) {
+  if (site->holds(cls, bcClass, *wantedp)) {
     *wantedp += site->skipped;
     return site->entry;
   }
+  const uint64_t epoch = MoxClass::methodEpoch();
   const MoxChar* start = *wantedp;
   MoxDictionaryEntry* entry = findMethod(cls, bcClass, wantedp, selectorString);
   // Only found methods are kept; a miss is an error or a missing destructor.
@@ -167,9 +172,7 @@ MoxVector* MoxInterpreter::cachedSendTarget(int argc, MoxClass* bcClass, const S
       !selector->getRef())
     return nullptr;
   MoxClass* cls = static_cast<MoxObject*>(receiver->getRef())->getClass();
-  if (!cls || site->cls != cls || site->bcClass != bcClass ||
-      site->epoch != MoxClass::methodEpoch() ||
-      !sameText(static_cast<MoxString*>(selector->getRef())->c_str(), site->selector.c_str()))
+  if (!cls || !site->holds(cls, bcClass, static_cast<MoxString*>(selector->getRef())->c_str()))
     return nullptr;
   const MoxDictionaryEntry* entry = site->entry;
   if (entry->getSymbolType() == SYM_FUNCTION) return nullptr;  // static: the slow path
