@@ -5,6 +5,7 @@
 
 #include "compiler/MoxCompilerInternal.h"
 #include "core/MoxUtf8.h"
+#include "stdlib/MoxStdCapabilities.h"
 #include "vm/MoxPlatform.h"
 #include "vm/MoxPrinter.h"
 #include "vm/MoxVirtualMachine.h"
@@ -582,6 +583,11 @@ bool MoxCompiler::_doPreproc() {
       _count();
       return true;
     }
+    // A machine without modules takes the name and loads nothing.
+    if (!vm_.allows(MOX_CAP_MODULES)) {
+      _error(moxDisabledText(MOX_CAP_MODULES));
+      return true;
+    }
     std::u16string name = scanner_->getTokenString();
     const MoxChar* found = mox::searchEnv(u"MOXLIB", name.c_str());
     std::u16string path = found != nullptr ? std::u16string(found) : name;
@@ -592,6 +598,10 @@ bool MoxCompiler::_doPreproc() {
     t = _next();
     if (!_require(TOK_STRING, t, 0)) {
       _count();
+      return true;
+    }
+    if (!vm_.allows(MOX_CAP_NATIVE_MODULES)) {
+      _error(moxDisabledText(MOX_CAP_NATIVE_MODULES));
       return true;
     }
     std::u16string name = scanner_->getTokenString();
@@ -620,7 +630,8 @@ bool MoxCompiler::_doPreproc() {
 
 // include -> string | '<' ( string | part { ( '/' | '.' ) part } ) '>'
 // where a part is an identifier, number or keyword. The file is opened as
-// named, with no search path, and read in place of the directive.
+// named, with no search path, and read in place of the directive. A machine
+// without includes takes the name, opens nothing and goes on after it.
 bool MoxCompiler::_doInclude() {
   std::u16string name;
   MoxToken t = _next();
@@ -651,6 +662,10 @@ bool MoxCompiler::_doInclude() {
   if (name.empty()) {
     _error("include file name expected");
     return false;
+  }
+  if (!vm_.allows(MOX_CAP_INCLUDE)) {
+    _error(moxDisabledText(MOX_CAP_INCLUDE));
+    return true;
   }
   if (scanner_->depth() >= MOX_MAX_INCLUDE_DEPTH) {
     _error("include files nested too deeply");

@@ -42,7 +42,7 @@ MoxBuffer::MoxBuffer(const MoxBuffer& other)
 }
 
 MoxBuffer::~MoxBuffer() {
-  free(data_);
+  mox::freemem(data_);
   free(kinds_);
 }
 
@@ -59,7 +59,7 @@ MoxBuffer& MoxBuffer::operator=(const MoxBuffer& other) {
   setStepKinds(nullptr);
   unsigned char* block = allocZeroed<unsigned char>(other.capacity_);
   memcpy(block, other.data_, other.size_);
-  free(data_);
+  mox::freemem(data_);
   data_ = block;
   size_ = other.size_;
   capacity_ = other.capacity_;
@@ -175,13 +175,13 @@ MoxCharBuffer::MoxCharBuffer(const MoxCharBuffer& other)
   memcpy(data_, other.data_, size_t(size_) * sizeof(MoxChar));
 }
 
-MoxCharBuffer::~MoxCharBuffer() { free(data_); }
+MoxCharBuffer::~MoxCharBuffer() { mox::freemem(data_); }
 
 MoxCharBuffer& MoxCharBuffer::operator=(const MoxCharBuffer& other) {
   if (this == &other) return *this;
   MoxChar* block = allocZeroed<MoxChar>(other.capacity_);
   memcpy(block, other.data_, size_t(other.size_) * sizeof(MoxChar));
-  free(data_);
+  mox::freemem(data_);
   data_ = block;
   size_ = other.size_;
   capacity_ = other.capacity_;

@@ -5,6 +5,7 @@
 // a base that would close a cycle, so every walk ends.
 #include "core/MoxClass.h"
 
+#include <atomic>
 #include <vector>
 
 #include "vm/MoxVirtualMachine.h"
@@ -27,7 +28,7 @@ int32_t countObjectMembers(const MoxDictionary* dict) {
 
 // Advanced whenever a class whose size may have been used by derived
 // classes changes its layout. Starts above every class's initial epoch.
-uint64_t gLayoutEpoch = 1;
+std::atomic<uint64_t> gLayoutEpoch{1};
 
 }  // namespace
 
@@ -130,7 +131,7 @@ int32_t MoxClass::storeSize(int32_t baseSize) {
 
 void MoxClass::layoutChanged() {
   // A class never sized cannot have lent its size to a derived class.
-  if (dataSize_ >= 0) ++gLayoutEpoch;
+  if (dataSize_ >= 0) gLayoutEpoch.fetch_add(1);
 }
 
 MoxDictionaryEntry* MoxClass::findMember(const MoxString& name, bool searchBases) const {
@@ -237,6 +238,10 @@ MoxObject* MoxObject::create(MoxClass* cls) {
   MoxObject* obj = ::new (block) MoxObject();
   obj->adoptMemberData(MoxVector::placeEmbedded(block + sizeof(MoxObject), slots), cls);
   return obj;
+}
+
+MoxObject* MoxObject::ownerOfEmbedded(MoxVector* data) {
+  return reinterpret_cast<MoxObject*>(reinterpret_cast<char*>(data) - sizeof(MoxObject));
 }
 
 MoxObject::MoxObject(const MoxObject& other) : MoxRefObject(), data_(nullptr) {

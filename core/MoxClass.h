@@ -155,6 +155,8 @@ class MOX_API MoxObject : public MoxRefObject {
   // object in memory. The member data dies with the object; nobody may keep
   // a count on it beyond the object's life.
   static MoxObject* create(MoxClass* cls);
+  // The object whose block holds member data made by create().
+  static MoxObject* ownerOfEmbedded(MoxVector* data);
   // Shares the other's member values (a new vector of the same elements).
   MoxObject(const MoxObject& other);
   // Runs the class's notifyObjDelete first, then releases the member data.

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "vm/MoxMemory.h"
+
 namespace {
 
 // Dictionaries up to this size are searched along the list.
@@ -218,7 +220,9 @@ MoxDictionaryEntry& MoxDictionaryEntry::operator=(const MoxDictionaryEntry& othe
 
 MoxDictionary::MoxDictionary(bool sorted)
     : owner_(nullptr), first_(nullptr), sorted_(sorted), last_(nullptr), count_(0),
-      index_(nullptr) {}
+      index_(nullptr) {
+  MoxMemoryLedger::track(this);
+}
 
 MoxDictionary::~MoxDictionary() { clear(); }
 

@@ -8,6 +8,7 @@
 
 #include "core/MoxConfig.h"
 #include "core/MoxString.h"
+#include "core/MoxTrackLink.h"
 #include "core/MoxValue.h"
 
 // Stored in module files: the numbers never change.
@@ -64,7 +65,7 @@ class MOX_API MoxDictionaryEntry {
   const void* indexKey_;
 };
 
-class MOX_API MoxDictionary : public MoxRefObject {
+class MOX_API MoxDictionary : public MoxRefObject, public MoxTrackLink {
  public:
   explicit MoxDictionary(bool sorted = false);
   ~MoxDictionary() override;

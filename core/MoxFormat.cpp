@@ -15,9 +15,12 @@
 
 namespace {
 
-// Widths and precisions beyond this are clamped: a hostile format must not
-// be able to ask for gigabytes of padding.
+// Widths, and precisions of numbers, beyond this are clamped: a hostile
+// format must not be able to ask for gigabytes of padding. The precision of
+// text is a most, never padding, and stays as written.
 const int kMaxField = 1000000;
+
+inline int clampField(int v) { return v > kMaxField ? kMaxField : v; }
 
 enum SizePrefix { SIZE_NONE, SIZE_HH, SIZE_H, SIZE_L, SIZE_LL, SIZE_LONGDOUBLE, SIZE_W, SIZE_I32, SIZE_I64 };
 
@@ -61,6 +64,10 @@ inline bool isFloatLetter(MoxChar c) {
 }
 inline bool isCharLetter(MoxChar c) { return c == u'c' || c == u'C'; }
 inline bool isTextLetter(MoxChar c) { return c == u's' || c == u'S'; }
+inline bool isNumberLetter(MoxChar c) { return isIntLetter(c) || isFloatLetter(c); }
+inline bool isConversion(MoxChar c) {
+  return isNumberLetter(c) || isCharLetter(c) || isTextLetter(c) || c == u'p';
+}
 
 // Narrow text for s/c: "S"/"C", or an "h" prefix; "l" and "w" mean UTF-16.
 inline bool wantsNarrow(const Spec& sp) {
@@ -124,7 +131,7 @@ void emitInteger(std::u16string& out, const Spec& sp, uint64_t bits, int intBits
   if (letter == u'X') set = "0123456789ABCDEF";
   for (uint64_t m = mag; m != 0; m /= base) digits[nd++] = set[m % base];
 
-  int minDigits = sp.precision >= 0 ? sp.precision : 1;  // precision 0 and value 0: no digits
+  int minDigits = sp.precision >= 0 ? clampField(sp.precision) : 1;  // precision 0 and value 0: no digits
   if (letter == u'o' && sp.alt && minDigits <= nd) minDigits = nd + 1;
   int zeros = minDigits > nd ? minDigits - nd : 0;
 
@@ -168,15 +175,16 @@ void emitDouble(std::u16string& out, const Spec& sp, double d) {
   spec[n++] = static_cast<char>(sp.letter);
   spec[n] = 0;
 
+  const int precision = sp.precision >= 0 ? clampField(sp.precision) : -1;
   char buf[512];
-  int len = snprintf(buf, sizeof buf, spec, sp.width, sp.precision, d);
+  int len = snprintf(buf, sizeof buf, spec, sp.width, precision, d);
   if (len < 0) return;
   if (static_cast<size_t>(len) < sizeof buf) {
     appendAscii(out, buf, static_cast<size_t>(len));
     return;
   }
   std::string big(static_cast<size_t>(len) + 1, '\0');
-  snprintf(&big[0], big.size(), spec, sp.width, sp.precision, d);
+  snprintf(&big[0], big.size(), spec, sp.width, precision, d);
   appendAscii(out, big.data(), static_cast<size_t>(len));
 }
 
@@ -409,12 +417,11 @@ class TypedSource {
 
 // ---------------------------------------------------------------- parser
 
+// One more digit of a width or precision, saturating at INT_MAX.
 inline int addDigit(int v, MoxChar c) {
   int d = c - u'0';
-  return v > (kMaxField - d) / 10 ? kMaxField : v * 10 + d;
+  return v > (INT_MAX - d) / 10 ? INT_MAX : v * 10 + d;
 }
-
-inline int clampField(int v) { return v > kMaxField ? kMaxField : v; }
 
 inline bool takesPrefix(MoxChar c) {
   if (c == 0) return false;
@@ -500,13 +507,14 @@ size_t runEngine(std::u16string& out, const MoxChar* format, Source& src) {
       ++p;
     } else {
       while (*p >= u'0' && *p <= u'9') sp.width = addDigit(sp.width, *p++);
+      sp.width = clampField(sp.width);
     }
     if (*p == u'.') {
       ++p;
       sp.precision = 0;
       if (*p == u'*') {
         int pr = 0;
-        if (src.star(pr)) sp.precision = pr < 0 ? -1 : clampField(pr);
+        if (src.star(pr)) sp.precision = pr < 0 ? -1 : pr;
         ++p;
       } else {
         while (*p >= u'0' && *p <= u'9') sp.precision = addDigit(sp.precision, *p++);
@@ -553,6 +561,37 @@ size_t moxFormatArgs(std::u16string& out, const MoxChar* format, const MoxFormat
                      size_t argc) {
   TypedSource src(args, argc);
   return runEngine(out, format, src);
+}
+
+uint64_t moxFormatFieldUnits(const MoxChar* format, bool* beyond) {
+  uint64_t units = 0;
+  if (beyond) *beyond = false;
+  if (!format) return 0;
+  // Every '%' may start a conversion, a doubled one too: callers that cut
+  // formats into pieces see conversions the engine itself would not.
+  for (const MoxChar* start = format; *start; ++start) {
+    if (*start != u'%') continue;
+    const MoxChar* p = start + 1;
+    Spec sp;
+    while (*p == u'-' || *p == u'+' || *p == u' ' || *p == u'0' || *p == u'#') ++p;
+    while (*p >= u'0' && *p <= u'9') sp.width = addDigit(sp.width, *p++);
+    int precision = 0;
+    if (*p == u'.') {
+      ++p;
+      while (*p >= u'0' && *p <= u'9') precision = addDigit(precision, *p++);
+    }
+    // The letter as the engine reads the size prefix, and as a caller may
+    // that drops any run of size characters.
+    const MoxChar c1 = *parseSize(p, sp);
+    while (*p && *p < 128 && std::strchr("hlLwIjztFN0123456789", static_cast<char>(*p))) ++p;
+    const MoxChar c2 = *p;
+    if (!isConversion(c1) && !isConversion(c2)) continue;
+    // The precision of text is a most, not an amount of output.
+    if (!isNumberLetter(c1) && !isNumberLetter(c2)) precision = 0;
+    units += static_cast<uint64_t>(sp.width) + static_cast<uint64_t>(precision);
+    if (beyond && (sp.width > kMaxField || precision > kMaxField)) *beyond = true;
+  }
+  return units;
 }
 
 int moxVFormatLength(const MoxChar* format, va_list args) {

@@ -13,11 +13,13 @@
 //   %p prints 16 upper-case hexadecimal digits; a null %s prints "(null)";
 //   an unknown letter is printed itself and takes no argument; a
 //   specification cut off by the end of the format is kept as text.
-// Widths and precisions are clamped to one million.
+// Widths, and the precisions of numbers, are clamped to one million
+// (moxFormatFieldUnits tells beforehand); the precision of text is a most.
 #ifndef MOX_FORMAT_H
 #define MOX_FORMAT_H
 
 #include <cstdarg>
+#include <cstdint>
 #include <string>
 
 #include "core/MoxConfig.h"
@@ -49,6 +51,14 @@ MOX_API size_t moxVFormat(std::u16string& out, const MoxChar* format, va_list ar
 // one is an integer.
 MOX_API size_t moxFormatArgs(std::u16string& out, const MoxChar* format,
                              const MoxFormatArg* args, size_t argc);
+
+// Units the widths and precisions written in format (in digits) ask for
+// together, as written; the precision of text counts nothing, since it only
+// limits. *beyond (when given) tells whether one of them goes past the
+// clamp, so that the text would come out shorter than asked. A caller
+// formatting a format it does not trust measures it first and refuses it
+// instead of making a cut or huge text.
+MOX_API uint64_t moxFormatFieldUnits(const MoxChar* format, bool* beyond);
 
 // Number of UTF-16 units the format would produce.
 MOX_API int moxVFormatLength(const MoxChar* format, va_list args);

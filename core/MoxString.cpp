@@ -138,7 +138,7 @@ MoxString::MoxString(const MoxString& other) : MoxString() {
   adopt(newBlock(other.text_, n), n);
 }
 
-MoxString::~MoxString() { free(text_); }
+MoxString::~MoxString() { mox::freemem(text_); }
 
 unsigned int MoxString::measure() const {
   size_t n = unitLength(text_);
@@ -161,7 +161,7 @@ MoxChar* MoxString::exposeText() {
 
 void MoxString::setLength(size_t n) {
   if (n == 0) {
-    free(text_);
+    mox::freemem(text_);
     text_ = nullptr;
     cap_ = 0;
   } else {
@@ -179,13 +179,13 @@ void MoxString::reserve(size_t n) {
   MoxChar* block = static_cast<MoxChar*>(mox::allocmem((cap + 1) * sizeof(MoxChar)));
   copyUnits(block, text_, len);
   block[len] = 0;
-  free(text_);
+  mox::freemem(text_);
   text_ = block;
   cap_ = uint32_t(cap);
 }
 
 void MoxString::adopt(MoxChar* block, size_t len) {
-  free(text_);
+  mox::freemem(text_);
   text_ = block;
   cap_ = uint32_t(len);
   len_ = exposed_ ? uint32_t(kUnmeasured) : uint32_t(len);
@@ -223,7 +223,7 @@ MoxString& MoxString::operator=(const MoxString& other) {
 
 MoxString& MoxString::operator=(MoxString&& other) noexcept {
   if (this != &other) {
-    free(text_);
+    mox::freemem(text_);
     text_ = other.text_;
     len_ = other.len_;
     cap_ = other.cap_;
@@ -260,7 +260,10 @@ void MoxString::clear() { adopt(nullptr, 0); }
 
 const char* MoxString::a_str() const {
   if (empty()) return "";
-  static MoxBuffer shared;
+  // One buffer per thread, so machines on other threads never overwrite the
+  // text a caller is still using. Its block comes from allocmem and goes
+  // back through freemem like every other buffer's.
+  thread_local MoxBuffer shared;
   size_t len = length();
   std::string encoded;
   moxUtf8Encode(text_, len, encoded);

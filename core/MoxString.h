@@ -48,8 +48,8 @@ class MOX_API MoxString : public MoxRefObject {
   bool empty() const { return text_ == nullptr || text_[0] == 0; }
   const MoxChar* c_str() const { return text_ ? text_ : u""; }
   const MoxChar* w_str() const { return c_str(); }
-  // UTF-8 form in one buffer shared by every string; valid until the next
-  // a_str call on any string.
+  // UTF-8 form in one buffer shared by every string of the thread; valid
+  // until the thread's next a_str call on any string.
   const char* a_str() const;
 
   // One unit of a string, for reading and writing; a zero written ends the

@@ -11,6 +11,7 @@
 #include "core/MoxDictionary.h"
 #include "core/MoxString.h"
 #include "core/MoxVector.h"
+#include "vm/MoxPlatform.h"
 
 namespace {
 
@@ -97,14 +98,16 @@ void MoxRefObject::kill() {
   releaseWeak(block);
 }
 
-void* MoxRefObject::operator new(size_t size) { return ::operator new(size); }
+// Object blocks come from the counted allocation of the value model, so the
+// machine at work counts them like the text and element blocks they own.
+void* MoxRefObject::operator new(size_t size) { return mox::allocmem(size); }
 
 void MoxRefObject::operator delete(void* block) {
   // Every class here has its MoxRefObject part at the start of the block.
   MoxRefObject* o = static_cast<MoxRefObject*>(block);
   uint32_t* weak = weakWord(o);
   if ((*weak & ~kGone) == 0) {
-    ::operator delete(block);
+    mox::freemem(block);
     return;
   }
   *countWord(o) = 0;
@@ -113,7 +116,7 @@ void MoxRefObject::operator delete(void* block) {
 
 void MoxRefObject::freeBlock(MoxRefObject* o) {
   // Every object is made by a plain new of its own class.
-  ::operator delete(reinterpret_cast<char*>(o) - *countWord(o));
+  mox::freemem(reinterpret_cast<char*>(o) - *countWord(o));
 }
 
 MoxValue::MoxValue(MoxBuffer* buf, bool ref) : type_(pick(ref, MVT_BUFFER)) { init(buf); }

@@ -12,6 +12,7 @@
 
 #include "core/MoxDictionary.h"
 #include "core/MoxString.h"
+#include "vm/MoxMemory.h"
 #include "vm/MoxPlatform.h"
 
 namespace {
@@ -27,19 +28,26 @@ void copyValues(MoxValue* dst, const MoxValue* src, unsigned int n) {
 
 }  // namespace
 
-MoxVector::MoxVector() : size_(0), capacity_(2), data_(allocValues(2)) {}
+MoxVector::MoxVector() : size_(0), capacity_(2), data_(allocValues(2)) {
+  MoxMemoryLedger::track(this);
+}
 
 MoxVector::MoxVector(unsigned int n, bool filled)
-    : size_(filled ? n : 0), capacity_(n < 2 ? 2 : n), data_(allocValues(capacity_)) {}
+    : size_(filled ? n : 0), capacity_(n < 2 ? 2 : n), data_(allocValues(capacity_)) {
+  MoxMemoryLedger::track(this);
+}
 
 MoxVector::MoxVector(const MoxVector& other)
-    : MoxRefObject(), size_(other.size_), capacity_(other.capacity_),
+    : MoxRefObject(), MoxTrackLink(), size_(other.size_), capacity_(other.capacity_),
       data_(allocValues(other.capacity_)) {
   copyValues(data_, other.data_, size_);
+  MoxMemoryLedger::track(this);
 }
 
 MoxVector::MoxVector(unsigned int n, MoxValue* slots)
-    : size_(n), capacity_(n), data_(slots), inlineData_(true) {}
+    : size_(n), capacity_(n), data_(slots), inlineData_(true) {
+  MoxMemoryLedger::track(this);
+}
 
 size_t MoxVector::filledBytes(unsigned int n) {
   return sizeof(MoxVector) + size_t(n) * sizeof(MoxValue);
@@ -64,7 +72,7 @@ MoxVector* MoxVector::placeEmbedded(void* place, unsigned int n) {
 }
 
 void MoxVector::freeData(MoxValue* data) const {
-  if (!inlineData_ || data != reinterpret_cast<const MoxValue*>(this + 1)) free(data);
+  if (!inlineData_ || data != reinterpret_cast<const MoxValue*>(this + 1)) mox::freemem(data);
 }
 
 MoxVector::~MoxVector() {

@@ -5,9 +5,10 @@
 #define MOX_VECTOR_H
 
 #include "core/MoxConfig.h"
+#include "core/MoxTrackLink.h"
 #include "core/MoxValue.h"
 
-class MOX_API MoxVector : public MoxRefObject {
+class MOX_API MoxVector : public MoxRefObject, public MoxTrackLink {
  public:
   // Size 0, capacity 2.
   MoxVector();

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -44,6 +45,11 @@ const MoxChar kAdditions[] =
     u"    -- ... marks begin of user argument list, like #\n"
     u"           (a shell takes an unquoted # as the start of a comment)\n"
     u"    -w ... warns about names that functions use but nothing defines\n"
+    u"    --sandbox ... runs the script without files, console input, the\n"
+    u"           environment, native calls and modules, and includes\n"
+    u"    --max-memory SIZE ... fails the run with \"not enough memory\" when\n"
+    u"           its values need more than SIZE bytes (suffix k, M or G)\n"
+    u"    --max-steps N ... fails the run after N instructions\n"
     u"    --version ... prints the version and exits\n"
     u"    --help ... prints this text and exits\n"
     u"    a sourcefile without \".\" whose .mox form does not exist is opened\n"
@@ -200,6 +206,76 @@ void spellUserMarker(int argc, MoxChar** argv) {
   }
 }
 
+// A count with an optional binary suffix (k, M, G; either case) into out.
+// False for anything else, and for a count that does not fit 64 bits.
+bool parseCount(const MoxChar* text, bool suffixes, uint64_t& out) {
+  if (!text || !*text) return false;
+  uint64_t n = 0;
+  const MoxChar* p = text;
+  for (; *p >= u'0' && *p <= u'9'; ++p) {
+    const uint64_t digit = uint64_t(*p - u'0');
+    if (n > (UINT64_MAX - digit) / 10) return false;
+    n = n * 10 + digit;
+  }
+  if (p == text) return false;
+  unsigned shift = 0;
+  if (suffixes && *p) {
+    switch (*p) {
+      case u'k': case u'K': shift = 10; break;
+      case u'm': case u'M': shift = 20; break;
+      case u'g': case u'G': shift = 30; break;
+      default: return false;
+    }
+    ++p;
+  }
+  if (*p) return false;
+  if (shift && n > (UINT64_MAX >> shift)) return false;
+  out = n << shift;
+  return true;
+}
+
+// The limits and capabilities the long options ask for.
+struct RunControls {
+  bool sandbox = false;
+  uint64_t maxMemory = 0;
+  uint64_t maxSteps = 0;
+};
+
+// "--sandbox", "--max-memory SIZE" and "--max-steps N" (also written
+// "--max-memory=SIZE"). Returns 0 when arg is none of them, 1 when it was
+// taken (*i moves past a separate value), -1 after reporting a bad value.
+int controlOption(int argc, MoxChar** argv, int* i, RunControls& controls, IMoxPrinter& printer) {
+  const MoxChar* arg = argv[*i];
+  if (isEqual(arg, "--sandbox")) {
+    controls.sandbox = true;
+    return 1;
+  }
+  static const struct {
+    const char* name;
+    bool suffixes;
+  } kValued[] = {{"--max-memory", true}, {"--max-steps", false}};
+  for (unsigned k = 0; k < 2; ++k) {
+    const char* name = kValued[k].name;
+    const size_t len = strlen(name);
+    size_t j = 0;
+    while (j < len && arg[j] == MoxChar(name[j])) ++j;
+    if (j < len || (arg[len] != 0 && arg[len] != u'=')) continue;
+    const MoxChar* value = nullptr;
+    if (arg[len] == u'=')
+      value = arg + len + 1;
+    else if (*i + 1 < argc)
+      value = argv[++*i];
+    uint64_t n = 0;
+    if (!parseCount(value, kValued[k].suffixes, n)) {
+      printer(u"invalid value for %s: %s\n", MoxString(name).c_str(), value ? value : u"");
+      return -1;
+    }
+    (k == 0 ? controls.maxMemory : controls.maxSteps) = n;
+    return 1;
+  }
+  return 0;
+}
+
 // "--version" and "--help": the answer on the printer and true. Any other
 // word starting with "--" is left to the invalid-option report.
 bool longOption(const MoxChar* arg, IMoxPrinter& printer) {
@@ -229,6 +305,7 @@ int run(int argc, MoxChar** argv) {
     MoxVector modules;
     MoxVector sources;
     ArgMode mode = MODE_SOURCES;
+    RunControls controls;
 
     if (argc < 2) {
       printer(u"%s", kUsage);
@@ -239,6 +316,11 @@ int run(int argc, MoxChar** argv) {
       if (arg[0] == u'#') break;
       if (arg[0] == u'-') {
         if (arg[1] == u'-' && longOption(arg, printer)) return 0;
+        if (arg[1] == u'-') {
+          const int taken = controlOption(argc, argv, &i, controls, printer);
+          if (taken < 0) return -1;
+          if (taken > 0) continue;
+        }
         switch (arg[1]) {
           case u'c': compileOnly = true; break;
           case u'd': debug = true; break;
@@ -262,6 +344,10 @@ int run(int argc, MoxChar** argv) {
         case MODE_SOURCES: sources.push_back(sourceValue(arg)); break;
       }
     }
+
+    if (controls.sandbox) vm.setCapabilities(MOX_CAP_NONE);
+    vm.setMemoryLimit(controls.maxMemory > SIZE_MAX ? SIZE_MAX : size_t(controls.maxMemory));
+    vm.setInstructionLimit(controls.maxSteps);
 
     for (unsigned int i = 0; i < modules.size(); ++i) {
       const MoxChar* name = static_cast<MoxString*>(modules[i])->c_str();

@@ -4,6 +4,8 @@
 
 #include <new>
 
+#include <pthread.h>
+
 #include "core/MoxBuffer.h"
 #include "core/MoxClass.h"
 #include "core/MoxDictionary.h"
@@ -119,6 +121,39 @@ const MoxChar* MoxProcInfo::getName() const {
 // ---------------------------------------------------------------------------
 // Construction, reset, tracer
 
+namespace {
+
+// Room kept free below the last check for what runs until the next one
+// (a native function, printing, an error report): a quarter of the stack,
+// at least 64 KiB and at most 256 KiB.
+uintptr_t stackReserve(size_t size) {
+  const size_t quarter = size / 4;
+  const size_t kMin = 64u * 1024u, kMax = 256u * 1024u;
+  return quarter < kMin ? kMin : quarter > kMax ? kMax : quarter;
+}
+
+// The lowest address of this thread's stack plus the reserve; 0 when the
+// thread cannot tell. Asked once per thread: for the main thread the answer
+// comes from reading the process's memory map.
+uintptr_t findStackLimit() {
+  pthread_attr_t attr;
+  if (pthread_getattr_np(pthread_self(), &attr) != 0) return 0;
+  void* low = nullptr;
+  size_t size = 0;
+  const bool known = pthread_attr_getstack(&attr, &low, &size) == 0;
+  pthread_attr_destroy(&attr);
+  const uintptr_t reserve = stackReserve(size);
+  if (!known || !low || size <= 2 * reserve) return 0;
+  return reinterpret_cast<uintptr_t>(low) + reserve;
+}
+
+}  // namespace
+
+uintptr_t moxNativeStackLimit() {
+  thread_local uintptr_t limit = findStackLimit();
+  return limit;
+}
+
 MoxInterpreter::MoxInterpreter(MoxVirtualMachine& vm)
     : MoxVector(),
       classes_(vm.classes()),
@@ -134,6 +169,7 @@ MoxInterpreter::MoxInterpreter(MoxVirtualMachine& vm)
       freeRecords_(nullptr),
       freeCount_(0),
       stackBase_(0),
+      stackLimit_(moxNativeStackLimit()),
       sendSites_(kSendSites) {
   // The owner deletes the interpreter directly; this reference keeps a
   // stray value that refers to it from ever deleting it.
@@ -278,17 +314,48 @@ bool MoxInterpreter::takeInstruction() {
   return returnError(u"instruction limit exceeded", nullptr);
 }
 
+void MoxInterpreter::updateHooks() {
+  const bool on = trace_ || step_ || budgetOn_ || deferredFailure_;
+  hooked_.store(on, std::memory_order_seq_cst);
+  // interrupt() sets its flag before the hook; reading the flag after the
+  // store means an interrupt racing with this update is never lost.
+  if (!on && vm_.interruptPending()) hooked_.store(true, std::memory_order_seq_cst);
+}
+
+bool MoxInterpreter::interrupted() {
+  // Reported once, like the budget: destructors running while the failure
+  // unwinds stop at once without repeating the line.
+  if (interruptReported_) return false;
+  interruptReported_ = true;
+  return returnError(u"execution interrupted", nullptr);
+}
+
+bool MoxInterpreter::checkWork(uint64_t units) {
+  if (vm_.interruptPending()) return interrupted();
+  if (!budgetOn_) return true;
+  workCarry_ += units;
+  while (workCarry_ >= kWorkPerInstruction) {
+    workCarry_ -= kWorkPerInstruction;
+    if (!takeInstruction()) return false;
+  }
+  return true;
+}
+
 bool MoxInterpreter::checkNativeStack() {
-  // The native stack grows downwards; the distance from where the run
-  // started bounds re-entrant runs (native code and operator methods calling
-  // back into scripts), whatever size their frames have.
-  uintptr_t here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
-  if (stackBase_ == 0) {
-    stackBase_ = here;
+  // The native stack grows downwards. Re-entrant runs (native code and
+  // operator methods calling back into scripts, destructors, toString) stop
+  // at the limit taken from the thread's own stack, whatever its size and
+  // whatever size their frames have.
+  const uintptr_t here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+  if (stackLimit_ == 0) {
+    // The thread's stack is unknown: bound the distance from where the
+    // outermost run started.
+    if (stackBase_ == 0) stackBase_ = here;
+    if (here < stackBase_ && stackBase_ - here > kMaxNativeStack)
+      return returnError(u"call depth limit exceeded", u" (native stack)");
     return true;
   }
-  if (here < stackBase_ && stackBase_ - here > kMaxNativeStack)
-    return returnError(u"call depth limit exceeded", u" (native stack)");
+  if (here < stackLimit_) return returnError(u"call depth limit exceeded", u" (native stack)");
   return true;
 }
 
@@ -702,11 +769,17 @@ bool MoxInterpreter::run() {
     // With width 1 and no hook on, the step kinds choose the handler;
     // otherwise every instruction runs alone, as the code says.
     uint8_t op;
-    if (MOX_LIKELY(!hooked_ && width == 1)) {
+    const bool hooked = hooked_.load(std::memory_order_relaxed);
+    if (MOX_LIKELY(!hooked && width == 1)) {
       op = kinds[pc++];
       goto redispatch;
     }
-    if (hooked_) {
+    if (hooked) {
+      if (vm_.interruptPending()) {
+        interrupted();
+        SYNC();
+        goto fail;
+      }
       if (deferredFailure_ && takeDeferredFailure()) {
         SYNC();
         // An activation that has not run an instruction yet did not cause

@@ -21,6 +21,7 @@
 #ifndef MOX_INTERPRETER_H
 #define MOX_INTERPRETER_H
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -110,13 +111,19 @@ class MOX_API MoxProcInfo {
   int resultSlot_;
 };
 
+// The lowest native stack address the running thread lets a re-entrant run
+// start at: the bottom of its stack plus room for the work between two
+// checks. 0 when the thread's stack cannot be found out.
+MOX_API uintptr_t moxNativeStackLimit();
+
 class MOX_API MoxInterpreter : public MoxVector {
  public:
   // Bound on nested activations (script calls, sends, operator and
   // destructor methods). Deeper nesting fails with "call depth limit exceeded".
   static const int kMaxCallDepth = 10000;
   // Bound on the native stack used by re-entrant runs (native code and
-  // operator dispatch calling back into scripts).
+  // operator dispatch calling back into scripts) on a thread whose stack
+  // cannot be found out; otherwise the thread's stack sets the bound.
   static const size_t kMaxNativeStack = 3u * 1024u * 1024u;
   // Slots the value stack reserves at the start (it doubles when full).
   static const unsigned kInitialStack = 1024;
@@ -165,6 +172,19 @@ class MOX_API MoxInterpreter : public MoxVector {
     return pending;
   }
   uint64_t getInstructionsLeft() const { return budgetLeft_; }
+  // For native code doing work of its own that grows with its input (fills,
+  // formatting, reads): charges units of that work against the instruction
+  // budget (one instruction per kWorkPerInstruction units) and notices an
+  // interrupt. False, with the error reported, when the run has to stop;
+  // the caller then fails. Call it every so often while working, at least
+  // once per kWorkPerInstruction * 4096 units.
+  bool checkWork(uint64_t units);
+  static const uint64_t kWorkPerInstruction = 256;
+  // True when an interrupt of the machine waits to stop this run. Written
+  // by another thread: the flag the loop tests is atomic.
+  void noticeInterrupt() {
+    hooked_.store(true, std::memory_order_seq_cst);
+  }
   MoxDebugger* getDebugger() const { return debugger_; }
   bool getTrace() const { return trace_; }
   bool getStep() const { return step_; }
@@ -242,7 +262,9 @@ class MOX_API MoxInterpreter : public MoxVector {
   bool checkCallDepth();
   // The budget rides on the per-instruction hook test, so an unbudgeted run
   // pays nothing for it.
-  void updateHooks() { hooked_ = trace_ || step_ || budgetOn_ || deferredFailure_; }
+  void updateHooks();
+  // Reports a pending interrupt of the machine (once); false.
+  bool interrupted();
   bool checkNativeStack();
   // One instruction of the budget; false (reported once) when none is left.
   __attribute__((noinline)) bool takeInstruction();
@@ -344,14 +366,19 @@ class MOX_API MoxInterpreter : public MoxVector {
   MoxDebugger* debugger_;
   bool trace_;
   bool step_;
-  // trace_ || step_ || budgetOn_, tested once per instruction.
-  bool hooked_;
+  // trace_ || step_ || budgetOn_ || deferredFailure_ || an interrupt,
+  // tested once per instruction. Atomic because interrupt() sets it from
+  // another thread; the loop reads it relaxed, a plain load.
+  std::atomic<bool> hooked_;
   int depth_;
   // Records of finished activations, kept for reuse (linked through parent).
   MoxProcInfo* freeRecords_;
   int freeCount_;
-  // Native stack position where the outermost run started (0: none).
+  // Native stack position where the outermost run started (0: none); used
+  // only when the thread's stack is unknown.
   uintptr_t stackBase_;
+  // Lowest native stack address a re-entrant run may start at (0: unknown).
+  uintptr_t stackLimit_;
   std::vector<TraceFrame> errorTrace_;
   // Method lookups of send instructions, kept apart from the procedures (a
   // slot per hash of procedure and offset; a slot shared by two sites just
@@ -374,7 +401,10 @@ class MOX_API MoxInterpreter : public MoxVector {
   bool budgetOn_ = false;
   uint64_t budgetLeft_ = 0;
   bool budgetReported_ = false;
+  bool interruptReported_ = false;
   bool deferredFailure_ = false;
+  // Work units of checkWork not yet charged as an instruction.
+  uint64_t workCarry_ = 0;
 };
 
 #endif

@@ -6,6 +6,7 @@
 #include "core/MoxString.h"
 #include "core/MoxValue.h"
 #include "modules/MoxDictionaryIOState.h"
+#include "stdlib/MoxStdCapabilities.h"
 #include "vm/MoxPrinter.h"
 #include "vm/MoxVirtualMachine.h"
 
@@ -84,7 +85,11 @@ bool MoxDictionaryIO::readNativeModules() {
   natives.addRef();  // a local table: never deleted through counting
   bool ok = state_->readDictionary(natives, true);
   for (MoxDictionaryEntry* e = natives.getFirst(); ok && e; e = e->getNext()) {
-    if (!vm_.loadNativeModule(e->getKey()->c_str())) {
+    // A machine without native modules loads none, whoever reads the file.
+    if (!vm_.allows(MOX_CAP_NATIVE_MODULES)) {
+      (*printer_)(u"%s\n", moxDisabledText(MOX_CAP_NATIVE_MODULES));
+      ok = false;
+    } else if (!vm_.loadNativeModule(e->getKey()->c_str())) {
       (*printer_)(u"loading native module %s failed\n", e->getKey()->c_str());
       ok = false;
     }

@@ -5,12 +5,14 @@
 
 bool MoxVirtualMachine::writeModule(const MoxChar* path) {
   if (!path) return false;
+  MoxMemoryLedger::Scope counted(&memory_);
   MoxDictionaryIO io(*this);
   return io.writeModule(MoxString(path));
 }
 
 bool MoxVirtualMachine::readModule(const MoxChar* path) {
   if (!path) return false;
+  MoxMemoryLedger::Scope counted(&memory_);
   MoxDictionaryIO io(*this);
   return io.readModule(MoxString(path));
 }

@@ -1,6 +1,7 @@
 // Files and console: stdio streams held in file values, line and character
 // I/O, raw buffers, whole values and printing to the machine's printer.
 #include <cstdio>
+#include <mutex>
 #include <set>
 #include <string>
 
@@ -20,12 +21,23 @@ namespace {
 // "fclose"; every function treats such a value as a null stream, so nothing
 // touches the freed FILE. A later fopen that gets the same address opens it
 // again.
-std::set<FILE*>& closedStreams() {
-  static std::set<FILE*>* closed = new std::set<FILE*>();
+// The set is the process's, shared by machines running in other threads.
+struct ClosedStreams {
+  std::mutex lock;
+  std::set<FILE*> set;
+};
+ClosedStreams& closedStreams() {
+  static ClosedStreams* closed = new ClosedStreams();
   return *closed;
 }
 
-FILE* liveStream(FILE* f) { return f && !closedStreams().count(f) ? f : nullptr; }
+bool isClosed(FILE* f) {
+  ClosedStreams& c = closedStreams();
+  std::lock_guard<std::mutex> hold(c.lock);
+  return c.set.count(f) != 0;
+}
+
+FILE* liveStream(FILE* f) { return f && !isClosed(f) ? f : nullptr; }
 
 // Exact file type: the value must be MVT_FILE; the stream may be null.
 bool exactFile(MoxVirtualMachine* vm, const MoxValue& v, FILE*& out) {
@@ -45,10 +57,16 @@ std::string utf8(const MoxString& s) {
   return out;
 }
 
-MoxString* readLine(FILE* f, bool wide) {
+// Reads one line into a new string value. False (the error reported) when
+// the run has to stop while a long line is read.
+bool readLine(MoxVirtualMachine* vm, FILE* f, bool wide, MoxValue& out) {
   std::u16string line;
   if (f) {
-    for (;;) {
+    for (unsigned n = 0;; ++n) {
+      if (n == kWorkChunk) {
+        if (!work(vm, n)) return false;
+        n = 0;
+      }
       // Only the end of the stream ends the line early: units decoded
       // before it (the tail of a cut-off sequence) still belong to it.
       int u = wide ? moxWideGet(f) : fgetc(f);
@@ -56,13 +74,14 @@ MoxString* readLine(FILE* f, bool wide) {
       line += static_cast<MoxChar>(u);
     }
   }
-  return new MoxString(line.c_str(), static_cast<unsigned>(line.size()));
+  out = MoxValue(new MoxString(line.c_str(), static_cast<unsigned>(line.size())), false);
+  return true;
 }
 
 }  // namespace
 
 bool MoxDefaultFunctions::Mox_fopen(MoxVirtualMachine* vm, int argc, ValPtr& args) {
-  if (!checkCount(vm, argc, 2, 2)) return false;
+  if (!allowed(vm, MOX_CAP_FILES) || !checkCount(vm, argc, 2, 2)) return false;
   ValPtr a = argBase(args, argc);
   MoxString* path = stringArg(a[1]);
   MoxString* mode = stringArg(a[2]);
@@ -72,7 +91,11 @@ bool MoxDefaultFunctions::Mox_fopen(MoxVirtualMachine* vm, int argc, ValPtr& arg
     if (c != 't') m += c;
   FILE* f = fopen(utf8(*path).c_str(), m.c_str());
   if (!f) return resultNull(args, argc);
-  closedStreams().erase(f);
+  {
+    ClosedStreams& c = closedStreams();
+    std::lock_guard<std::mutex> hold(c.lock);
+    c.set.erase(f);
+  }
   return result(args, argc, MoxValue(static_cast<void*>(f)));
 }
 
@@ -82,7 +105,11 @@ bool MoxDefaultFunctions::Mox_fclose(MoxVirtualMachine* vm, int argc, ValPtr& ar
   if (!exactFile(vm, *args, f)) return false;
   int r = -1;
   if (f) {
-    closedStreams().insert(f);
+    {
+      ClosedStreams& c = closedStreams();
+      std::lock_guard<std::mutex> hold(c.lock);
+      c.set.insert(f);
+    }
     moxWideForget(f);
     r = fclose(f);
   }
@@ -97,7 +124,7 @@ bool MoxDefaultFunctions::Mox_feof(MoxVirtualMachine* vm, int argc, ValPtr& args
 }
 
 bool MoxDefaultFunctions::Mox_getc(MoxVirtualMachine* vm, int argc, ValPtr& args) {
-  if (!checkCount(vm, argc, 1, 1)) return false;
+  if (!allowed(vm, MOX_CAP_FILES, streamRead(argc, args)) || !checkCount(vm, argc, 1, 1)) return false;
   FILE* f = nullptr;
   if (!exactFile(vm, *args, f)) return false;
   return result(args, argc, MoxValue(static_cast<int32_t>(f ? fgetc(f) : -1)));
@@ -113,7 +140,7 @@ bool MoxDefaultFunctions::Mox_putc(MoxVirtualMachine* vm, int argc, ValPtr& args
 }
 
 bool MoxDefaultFunctions::Mox_getwc(MoxVirtualMachine* vm, int argc, ValPtr& args) {
-  if (!checkCount(vm, argc, 1, 1)) return false;
+  if (!allowed(vm, MOX_CAP_FILES, streamRead(argc, args)) || !checkCount(vm, argc, 1, 1)) return false;
   FILE* f = nullptr;
   if (!exactFile(vm, *args, f)) return false;
   int u = f ? moxWideGet(f) : -1;
@@ -130,22 +157,28 @@ bool MoxDefaultFunctions::Mox_putwc(MoxVirtualMachine* vm, int argc, ValPtr& arg
 }
 
 bool MoxDefaultFunctions::Mox_gets(MoxVirtualMachine* vm, int argc, ValPtr& args) {
-  if (!checkCount(vm, argc, 0, 0)) return false;
-  return result(args, argc, MoxValue(readLine(liveStream(stdin), true), false));
+  if (!allowed(vm, MOX_CAP_FILES, stdin) || !checkCount(vm, argc, 0, 0)) return false;
+  MoxValue line;
+  if (!readLine(vm, liveStream(stdin), true, line)) return false;
+  return result(args, argc, line);
 }
 
 bool MoxDefaultFunctions::Mox_fgets(MoxVirtualMachine* vm, int argc, ValPtr& args) {
-  if (!checkCount(vm, argc, 1, 1)) return false;
+  if (!allowed(vm, MOX_CAP_FILES, streamRead(argc, args)) || !checkCount(vm, argc, 1, 1)) return false;
   FILE* f = convFile(*args);
   if (!f) return fail(vm, u"invalid argument type");
-  return result(args, argc, MoxValue(readLine(f, false), false));
+  MoxValue line;
+  if (!readLine(vm, f, false, line)) return false;
+  return result(args, argc, line);
 }
 
 bool MoxDefaultFunctions::Mox_fgetws(MoxVirtualMachine* vm, int argc, ValPtr& args) {
-  if (!checkCount(vm, argc, 1, 1)) return false;
+  if (!allowed(vm, MOX_CAP_FILES, streamRead(argc, args)) || !checkCount(vm, argc, 1, 1)) return false;
   FILE* f = convFile(*args);
   if (!f) return fail(vm, u"invalid argument type");
-  return result(args, argc, MoxValue(readLine(f, true), false));
+  MoxValue line;
+  if (!readLine(vm, f, true, line)) return false;
+  return result(args, argc, line);
 }
 
 bool MoxDefaultFunctions::Mox_fputs(MoxVirtualMachine* vm, int argc, ValPtr& args) {
@@ -196,6 +229,7 @@ bool bufferCall(MoxVirtualMachine* vm, int argc, ValPtr& args, FILE*& f, MoxBuff
 }  // namespace
 
 bool MoxDefaultFunctions::Mox_fread(MoxVirtualMachine* vm, int argc, ValPtr& args) {
+  if (!allowed(vm, MOX_CAP_FILES, streamRead(argc, args))) return false;
   FILE* f = nullptr;
   MoxBuffer* b = nullptr;
   int32_t size = 0, count = 0;
@@ -204,15 +238,35 @@ bool MoxDefaultFunctions::Mox_fread(MoxVirtualMachine* vm, int argc, ValPtr& arg
   MoxValue keep(argBase(args, argc)[1]);
   int32_t got = 0;
   if (argc == 2) {
-    for (int c; (c = fgetc(f)) != EOF; ++got) b->push_back(static_cast<unsigned char>(c));
+    for (int c; (c = fgetc(f)) != EOF; ++got) {
+      if ((got & (kWorkChunk - 1)) == kWorkChunk - 1 && !work(vm, kWorkChunk)) return false;
+      b->push_back(static_cast<unsigned char>(c));
+    }
   } else if (size > 0 && count > 0) {
     const unsigned long long want = static_cast<unsigned long long>(size) * static_cast<unsigned>(count);
     const unsigned old = b->size();
     if (want <= 0x7FFFFFFFull - old) {
-      b->setCapacity(old + static_cast<unsigned>(want));
-      size_t items = fread(b->data() + old, static_cast<size_t>(size), static_cast<size_t>(count), f);
-      b->setSize(old + static_cast<unsigned>(items) * static_cast<unsigned>(size));
-      got = static_cast<int32_t>(items);
+      // Whole items in chunks of about kWorkChunk bytes; the buffer grows
+      // with what arrives (doubling), not by the whole count up front.
+      const unsigned itemSize = static_cast<unsigned>(size);
+      const unsigned perChunk = itemSize >= kWorkChunk ? 1u : kWorkChunk / itemSize;
+      const unsigned end = old + static_cast<unsigned>(want);
+      unsigned left = static_cast<unsigned>(count);
+      while (left > 0) {
+        const unsigned items = left < perChunk ? left : perChunk;
+        if (!work(vm, uint64_t(items) * itemSize)) return false;
+        const unsigned at = b->size();
+        const unsigned need = at + items * itemSize;
+        if (b->capacity() < need) {
+          const unsigned doubled = b->capacity() > end / 2 ? end : b->capacity() * 2;
+          b->setCapacity(doubled > need ? doubled : need);
+        }
+        const size_t n = fread(b->data() + at, itemSize, items, f);
+        b->setSize(at + static_cast<unsigned>(n) * itemSize);
+        got += static_cast<int32_t>(n);
+        left -= static_cast<unsigned>(n);
+        if (n < items) break;
+      }
     }
   }
   return result(args, argc, MoxValue(got));
@@ -238,7 +292,7 @@ bool MoxDefaultFunctions::Mox_fwrite(MoxVirtualMachine* vm, int argc, ValPtr& ar
 }
 
 bool MoxDefaultFunctions::Mox_freadval(MoxVirtualMachine* vm, int argc, ValPtr& args) {
-  if (!checkCount(vm, argc, 1, 1)) return false;
+  if (!allowed(vm, MOX_CAP_FILES, streamRead(argc, args)) || !checkCount(vm, argc, 1, 1)) return false;
   FILE* f = convFile(*args);
   if (!f) return fail(vm, u"invalid argument type");
   MoxDictionaryIO io(*vm);

@@ -7,6 +7,7 @@
 #include "core/MoxString.h"
 #include "stdlib/MoxDefaultFunctions.h"
 #include "stdlib/MoxStdSupport.h"
+#include "vm/MoxPlatform.h"
 
 using namespace moxstd;
 
@@ -59,9 +60,14 @@ bool MoxDefaultFunctions::Mox_strsplit(MoxVirtualMachine* vm, int argc, ValPtr& 
   if (!s || !delims) return fail(vm, u"invalid argument type");
   const std::u16string separators(delims->c_str());
   MoxVector* v = new MoxVector();
+  MoxValue made(v, false, false);
   std::u16string token;
   const MoxChar* p = s->c_str();
-  for (;; ++p) {
+  for (unsigned n = 0;; ++p, ++n) {
+    if (n == kWorkChunk) {
+      if (!work(vm, n)) return false;
+      n = 0;
+    }
     const bool end = *p == 0;
     if (end || separators.find(*p) != std::u16string::npos) {
       if (!token.empty()) v->push_back(MoxValue(new MoxString(token.c_str()), false));
@@ -72,7 +78,7 @@ bool MoxDefaultFunctions::Mox_strsplit(MoxVirtualMachine* vm, int argc, ValPtr& 
     }
   }
   v->shrink();
-  return result(args, argc, MoxValue(v, false, false));
+  return result(args, argc, made);
 }
 
 bool MoxDefaultFunctions::Mox_strfind(MoxVirtualMachine* vm, int argc, ValPtr& args) {
@@ -136,8 +142,21 @@ bool MoxDefaultFunctions::Mox_strreplace(MoxVirtualMachine* vm, int argc, ValPtr
     if (!to) return fail(vm, kStringExpected);
     // Copies keep the operands intact when they share the changed string.
     MoxString f(*from), t(*to);
+    const uint64_t len = s->length();
+    if (!work(vm, len)) return false;
+    if (t.length() > f.length() && f.length() > 0) {
+      // A text that grows is measured first: one that would not fit is
+      // refused instead of exhausting memory.
+      uint64_t matches = 0;
+      for (int32_t at = s->find(f, 0); at >= 0; at = s->find(f, static_cast<unsigned>(at) + f.length()))
+        ++matches;
+      const uint64_t grown = len + matches * (t.length() - f.length());
+      if (!mox::blockFits(grown + 1, sizeof(MoxChar))) return fail(vm, u"not enough memory");
+      if (!work(vm, grown)) return false;
+    }
     s->replace(f, t);
   } else {
+    if (!work(vm, s->length())) return false;
     s->replace(charArg(a[2]), charArg(a[3]));
   }
   return result(args, argc, MoxValue(s, false));

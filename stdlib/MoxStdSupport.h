@@ -1,11 +1,16 @@
 // Helpers shared by the standard library's native functions: error reports,
-// argument-count checks and storing the result into the result slot.
+// capability and argument-count checks, long work in chunks and storing the
+// result into the result slot.
 #ifndef MOX_STD_SUPPORT_H
 #define MOX_STD_SUPPORT_H
+
+#include <cstdint>
+#include <cstdio>
 
 #include "core/MoxValue.h"
 #include "core/MoxVector.h"
 #include "interpreter/MoxInterpreter.h"
+#include "stdlib/MoxStdCapabilities.h"
 #include "vm/MoxPrinter.h"
 #include "vm/MoxVirtualMachine.h"
 
@@ -30,6 +35,43 @@ inline bool haveInterpreter(MoxVirtualMachine* vm) {
   if (!vm->interpreter()) {
     vm->printer()(u"missing interpreter\n");
     return false;
+  }
+  return true;
+}
+
+// The check of every function that a machine may switch off, made before
+// anything else: true when every group of caps is on, otherwise the error
+// naming the group. reading is the stream a read would take from; standard
+// input makes it the console's error.
+inline bool allowed(MoxVirtualMachine* vm, uint32_t caps, const void* reading = nullptr) {
+  if (!vm) return false;
+  if (vm->allows(caps)) return true;
+  return fail(vm, moxDisabledText(caps & ~vm->getCapabilities(), reading == stdin));
+}
+
+// The stream a reading function takes from: its last argument.
+inline const void* streamRead(int argc, const ValPtr& args) {
+  return argc >= 1 && args->getType() == MVT_FILE ? args->ptr() : nullptr;
+}
+
+// Work that grows with the input goes in chunks of kWorkChunk units, with
+// work() before each: it charges the units against the running budget and
+// notices an interrupt. False (the error reported) when the run has to stop.
+const unsigned kWorkChunk = 1u << 16;
+
+inline bool work(MoxVirtualMachine* vm, uint64_t units) {
+  MoxInterpreter* interp = vm ? vm->interpreter() : nullptr;
+  return !interp || interp->checkWork(units);
+}
+
+// Calls step(n) for successive chunks of count units in all, work() first.
+template <class Step>
+inline bool inChunks(MoxVirtualMachine* vm, uint64_t count, Step step) {
+  while (count > 0) {
+    const unsigned n = count < kWorkChunk ? unsigned(count) : kWorkChunk;
+    if (!work(vm, n)) return false;
+    step(n);
+    count -= n;
   }
   return true;
 }

@@ -148,14 +148,14 @@ bool MoxDefaultFunctions::Mox_arg(MoxVirtualMachine* vm, int argc, ValPtr& args)
 }
 
 bool MoxDefaultFunctions::Mox_getenv(MoxVirtualMachine* vm, int argc, ValPtr& args) {
-  if (!haveInterpreter(vm) || !checkCount(vm, argc, 1, 1)) return false;
+  if (!haveInterpreter(vm) || !allowed(vm, MOX_CAP_ENV_READ) || !checkCount(vm, argc, 1, 1)) return false;
   MoxString* name = stringArg(*args);
   if (!name) return fail(vm, u"invalid argument type - string expected");
   return result(args, argc, newString(mox::_tgetenv(name->c_str())));
 }
 
 bool MoxDefaultFunctions::Mox_setenv(MoxVirtualMachine* vm, int argc, ValPtr& args) {
-  if (!haveInterpreter(vm) || !checkCount(vm, argc, 2, 2)) return false;
+  if (!haveInterpreter(vm) || !allowed(vm, MOX_CAP_ENV_WRITE) || !checkCount(vm, argc, 2, 2)) return false;
   ValPtr a = argBase(args, argc);
   MoxString* name = stringArg(a[1]);
   MoxString* value = stringArg(a[2]);
@@ -179,6 +179,8 @@ bool MoxDefaultFunctions::Mox_compile(MoxVirtualMachine* vm, int argc, ValPtr& a
   const MoxValue& source = a[1];
   bool ok = false;
   if (source.getType() == MVT_FILE) {
+    // Compiling a stream reads it: a machine without files compiles text only.
+    if (!allowed(vm, MOX_CAP_FILES, source.ptr())) return false;
     FILE* f = static_cast<FILE*>(source.ptr());
     MoxCompiler compiler(*vm);
     ok = f && compiler.compile(f, sourceName);
@@ -197,7 +199,7 @@ bool MoxDefaultFunctions::Mox_compile(MoxVirtualMachine* vm, int argc, ValPtr& a
 }
 
 bool MoxDefaultFunctions::Mox_loadmodule(MoxVirtualMachine* vm, int argc, ValPtr& args) {
-  if (!checkCount(vm, argc, 1, 1)) return false;
+  if (!allowed(vm, MOX_CAP_MODULES) || !checkCount(vm, argc, 1, 1)) return false;
   MoxString* path = stringArg(*args);
   if (!path) return fail(vm, u"invalid argument type");
   MoxString copy(*path);
@@ -232,14 +234,14 @@ bool MoxDefaultFunctions::Mox_pow(MoxVirtualMachine* vm, int argc, ValPtr& args)
 }
 
 bool MoxDefaultFunctions::Mox_addr(MoxVirtualMachine* vm, int argc, ValPtr& args) {
-  if (!haveInterpreter(vm) || !checkCount(vm, argc, 1, 1)) return false;
+  if (!haveInterpreter(vm) || !allowed(vm, MOX_CAP_NATIVE_CALLS) || !checkCount(vm, argc, 1, 1)) return false;
   if (args->getType() == MVT_NULL) return fail(vm, u"argument is NULL");
   // addr() marks a string's text as exposed to native writes.
   return result(args, argc, addressValue(args->addr()));
 }
 
 bool MoxDefaultFunctions::Mox_LoadLibrary(MoxVirtualMachine* vm, int argc, ValPtr& args) {
-  if (!haveInterpreter(vm) || !checkCount(vm, argc, 1, 1)) return false;
+  if (!haveInterpreter(vm) || !allowed(vm, MOX_CAP_NATIVE_CALLS) || !checkCount(vm, argc, 1, 1)) return false;
   MoxString* path = stringArg(*args);
   if (!path) return fail(vm, u"invalid argument type");
   std::string name = utf8(*path);
@@ -252,14 +254,14 @@ bool MoxDefaultFunctions::Mox_LoadLibrary(MoxVirtualMachine* vm, int argc, ValPt
 }
 
 bool MoxDefaultFunctions::Mox_FreeLibrary(MoxVirtualMachine* vm, int argc, ValPtr& args) {
-  if (!haveInterpreter(vm) || !checkCount(vm, argc, 1, 1)) return false;
+  if (!haveInterpreter(vm) || !allowed(vm, MOX_CAP_NATIVE_CALLS) || !checkCount(vm, argc, 1, 1)) return false;
   if (args->getType() != MVT_INTEGER) return fail(vm, u"invalid argument type");
   void* handle = addressOf(*args);
   return result(args, argc, MoxValue(handle && dlclose(handle) == 0 ? 1 : 0));
 }
 
 bool MoxDefaultFunctions::Mox_GetProcAddress(MoxVirtualMachine* vm, int argc, ValPtr& args) {
-  if (!haveInterpreter(vm) || !checkCount(vm, argc, 2, 2)) return false;
+  if (!haveInterpreter(vm) || !allowed(vm, MOX_CAP_NATIVE_CALLS) || !checkCount(vm, argc, 2, 2)) return false;
   ValPtr a = argBase(args, argc);
   MoxString* name = stringArg(a[2]);
   if (a[1].getType() != MVT_INTEGER || !name) return fail(vm, u"invalid argument type");
@@ -271,7 +273,7 @@ bool MoxDefaultFunctions::Mox_GetProcAddress(MoxVirtualMachine* vm, int argc, Va
 }
 
 bool MoxDefaultFunctions::Mox_CallLibFunc(MoxVirtualMachine* vm, int argc, ValPtr& args) {
-  if (!haveInterpreter(vm) || !checkCount(vm, argc, 1, 17)) return false;
+  if (!haveInterpreter(vm) || !allowed(vm, MOX_CAP_NATIVE_CALLS) || !checkCount(vm, argc, 1, 17)) return false;
   ValPtr a = argBase(args, argc);
   if (a[1].getType() != MVT_INTEGER) return fail(vm, u"invalid argument type");
   void* fn = addressOf(a[1]);

@@ -8,6 +8,7 @@
 #include "core/MoxBuffer.h"
 #include "core/MoxClass.h"
 #include "core/MoxDictionary.h"
+#include "core/MoxFormat.h"
 #include "core/MoxString.h"
 #include "core/MoxUtf8.h"
 #include "stdlib/MoxDefaultFunctions.h"
@@ -49,6 +50,35 @@ int32_t textToLong(const MoxString* s) {
 
 MoxValue newStringValue(MoxString* s) { return MoxValue(s, false); }
 
+// The formatting constructor's text for format and the argc values at
+// values, measured before it is made: a text that would not fit, or whose
+// widths and precisions ask for more than the formatting engine gives, is
+// refused with "not enough memory" instead of coming out cut; the units
+// are charged as work up front. Numbers count at their longest form.
+bool formatFits(MoxVirtualMachine* vm, const MoxString* format, int argc, const ValPtr& values) {
+  if (!format) return true;
+  const uint64_t kNumberUnits = 330;  // "%f" of the largest double, sign and point
+  bool beyond = false;
+  uint64_t units = format->length() + moxFormatFieldUnits(format->c_str(), &beyond);
+  for (int i = 0; i < argc; ++i) {
+    const MoxValue& v = values[i];
+    if (isString(v)) {
+      const MoxString* s = static_cast<MoxString*>(v);
+      units += s ? s->length() : 0;
+    } else if (isBuffer(v)) {
+      const MoxBuffer* b = static_cast<MoxBuffer*>(v);
+      units += b ? b->size() : 0;
+    } else if (isCharBuffer(v)) {
+      const MoxCharBuffer* b = static_cast<MoxCharBuffer*>(v);
+      units += b ? b->size() : 0;
+    } else {
+      units += kNumberUnits;
+    }
+  }
+  if (beyond || !mox::blockFits(units + 1, sizeof(MoxChar))) return fail(vm, u"not enough memory");
+  return work(vm, units);
+}
+
 bool stringOfObject(MoxVirtualMachine* vm, int argc, ValPtr& args) {
   MoxObject* obj = static_cast<MoxObject*>(*args);
   MoxClass* cls = obj ? obj->getClass() : nullptr;
@@ -59,7 +89,9 @@ bool stringOfObject(MoxVirtualMachine* vm, int argc, ValPtr& args) {
   // The object already lies on the top of the stack as the receiver; args is
   // the interpreter's own cursor, so after the send it is on the method's
   // result.
-  if (!interp->send(0, u"toString")) return fail(vm, u"invalid argument type");
+  // A toString that failed has said why; one more line per nested call
+  // would bury that under thousands.
+  if (!interp->send(0, u"toString")) return false;
   return result(args, argc, MoxValue(*args));
 }
 
@@ -76,6 +108,8 @@ bool MoxDefaultFunctions::Mox_newvector(MoxVirtualMachine* vm, int argc, ValPtr&
     bool filled = argc < 2 || static_cast<int32_t>(a[2]) != 0;
     unsigned count = n > 0 ? static_cast<unsigned>(n) : 0;
     if (!mox::blockFits(count, sizeof(MoxValue))) return fail(vm, u"not enough memory");
+    // The slots come zeroed at once; the work is charged all the same.
+    if (!work(vm, count)) return false;
     v = new MoxVector(count, filled);
   }
   return result(args, argc, MoxValue(v, false, false));
@@ -91,6 +125,9 @@ bool MoxDefaultFunctions::Mox_newstring(MoxVirtualMachine* vm, int argc, ValPtr&
     int32_t n = static_cast<int32_t>(first);
     MoxChar ch = argc == 2 ? static_cast<MoxChar>(static_cast<int32_t>(a[2]) & 0xFFFF) : u' ';
     if (n > 0 && !mox::blockFits(size_t(n) + 1, sizeof(MoxChar))) return fail(vm, u"not enough memory");
+    // The text is filled in one go, in its own block: the work is charged
+    // before it.
+    if (n > 0 && ch && !work(vm, static_cast<uint64_t>(n))) return false;
     s = new MoxString();
     if (n > 0 && ch) s->insert(0, ch, static_cast<unsigned>(n));
   } else if (isBuffer(first)) {
@@ -115,6 +152,7 @@ bool MoxDefaultFunctions::Mox_newstring(MoxVirtualMachine* vm, int argc, ValPtr&
     } else {
       ValPtr rest(a);
       rest += 2;
+      if (!formatFits(vm, src, argc - 1, rest)) return false;
       s = new MoxString(src ? src->c_str() : u"", static_cast<unsigned>(argc - 1), rest);
     }
   } else {
@@ -134,7 +172,9 @@ bool MoxDefaultFunctions::Mox_newbuffer(MoxVirtualMachine* vm, int argc, ValPtr&
     const unsigned count = n > 0 ? static_cast<unsigned>(n) : 0;
     if (!mox::blockFits(count, 1)) return fail(vm, u"not enough memory");
     b = new MoxBuffer(count);
-    b->appendFill(count, fill);
+    MoxValue made(b, false);
+    if (!inChunks(vm, count, [b, fill](unsigned k) { b->appendFill(k, fill); })) return false;
+    return result(args, argc, made);
   } else if (isBuffer(first)) {
     MoxBuffer* src = static_cast<MoxBuffer*>(first);
     b = src ? new MoxBuffer(*src) : new MoxBuffer();
@@ -170,7 +210,9 @@ bool MoxDefaultFunctions::Mox_newcbuffer(MoxVirtualMachine* vm, int argc, ValPtr
     const unsigned count = n > 0 ? static_cast<unsigned>(n) : 0;
     if (!mox::blockFits(count, sizeof(MoxChar))) return fail(vm, u"not enough memory");
     b = new MoxCharBuffer(count);
-    b->appendFill(count, fill);
+    MoxValue made(b, false);
+    if (!inChunks(vm, count, [b, fill](unsigned k) { b->appendFill(k, fill); })) return false;
+    return result(args, argc, made);
   } else if (isBuffer(first)) {
     MoxBuffer* src = static_cast<MoxBuffer*>(first);
     b = new MoxCharBuffer(src ? src->size() : 0);

@@ -2,6 +2,7 @@
 // operation or one printer constructor.
 #include "vm/MoxFlatInterface.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <algorithm>
 #include <cstdlib>
@@ -184,6 +185,30 @@ int32_t Mox_GetIntResult(MoxVMHandle vm) {
 void Mox_Reinit(MoxVMHandle vm) {
   if (vm) machine(vm)->reinit();
 }
+
+int Mox_SetCapabilities(MoxVMHandle vm, unsigned int caps) {
+  if (!vm) return 0;
+  machine(vm)->setCapabilities(caps);
+  return 1;
+}
+
+unsigned int Mox_GetCapabilities(MoxVMHandle vm) { return vm ? machine(vm)->getCapabilities() : 0; }
+
+int Mox_SetMemoryLimit(MoxVMHandle vm, uint64_t bytes) {
+  if (!vm) return 0;
+  machine(vm)->setMemoryLimit(bytes > SIZE_MAX ? SIZE_MAX : size_t(bytes));
+  return 1;
+}
+
+uint64_t Mox_GetMemoryUsed(MoxVMHandle vm) { return vm ? machine(vm)->getMemoryUsed() : 0; }
+
+int Mox_SetInstructionLimit(MoxVMHandle vm, uint64_t count) {
+  if (!vm) return 0;
+  machine(vm)->setInstructionLimit(count);
+  return 1;
+}
+
+int Mox_Interrupt(MoxVMHandle vm) { return vm && machine(vm)->interrupt() ? 1 : 0; }
 
 MoxPrinterHandle Mox_CreateConsolePrinter(void) {
   return handle(new (std::nothrow) MoxFileStreamPrinter(stdout, false));

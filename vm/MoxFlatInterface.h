@@ -24,6 +24,8 @@
 #include <stdbool.h>
 #include <stdint.h>
 
+#include "vm/MoxCapabilities.h"
+
 /* The library is built with hidden visibility; these functions are its
  * exported C entry points. */
 #if defined(MOX_BUILDING_LIB) && defined(__GNUC__)
@@ -128,6 +130,28 @@ MOX_FLAT_API MoxDbgWaitProc Mox_SetDbgWaitProc(MoxVMHandle vm, MoxDbgWaitProc pr
  * succeeded or for a NULL machine. buffer may be NULL when size is 0. */
 MOX_FLAT_API int Mox_GetErrorTraceA(MoxVMHandle vm, char* buffer, int size);
 MOX_FLAT_API int Mox_GetErrorTraceW(MoxVMHandle vm, MoxWChar* buffer, int size);
+
+/* Controls for scripts a host does not trust. */
+
+/* What the machine's scripts may reach: MOX_CAP_... flags of
+ * vm/MoxCapabilities.h (MOX_CAP_ALL when the machine is made; Mox_Reinit
+ * keeps the choice). 1; 0 for a NULL machine. */
+MOX_FLAT_API int Mox_SetCapabilities(MoxVMHandle vm, unsigned int caps);
+/* The flags in force; 0 for a NULL machine. */
+MOX_FLAT_API unsigned int Mox_GetCapabilities(MoxVMHandle vm);
+/* Most bytes the machine's values may hold together (0: no bound). A run
+ * that needs more fails with "not enough memory" and the machine stays
+ * usable. 1; 0 for a NULL machine. */
+MOX_FLAT_API int Mox_SetMemoryLimit(MoxVMHandle vm, uint64_t bytes);
+/* Bytes the machine's values hold now; 0 for a NULL machine. */
+MOX_FLAT_API uint64_t Mox_GetMemoryUsed(MoxVMHandle vm);
+/* Most instructions one Mox_Execute may run (0: no bound). A run that needs
+ * more fails with "instruction limit exceeded". 1; 0 for a NULL machine. */
+MOX_FLAT_API int Mox_SetInstructionLimit(MoxVMHandle vm, uint64_t count);
+/* Stops the machine's run in progress, from any thread: it fails at its next
+ * instruction with "execution interrupted". 1 when a run was in progress,
+ * 0 otherwise (nothing is kept for a later run) or for a NULL machine. */
+MOX_FLAT_API int Mox_Interrupt(MoxVMHandle vm);
 
 #ifdef __cplusplus
 }

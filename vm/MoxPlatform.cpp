@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <string>
 
 #include <fcntl.h>
@@ -22,6 +23,24 @@
 #include "vm/MoxWideStream.h"
 
 namespace {
+
+// The process environment is one for every thread, and getenv(3) reads it
+// without any lock while setenv(3) and unsetenv(3) may move it. Every call
+// this library makes to the three (and to localtime_r, which reads TZ) holds
+// this lock; what a host does with its own threads is beyond it.
+std::mutex& processEnvLock() {
+  static std::mutex* lock = new std::mutex();  // usable while others exit
+  return *lock;
+}
+
+// The process environment's value of name copied out; false when unset.
+bool processEnv(const char* name, std::string& value) {
+  std::lock_guard<std::mutex> hold(processEnvLock());
+  const char* v = getenv(name);
+  if (!v) return false;
+  value = v;
+  return true;
+}
 
 std::string toUtf8(const MoxChar* s) {
   std::string out;
@@ -49,12 +68,11 @@ bool isReadableFile(const std::string& path) {
 
 // Where the store lives; empty when no location can be determined.
 std::string storePath() {
-  const char* explicitPath = getenv("MOX_ENVIRONMENT");
-  if (explicitPath && *explicitPath) return explicitPath;
-  const char* xdg = getenv("XDG_CONFIG_HOME");
-  if (xdg && *xdg == '/') return std::string(xdg) + "/mox/environment";
-  const char* home = getenv("HOME");
-  if (home && *home) return std::string(home) + "/.config/mox/environment";
+  std::string dir;
+  if (processEnv("MOX_ENVIRONMENT", dir) && !dir.empty()) return dir;
+  if (processEnv("XDG_CONFIG_HOME", dir) && !dir.empty() && dir[0] == '/')
+    return dir + "/mox/environment";
+  if (processEnv("HOME", dir) && !dir.empty()) return dir + "/.config/mox/environment";
   return std::string();
 }
 
@@ -180,6 +198,14 @@ class StoreLock {
   int err_ = 0;
 };
 
+// Held by _tputenv from the store write to the process environment's update,
+// so that two threads setting one variable leave the same value in both.
+// Processes take turns on the store through StoreLock.
+std::mutex& storeUpdateLock() {
+  static std::mutex* lock = new std::mutex();
+  return *lock;
+}
+
 int writeStore(const std::string& name, const std::string& value) {
   std::string path = storePath();
   if (path.empty()) return ENOENT;
@@ -217,14 +243,20 @@ const char* const kMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
 bool toLocal(const uint32_t* t, struct tm& out) {
   if (!t) return false;
   time_t secs = static_cast<time_t>(*t);
+  std::lock_guard<std::mutex> hold(processEnvLock());  // the zone comes from TZ
   return localtime_r(&secs, &out) != nullptr;
 }
 
-// Units of a character _gettche has read but not yet handed out (the second
-// half of a pair, or the bytes of an ill-formed sequence).
-std::u16string& pendingUnits() {
-  static std::u16string pending;
-  return pending;
+// Standard input is the process's, and so are the units of a character
+// _gettche has read from it but not yet handed out (the second half of a
+// pair, or the bytes of an ill-formed sequence). Readers take turns.
+struct ConsoleInput {
+  std::mutex lock;
+  std::u16string pending;
+};
+ConsoleInput& consoleInput() {
+  static ConsoleInput* input = new ConsoleInput();
+  return *input;
 }
 
 }  // namespace
@@ -232,46 +264,6 @@ std::u16string& pendingUnits() {
 namespace mox {
 
 void errorExit(int code) { exit(code); }
-
-void* allocmem(size_t size) {
-  void* p = malloc(size ? size : 1);
-  if (!p) errorExit(1);
-  return p;
-}
-
-void* reallocmem(void* block, size_t size) {
-  void* p = realloc(block, size ? size : 1);
-  if (!p) errorExit(1);
-  return p;
-}
-
-void* callocmem(size_t count, size_t unit) {
-  void* p = calloc(count ? count : 1, unit ? unit : 1);
-  if (!p) errorExit(1);
-  return p;
-}
-
-namespace {
-size_t blockLimit = 0;
-
-size_t defaultBlockLimit() {
-  const size_t kCap = size_t(1) << 30;
-  const long pages = sysconf(_SC_PHYS_PAGES);
-  const long pageSize = sysconf(_SC_PAGESIZE);
-  if (pages <= 0 || pageSize <= 0) return kCap;
-  const size_t physical = size_t(pages) * size_t(pageSize);
-  return physical < kCap ? physical : kCap;
-}
-}  // namespace
-
-void setBlockLimit(size_t bytes) { blockLimit = bytes; }
-
-size_t getBlockLimit() { return blockLimit ? blockLimit : defaultBlockLimit(); }
-
-bool blockFits(size_t count, size_t unit) {
-  if (unit == 0) return true;
-  return count <= getBlockLimit() / unit;
-}
 
 FILE* _wfopen(const MoxChar* path, const MoxChar* mode) {
   if (!path || !mode) return nullptr;
@@ -282,7 +274,7 @@ FILE* _wfopen(const MoxChar* path, const MoxChar* mode) {
 }
 
 const MoxChar* searchDirList(const MoxChar* dirList, const MoxChar* fileName) {
-  static std::u16string found;
+  thread_local std::u16string found;
   if (!dirList || !fileName) return nullptr;
   std::string list = toUtf8(dirList);
   std::string name = toUtf8(fileName);
@@ -306,7 +298,7 @@ const MoxChar* searchDirList(const MoxChar* dirList, const MoxChar* fileName) {
 
 const MoxChar* searchEnv(const MoxChar* varName, const MoxChar* fileName) {
   if (!varName || !fileName) return nullptr;
-  std::u16string list = _tgetenv(varName);  // copied: the value buffer is shared
+  std::u16string list = _tgetenv(varName);  // copied out of the thread's value buffer
   if (list.empty()) return nullptr;
   return searchDirList(list.c_str(), fileName);
 }
@@ -318,16 +310,13 @@ const MoxChar* searchPath(const MoxChar* fileName) {
 }
 
 const MoxChar* _tgetenv(const MoxChar* name) {
-  static std::u16string value;
+  thread_local std::u16string value;
   value.clear();
   if (!name || !*name) return value.c_str();
   std::string key = toUtf8(name);
-  if (const char* fromProcess = getenv(key.c_str())) {
-    moxUtf8Decode(fromProcess, strlen(fromProcess), value);
-    return value.c_str();
-  }
-  std::string stored;
-  if (lookupStore(key, stored)) moxUtf8Decode(stored.data(), stored.size(), value);
+  std::string found;
+  if (processEnv(key.c_str(), found) || lookupStore(key, found))
+    moxUtf8Decode(found.data(), found.size(), value);
   return value.c_str();
 }
 
@@ -340,8 +329,10 @@ int _tputenv(const MoxChar* assignment) {
   std::string value = text.substr(eq + 1);
   // A line break would split the entry into two lines of the store.
   if (name.empty() || text.find_first_of("\r\n") != std::string::npos) return EINVAL;
+  std::lock_guard<std::mutex> update(storeUpdateLock());
   int err = writeStore(name, value);
   if (err) return err;
+  std::lock_guard<std::mutex> hold(processEnvLock());
   int rc = value.empty() ? unsetenv(name.c_str()) : setenv(name.c_str(), value.c_str(), 1);
   return rc == 0 ? 0 : errno;
 }
@@ -353,7 +344,7 @@ uint32_t time(uint32_t* t) {
 }
 
 const MoxChar* _tctime(const uint32_t* t) {
-  static std::u16string text;
+  thread_local std::u16string text;
   struct tm tmv;
   if (!toLocal(t, tmv)) return nullptr;
   char buf[64];
@@ -365,7 +356,7 @@ const MoxChar* _tctime(const uint32_t* t) {
 }
 
 const MoxTm* localtime(const uint32_t* t) {
-  static MoxTm record;
+  thread_local MoxTm record;
   struct tm tmv;
   if (!toLocal(t, tmv)) return nullptr;
   record.sec = tmv.tm_sec;
@@ -381,7 +372,9 @@ const MoxTm* localtime(const uint32_t* t) {
 }
 
 MoxChar _gettche() {
-  std::u16string& pending = pendingUnits();
+  ConsoleInput& input = consoleInput();
+  std::lock_guard<std::mutex> hold(input.lock);
+  std::u16string& pending = input.pending;
   if (!pending.empty()) {
     MoxChar u = pending[0];
     pending.erase(0, 1);

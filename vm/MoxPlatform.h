@@ -4,6 +4,11 @@
 //
 // They live in namespace mox because several names (time, localtime) are
 // also C library functions and both must stay usable.
+//
+// Every function may be called from several threads at once. A text or
+// record handed back lives in a buffer of the calling thread. The process
+// environment, the store and standard input are the process's: the
+// library's own uses of them take turns.
 #ifndef MOX_PLATFORM_H
 #define MOX_PLATFORM_H
 
@@ -25,11 +30,16 @@ MOX_API void* reallocmem(void* block, size_t size);
 // calloc with the same guarantee: zeroed memory that costs nothing until it
 // is touched.
 MOX_API void* callocmem(size_t count, size_t unit);
+// Frees a block of the three above (null is ignored). Every block they give
+// is counted by the machine at work on the thread (see MoxMemory.h), so it
+// must come back through here, not through free().
+MOX_API void freemem(void* block);
 
 // Largest block a script may ask for at once by a count ("newvector",
 // "newbuffer", ...): a count beyond it is a run-time error instead of the
 // end of the process. The bound is the smaller of physical memory and
-// 1 GiB unless set (0 restores that default).
+// 1 GiB unless set (0 restores that default). The bound is the process's;
+// a request must also fit the memory limit of the machine at work.
 MOX_API void setBlockLimit(size_t bytes);
 MOX_API size_t getBlockLimit();
 // True when count elements of unit bytes stay within the bound.
@@ -37,7 +47,8 @@ MOX_API bool blockFits(size_t count, size_t unit);
 
 // Full path of the first readable file "dir/name" for the directories of a
 // list separated by ';' or ':'. Null when nothing matches or an argument is
-// null. The result lives in a buffer overwritten by the next search.
+// null. The result lives in a buffer overwritten by the next search on the
+// same thread.
 MOX_API const MoxChar* searchDirList(const MoxChar* dirList, const MoxChar* fileName);
 // The same along the directory list held in an environment variable.
 MOX_API const MoxChar* searchEnv(const MoxChar* varName, const MoxChar* fileName);
@@ -55,7 +66,7 @@ MOX_API FILE* _wfopen(const MoxChar* path, const MoxChar* mode);
 //
 // The variable's value: from the process environment when set there, else
 // from the persistent store, else an empty text. Never null; overwritten by
-// the next call.
+// the next call on the same thread.
 MOX_API const MoxChar* _tgetenv(const MoxChar* name);
 // "name=value": stores the variable persistently and in the process
 // environment; an empty value removes it. 0 on success, an errno value on
@@ -81,12 +92,14 @@ struct MoxTm {
 // Seconds since 1970-01-01 00:00:00 UTC, also stored through t when non-null.
 MOX_API uint32_t time(uint32_t* t);
 // "Thu Jan 01 00:00:10 1970\n" in local time; null for a null pointer or a
-// failed conversion. Overwritten by the next call.
+// failed conversion. Overwritten by the next call on the same thread.
 MOX_API const MoxChar* _tctime(const uint32_t* t);
 // The local-time record of t; null for a null pointer or a failed conversion.
+// Overwritten by the next call on the same thread.
 MOX_API const MoxTm* localtime(const uint32_t* t);
 
-// One UTF-16 unit read from standard input and echoed.
+// One UTF-16 unit read from standard input and echoed. Callers on several
+// threads take turns; the second unit of a pair goes to the next caller.
 MOX_API MoxChar _gettche();
 
 // Number of UTF-16 units (bytes for the narrow form) the format produces.

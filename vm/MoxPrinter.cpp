@@ -76,8 +76,8 @@ int MoxCallbackPrinter::operator()(const MoxChar* format, ...) {
   size_t n = moxVFormat(wide, format, args);
   va_end(args);
   if (n == 0) return 0;
-  // The callback gets its own UTF-8 copy rather than the buffer shared by
-  // every MoxString::a_str, so nothing it does can change the text under it.
+  // The callback gets its own UTF-8 copy rather than the thread's buffer
+  // behind MoxString::a_str, so nothing it does can change the text under it.
   std::string bytes;
   moxUtf8Encode(wide.data(), wide.size(), bytes);
   callback_(bytes.c_str());

@@ -53,6 +53,8 @@ MoxVirtualMachine::MoxVirtualMachine(IMoxPrinter* printer)
       waitProc_(nullptr),
       lineTables_(new MoxLineTables()) {
   if (!printer_) printer_ = new MoxDummyPrinter();
+  memory_.setOwner(this);
+  MoxMemoryLedger::Scope counted(&memory_);
   // Script values may refer to these dictionaries; the extra reference keeps
   // a released value from deleting a member of the machine.
   classes_.addRef();
@@ -62,14 +64,17 @@ MoxVirtualMachine::MoxVirtualMachine(IMoxPrinter* printer)
 }
 
 MoxVirtualMachine::~MoxVirtualMachine() {
+  MoxMemoryLedger::Scope counted(&memory_);
   // Procedures that only the line tables still hold die first, while the
   // dictionaries they refer to are whole.
   lineTables_->clear();
   classes_.clear();
   symbols_.clear();
   // The result may hold objects made by a native module; release it while
-  // the module's code is still loaded.
+  // the module's code is still loaded. So must the cycles the machine's
+  // values made, which nothing else would ever free.
   result_.dispose();
+  memory_.collectCycles();
   freeModules();
   if (ownsPrinter_) delete printer_;
   printer_ = nullptr;
@@ -77,9 +82,11 @@ MoxVirtualMachine::~MoxVirtualMachine() {
 }
 
 void MoxVirtualMachine::reinit() {
+  MoxMemoryLedger::Scope counted(&memory_);
   lineTables_->clear();
   classes_.clear();
   symbols_.clear();
+  memory_.collectCycles();
   freeModules();
   MoxDefaultFunctions::registerFunctions(this);
 }
@@ -138,6 +145,7 @@ void MoxVirtualMachine::notifyObjDelete(MoxObject* obj) {
 
 void MoxVirtualMachine::cloneSymbols(const MoxVirtualMachine& other) {
   if (&other == this) return;
+  MoxMemoryLedger::Scope counted(&memory_);
   symbols_.clear();
   classes_.clear();
   freeModules();
@@ -169,12 +177,19 @@ void releaseStack(MoxInterpreter& interp) {
 bool MoxVirtualMachine::execute(const MoxChar* name, int argc, const MoxChar** argv, bool trace,
                                 IMoxPrinter* errorPrinter, IMoxPrinter* tracePrinter) {
   if (!name) return false;
+  MoxMemoryLedger::Scope counted(&memory_);
   // A native function may run another function of the same machine while a
   // script runs; the outer interpreter comes back afterwards.
   MoxInterpreter* outer = interpreter_;
   errorTrace_.clear();
+  // An interrupt is for the run in progress: a new outermost run starts
+  // without one, and with no memory failure reported yet.
+  if (!outer) {
+    clearInterrupt();
+    memoryReported_ = false;
+  }
   MoxInterpreter* interp = new MoxInterpreter(*this);
-  interpreter_ = interp;
+  setInterpreter(interp);
   MoxDebugger* tracer = new MoxDebugger(*this, tracePrinter);
   tracer->setTrace(trace);
   interp->setDebugger(tracer);
@@ -208,8 +223,35 @@ bool MoxVirtualMachine::execute(const MoxChar* name, int argc, const MoxChar** a
   }
   // Nothing released after this point sees this interpreter.
   interp->setDebugger(nullptr);
-  interpreter_ = outer;
+  setInterpreter(outer);
+  if (!outer) clearInterrupt();
   delete interp;
   delete tracer;
   return ok;
+}
+
+void MoxVirtualMachine::setInterpreter(MoxInterpreter* interp) {
+  std::lock_guard<std::mutex> hold(runLock_);
+  interpreter_ = interp;
+  // The outer run resumes: it stops too when an interrupt came meanwhile.
+  if (interp && interruptPending()) interp->noticeInterrupt();
+}
+
+bool MoxVirtualMachine::interrupt() {
+  std::lock_guard<std::mutex> hold(runLock_);
+  if (!interpreter_) return false;
+  // The flag first, then the hook: the loop's hook update reads the flag
+  // after storing the hook, so one of the two always sees the other.
+  interruptRequested_.store(true);
+  interpreter_->noticeInterrupt();
+  return true;
+}
+
+void MoxVirtualMachine::memoryExhausted() {
+  MoxInterpreter* interp = interpreter_;
+  if (!interp || memoryReported_) return;
+  // Set first: the report itself allocates.
+  memoryReported_ = true;
+  interp->returnError(u"not enough memory", nullptr);
+  interp->failAtNextInstruction();
 }

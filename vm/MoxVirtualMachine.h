@@ -4,10 +4,17 @@
 #ifndef MOX_VIRTUAL_MACHINE_H
 #define MOX_VIRTUAL_MACHINE_H
 
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+
 #include "core/MoxConfig.h"
 #include "core/MoxDictionary.h"
 #include "core/MoxString.h"
 #include "core/MoxValue.h"
+#include "vm/MoxCapabilities.h"
+#include "vm/MoxMemory.h"
 
 class MoxLineTables;
 
@@ -66,6 +73,35 @@ class MOX_API MoxVirtualMachine {
   void setInstructionLimit(uint64_t count) { instructionLimit_ = count; }
   uint64_t getInstructionLimit() const { return instructionLimit_; }
 
+  // What scripts of this machine may reach: MOX_CAP_... flags. A machine
+  // starts with MOX_CAP_ALL; reinit() keeps the choice.
+  void setCapabilities(uint32_t caps) { capabilities_ = caps & MOX_CAP_ALL; }
+  uint32_t getCapabilities() const { return capabilities_; }
+  // True when every group in caps is on.
+  bool allows(uint32_t caps) const { return (capabilities_ & caps) == caps; }
+
+  // Most bytes the blocks of this machine's values may hold together
+  // (0: no bound of the machine's own). Going over it during a run fails the
+  // run with "not enough memory"; the machine stays usable.
+  void setMemoryLimit(size_t bytes) { memory_.setLimit(bytes); }
+  size_t getMemoryLimit() const { return memory_.getLimit(); }
+  // Bytes the blocks made while this machine worked hold now.
+  size_t getMemoryUsed() const { return memory_.getUsed(); }
+  MoxMemoryLedger& memory() { return memory_; }
+  // Called by the ledger when the blocks go over the limit or the system
+  // refuses one: fails the run in progress with "not enough memory" (once).
+  void memoryExhausted();
+
+  // Stops the run in progress: it fails at its next instruction with
+  // "execution interrupted", and long library operations stop early. Safe to
+  // call from any thread while another thread runs this machine. False
+  // (and nothing happens) when no run is in progress.
+  bool interrupt();
+  // True while an interrupt waits to stop the running script.
+  bool interruptPending() const { return interruptRequested_.load(); }
+  // Forgets a pending interrupt (the run that reported it has ended).
+  void clearInterrupt() { interruptRequested_.store(false); }
+
   bool writeModule(const MoxChar* path);
   bool readModule(const MoxChar* path);
 
@@ -79,6 +115,8 @@ class MOX_API MoxVirtualMachine {
   }
 
  private:
+  // Changes the running interpreter under the lock interrupt() takes.
+  void setInterpreter(MoxInterpreter* interp);
   // Frees the library of every loaded native module and empties the table.
   void freeModules();
 
@@ -97,6 +135,14 @@ class MOX_API MoxVirtualMachine {
   uint64_t instructionLimit_ = 0;
   // Script destructors running inside one another on this machine.
   int destructorDepth_ = 0;
+  uint32_t capabilities_ = MOX_CAP_ALL;
+  MoxMemoryLedger memory_;
+  std::atomic<bool> interruptRequested_{false};
+  // "not enough memory" was reported in the run in progress.
+  bool memoryReported_ = false;
+  // Guards interpreter_ against interrupt() from another thread: execute
+  // changes it under the lock, interrupt() reads it under the lock.
+  std::mutex runLock_;
 };
 
 #endif

@@ -99,6 +99,7 @@ void* openModule(const MoxChar* name) {
 bool MoxVirtualMachine::compileFile(const MoxChar* path, bool showInfo, bool debug,
                                     IMoxPrinter* outPrinter, IMoxPrinter* debugPrinter) {
   if (path == nullptr) return false;
+  MoxMemoryLedger::Scope counted(&memory_);
   FILE* f = fopen(toNarrow(path).c_str(), "r");
   if (f == nullptr) {
     printer()(u"error opening file %s\n", path);
@@ -112,11 +113,13 @@ bool MoxVirtualMachine::compileFile(const MoxChar* path, bool showInfo, bool deb
 bool MoxVirtualMachine::compileText(const MoxChar* text, bool showInfo, bool debug,
                                     IMoxPrinter* outPrinter, IMoxPrinter* debugPrinter) {
   if (text == nullptr) return false;
+  MoxMemoryLedger::Scope counted(&memory_);
   return runCompiler(*this, nullptr, text, u"", showInfo, debug, outPrinter, debugPrinter);
 }
 
 bool MoxVirtualMachine::loadNativeModule(const MoxChar* name) {
   if (name == nullptr) return false;
+  MoxMemoryLedger::Scope counted(&memory_);
   MoxString key(name);
   if (modules_.find(key) != nullptr) return true;
   void* handle = openModule(name);

@@ -1,10 +1,13 @@
 // Per-stream state of the wide character functions; see MoxWideStream.h.
 #include "vm/MoxWideStream.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <deque>
 #include <map>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "core/MoxUtf8.h"
 
@@ -15,12 +18,51 @@ struct WideState {
   int heldHigh = -1;           // a high surrogate waiting for its partner
 };
 
-// Deliberately never destroyed: the exit handler below still needs it while
-// static destructors run.
-std::map<FILE*, WideState>& states() {
-  static std::map<FILE*, WideState>* all = new std::map<FILE*, WideState>();
+// The state of every stream the wide functions have touched. Streams are
+// the process's, shared by machines on other threads, and so is this table:
+// every access holds its lock, which is never held across I/O. Deliberately
+// never destroyed: the exit handler below still needs it while static
+// destructors run.
+struct WideTable {
+  std::mutex lock;
+  std::map<FILE*, WideState> states;
+  // Entries in states; read without the lock so that streams the wide
+  // functions never touched (the printers flush before every write) cost
+  // nothing.
+  std::atomic<size_t> count{0};
+  bool exitHandler = false;
+};
+
+WideTable& table() {
+  static WideTable* all = new WideTable();
   return *all;
 }
+
+// Takes the stream's waiting high surrogate out of its state; -1 when none.
+int takeHeld(FILE* f) {
+  WideTable& t = table();
+  if (t.count.load(std::memory_order_acquire) == 0) return -1;
+  std::lock_guard<std::mutex> hold(t.lock);
+  auto it = t.states.find(f);
+  if (it == t.states.end()) return -1;
+  int held = it->second.heldHigh;
+  it->second.heldHigh = -1;
+  return held;
+}
+
+// Holds the stream's own lock for a whole wide call, so that the bytes of one
+// character and a surrogate waiting in the state stay together when several
+// threads use one stream. Taken before the table's lock, never after it.
+class StreamTurn {
+ public:
+  explicit StreamTurn(FILE* f) : f_(f) { flockfile(f_); }
+  ~StreamTurn() { funlockfile(f_); }
+  StreamTurn(const StreamTurn&) = delete;
+  StreamTurn& operator=(const StreamTurn&) = delete;
+
+ private:
+  FILE* f_;
+};
 
 inline bool isHigh(int u) { return u >= 0xD800 && u <= 0xDBFF; }
 inline bool isLow(int u) { return u >= 0xDC00 && u <= 0xDFFF; }
@@ -38,16 +80,29 @@ bool putUnits(const MoxChar* units, size_t len, FILE* f) {
 }
 
 void flushAll() {
-  for (auto& entry : states()) moxWideFlush(entry.first);
+  // The streams are listed first: flushing takes each stream's lock, which
+  // comes before the table's.
+  std::vector<FILE*> streams;
+  {
+    WideTable& t = table();
+    std::lock_guard<std::mutex> hold(t.lock);
+    for (auto& entry : t.states)
+      if (entry.second.heldHigh >= 0) streams.push_back(entry.first);
+  }
+  for (FILE* f : streams) moxWideFlush(f);
 }
 
-WideState& stateFor(FILE* f) {
-  static bool exitHandler = false;
-  if (!exitHandler) {
-    exitHandler = true;
+// The stream's state, made on first use. The table's lock must be held.
+WideState& stateFor(WideTable& t, FILE* f) {
+  if (!t.exitHandler) {
+    t.exitHandler = true;
     std::atexit(flushAll);
   }
-  return states()[f];
+  auto it = t.states.find(f);
+  if (it != t.states.end()) return it->second;
+  WideState& state = t.states[f];
+  t.count.store(t.states.size(), std::memory_order_release);
+  return state;
 }
 
 // Number of continuation bytes a lead byte announces; 0 for bytes that can
@@ -63,11 +118,17 @@ int continuationCount(int lead) {
 }  // namespace
 
 int moxWideGet(FILE* f) {
-  auto it = states().find(f);
-  if (it != states().end() && !it->second.unread.empty()) {
-    int u = it->second.unread.front();
-    it->second.unread.pop_front();
-    return u;
+  if (!f) return -1;
+  StreamTurn turn(f);
+  WideTable& t = table();
+  if (t.count.load(std::memory_order_acquire) != 0) {
+    std::lock_guard<std::mutex> hold(t.lock);
+    auto it = t.states.find(f);
+    if (it != t.states.end() && !it->second.unread.empty()) {
+      int u = it->second.unread.front();
+      it->second.unread.pop_front();
+      return u;
+    }
   }
   int lead = fgetc(f);
   if (lead == EOF) return -1;
@@ -88,7 +149,8 @@ int moxWideGet(FILE* f) {
   std::u16string units;
   moxUtf8Decode(bytes, n, units);
   if (units.size() > 1) {
-    WideState& state = stateFor(f);
+    std::lock_guard<std::mutex> hold(t.lock);
+    WideState& state = stateFor(t, f);
     state.unread.insert(state.unread.end(), units.begin() + 1, units.end());
   }
   return units[0];
@@ -97,34 +159,46 @@ int moxWideGet(FILE* f) {
 int moxWidePut(MoxChar unit, FILE* f) { return moxWideWrite(&unit, 1, f) ? unit : -1; }
 
 bool moxWideWrite(const MoxChar* units, size_t len, FILE* f) {
+  if (!f) return false;
+  StreamTurn turn(f);
   size_t start = 0;
-  auto it = states().find(f);
-  if (it != states().end() && it->second.heldHigh >= 0) {
+  int held = takeHeld(f);
+  if (held >= 0) {
     if (len > 0 && isLow(units[0])) {
-      MoxChar pair[2] = {static_cast<MoxChar>(it->second.heldHigh), units[0]};
-      it->second.heldHigh = -1;
+      MoxChar pair[2] = {static_cast<MoxChar>(held), units[0]};
       if (!putUnits(pair, 2, f)) return false;
       start = 1;
     } else {
-      moxWideFlush(f);
+      MoxChar alone = static_cast<MoxChar>(held);
+      putUnits(&alone, 1, f);
     }
   }
   // A trailing high surrogate waits: the next call may bring its partner.
   size_t end = len > start && isHigh(units[len - 1]) ? len - 1 : len;
   if (end > start && !putUnits(units + start, end - start, f)) return false;
-  if (end < len) stateFor(f).heldHigh = units[len - 1];
+  if (end < len) {
+    WideTable& t = table();
+    std::lock_guard<std::mutex> hold(t.lock);
+    stateFor(t, f).heldHigh = units[len - 1];
+  }
   return true;
 }
 
 void moxWideFlush(FILE* f) {
-  auto it = states().find(f);
-  if (it == states().end() || it->second.heldHigh < 0) return;
-  MoxChar unit = static_cast<MoxChar>(it->second.heldHigh);
-  it->second.heldHigh = -1;
+  if (!f || table().count.load(std::memory_order_acquire) == 0) return;
+  StreamTurn turn(f);
+  int held = takeHeld(f);
+  if (held < 0) return;
+  MoxChar unit = static_cast<MoxChar>(held);
   putUnits(&unit, 1, f);
 }
 
 void moxWideForget(FILE* f) {
+  if (!f) return;
+  StreamTurn turn(f);
   moxWideFlush(f);
-  states().erase(f);
+  WideTable& t = table();
+  std::lock_guard<std::mutex> hold(t.lock);
+  t.states.erase(f);
+  t.count.store(t.states.size(), std::memory_order_release);
 }

@@ -11,6 +11,9 @@
 //   starts a pair, so that a pair written in two calls still becomes one
 //   4-byte sequence. Anything else that writes to the stream, or closes it,
 //   flushes the waiting unit first (moxWideFlush), and so does process exit.
+// The state is the process's, like the streams themselves: machines on
+// other threads may use the same stream, and each call takes its turn on the
+// stream as a whole.
 #ifndef MOX_WIDE_STREAM_H
 #define MOX_WIDE_STREAM_H
 

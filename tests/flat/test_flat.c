@@ -378,8 +378,53 @@ static void testErrorTrace(void) {
   Mox_ReleasePrinter(out);
 }
 
+/* The controls for scripts a host does not trust: capabilities kept across
+ * reinit, a memory limit the machine survives, the instruction limit, and
+ * an interrupt that keeps nothing for a later run. */
+static void testHostControls(void) {
+  MoxPrinterHandle p = Mox_CreateCallbackPrinter(toMain);
+  MoxVMHandle vm = Mox_CreateVM(p);
+  const char* source =
+      "opens() { return fopen(\"/etc/hostname\", \"r\"); }\n"
+      "hog(;v, i) { v = newvector(10000); for (i = 0; i < 10000; i++) v[i] = newstring(1000, 'x');"
+      " return 0; }\n"
+      "spin(;i) { i = 0; while (1) i++; return 0; }\n"
+      "small() { return strlen(\"four\"); }\n";
+  CHECK(Mox_GetCapabilities(vm) == MOX_CAP_ALL);
+  CHECK(Mox_SetCapabilities(vm, MOX_CAP_ALL & ~MOX_CAP_FILES) == 1);
+  Mox_Reinit(vm);
+  CHECK(Mox_GetCapabilities(vm) == (MOX_CAP_ALL & ~MOX_CAP_FILES));
+  CHECK(Mox_CompileTextA(vm, source, 0, 0, NULL, NULL) == 1);
+  clearTexts();
+  CHECK(Mox_ExecuteA(vm, "opens", 0, NULL, 0, NULL, NULL) == 0);
+  CHECK_TEXT(mainText, "file access is disabled\n");
+
+  CHECK(Mox_GetMemoryUsed(vm) > 0);
+  CHECK(Mox_SetMemoryLimit(vm, Mox_GetMemoryUsed(vm) + 1000000) == 1);
+  clearTexts();
+  CHECK(Mox_ExecuteA(vm, "hog", 0, NULL, 0, NULL, NULL) == 0);
+  CHECK_TEXT(mainText, "not enough memory\n");
+  CHECK(Mox_ExecuteA(vm, "small", 0, NULL, 0, NULL, NULL) == 1);
+  CHECK(Mox_GetIntResult(vm) == 4);
+
+  CHECK(Mox_SetInstructionLimit(vm, 10000) == 1);
+  clearTexts();
+  CHECK(Mox_ExecuteA(vm, "spin", 0, NULL, 0, NULL, NULL) == 0);
+  CHECK_TEXT(mainText, "instruction limit exceeded\n");
+
+  CHECK(Mox_Interrupt(vm) == 0);
+  CHECK(Mox_ExecuteA(vm, "small", 0, NULL, 0, NULL, NULL) == 1);
+
+  CHECK(Mox_SetCapabilities(NULL, 0) == 0 && Mox_GetCapabilities(NULL) == 0);
+  CHECK(Mox_SetMemoryLimit(NULL, 1) == 0 && Mox_GetMemoryUsed(NULL) == 0);
+  CHECK(Mox_SetInstructionLimit(NULL, 1) == 0 && Mox_Interrupt(NULL) == 0);
+  Mox_ReleaseVM(vm);
+  Mox_ReleasePrinter(p);
+}
+
 int main(void) {
   testNullHandles();
+  testHostControls();
   testErrorTrace();
   testNullTexts();
   testCompileAndExecute();

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "common/TestSupport.h"
 #include "core/MoxDictionary.h"
 #include "core/MoxString.h"
 #include "core/MoxVector.h"
@@ -119,4 +120,49 @@ TEST(StdlibScripts, ClosedStreamsAreNullStreams) {
                        u"print(fwrite(b, 4, 3, f)); fclose(f); }";
   EXPECT_EQ(run(src.c_str()), "-1 1 ab|cd|1 1");
   remove(path.c_str());
+}
+
+TEST(StdlibScripts, LongOperationsAnswerToTheBudgetAndFormatsToMemory) {
+  MoxStringPrinter out;
+  MoxVirtualMachine vm(&out);
+  auto run = [&](const std::u16string& body, bool* ok = nullptr) {
+    out.clear();
+    bool ran = vm.compileText((u"main() { " + body + u" }").c_str()) && vm.execute(u"main", 0, nullptr, false, &out);
+    if (ok) *ok = ran;
+    return std::string(out.a_str());
+  };
+  // Fills, formats and splits charge their work: a budget far below it stops
+  // them early instead of after the whole work.
+  std::u16string wide = u"return newstring(\"", values;
+  for (int i = 0; i < 40; ++i) {
+    wide += u"%1000000d";
+    values += u", 1";
+  }
+  wide += u"\"" + values + u");";
+  vm.setInstructionLimit(100000);
+  const std::u16string heavy[] = {
+      u"return newstring(100000000, 65);", u"return newbuffer(100000000, 1);",
+      u"return newcbuffer(100000000, 66);", u"return newvector(50000000);", wide,
+      u"return strsplit(newstring(20000000, 65), \",\");",
+  };
+  for (const std::u16string& body : heavy) EXPECT_EQ(run(body), "instruction limit exceeded\n") << utf8(body);
+  // Short calls pay little: the same budget runs many of them.
+  bool ok = false;
+  EXPECT_EQ(run(u"for (i = 0; i < 200; i++) s = newstring(\"%5d|%-4s|\", i, newstring(3, 97)); print(s);", &ok),
+            "  199|aaa |");
+  EXPECT_TRUE(ok);
+  vm.setInstructionLimit(0);
+  // A field beyond what the engine gives, or a text beyond the memory bound,
+  // is refused instead of coming out cut.
+  EXPECT_EQ(run(u"return newstring(\"%2000000000d\", 1);"), "not enough memory\n");
+  EXPECT_EQ(run(u"return newstring(\"x%.2000000000f\", 1.5);"), "not enough memory\n");
+  EXPECT_EQ(run(u"return newstring(\"%-99999999999999999999d\", 1);"), "not enough memory\n");
+  EXPECT_EQ(run(u"print(newstring(\"%.2000000000s|%3.1s\", \"abc\", \"xy\"));"), "abc|  x");
+  EXPECT_EQ(run(u"print(strlen(newstring(\"%1000000d\", 1)));"), "1000000");
+  vm.setMemoryLimit(1u << 20);
+  EXPECT_EQ(run(u"return newstring(\"%600000d\", 1);"), "not enough memory\n");
+  EXPECT_EQ(run(u"s = newstring(1000, 97); return strreplace(s, \"a\", newstring(1000, 98));"),
+            "not enough memory\n");
+  vm.setMemoryLimit(0);
+  EXPECT_EQ(run(u"s = newstring(\"abab\"); strreplace(s, \"b\", \"xyz\"); print(s);"), "axyzaxyz");
 }
