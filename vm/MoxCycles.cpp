@@ -23,6 +23,9 @@ namespace {
 // refers to.
 enum NodeKind { kVectorNode, kDictionaryNode, kObjectNode };
 
+// More references than the nodes can take away.
+const int64_t kUncountedOwner = int64_t(1) << 40;
+
 struct Node {
   MoxRefObject* obj;
   NodeKind kind;
@@ -89,7 +92,11 @@ class CycleFinder {
     auto found = index_.find(o);
     if (found != index_.end()) return found->second;
     index_.emplace(o, nodes_.size());
-    nodes_.push_back(Node{o, kind, o->getRefCnt(), false});
+    // No count means an owner that does not count (a container on the
+    // native stack, a member of a C++ object): never part of a cycle, and
+    // alive for as long as that owner wants.
+    const int64_t count = o->getRefCnt();
+    nodes_.push_back(Node{o, kind, count > 0 ? count : kUncountedOwner, false});
     return nodes_.size() - 1;
   }
 

@@ -208,6 +208,10 @@ int Mox_SetInstructionLimit(MoxVMHandle vm, uint64_t count) {
   return 1;
 }
 
+void Mox_SetBlockLimit(uint64_t bytes) {
+  mox::setBlockLimit(bytes > SIZE_MAX ? SIZE_MAX : size_t(bytes));
+}
+
 int Mox_Interrupt(MoxVMHandle vm) { return vm && machine(vm)->interrupt() ? 1 : 0; }
 
 MoxPrinterHandle Mox_CreateConsolePrinter(void) {

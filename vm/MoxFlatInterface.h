@@ -143,11 +143,16 @@ MOX_FLAT_API unsigned int Mox_GetCapabilities(MoxVMHandle vm);
  * that needs more fails with "not enough memory" and the machine stays
  * usable. 1; 0 for a NULL machine. */
 MOX_FLAT_API int Mox_SetMemoryLimit(MoxVMHandle vm, uint64_t bytes);
-/* Bytes the machine's values hold now; 0 for a NULL machine. */
+/* Bytes the machine's values hold now, measured only while a limit is in
+ * force; 0 for a NULL machine. */
 MOX_FLAT_API uint64_t Mox_GetMemoryUsed(MoxVMHandle vm);
 /* Most instructions one Mox_Execute may run (0: no bound). A run that needs
  * more fails with "instruction limit exceeded". 1; 0 for a NULL machine. */
 MOX_FLAT_API int Mox_SetInstructionLimit(MoxVMHandle vm, uint64_t count);
+/* The largest single block a script may ask for by a count (newvector,
+ * newbuffer, ...), for the whole process: 0 restores the default, the
+ * smaller of physical memory and 1 GiB. */
+MOX_FLAT_API void Mox_SetBlockLimit(uint64_t bytes);
 /* Stops the machine's run in progress, from any thread: it fails at its next
  * instruction with "execution interrupted". 1 when a run was in progress,
  * 0 otherwise (nothing is kept for a later run) or for a NULL machine. */

@@ -21,12 +21,19 @@ namespace {
 // value model, which fits the same static TLS reserve).
 __attribute__((tls_model("initial-exec"))) thread_local MoxMemoryLedger* currentLedger = nullptr;
 
+// Blocks are measured only for a ledger with a bound in force: asking the
+// allocator for a block's size costs a call per allocation and per free.
+inline MoxMemoryLedger* countingLedger() {
+  MoxMemoryLedger* l = currentLedger;
+  return l && l->counting() ? l : nullptr;
+}
+
 inline void chargeBlock(void* p) {
-  if (MoxMemoryLedger* l = currentLedger) l->charge(malloc_usable_size(p));
+  if (MoxMemoryLedger* l = countingLedger()) l->charge(malloc_usable_size(p));
 }
 
 inline void creditBlock(void* p) {
-  if (MoxMemoryLedger* l = currentLedger) l->credit(malloc_usable_size(p));
+  if (MoxMemoryLedger* l = countingLedger()) l->credit(malloc_usable_size(p));
 }
 
 // The system has no memory left for a block. A machine at work on this
@@ -107,10 +114,11 @@ void* allocmem(size_t size) {
 
 void* reallocmem(void* block, size_t size) {
   if (size == 0) size = 1;
-  const size_t old = block ? malloc_usable_size(block) : 0;
+  MoxMemoryLedger* counted = countingLedger();
+  const size_t old = block && counted ? malloc_usable_size(block) : 0;
   void* p = realloc(block, size);
   if (!p) p = exhausted(retryRealloc, block, size, 0);
-  if (MoxMemoryLedger* l = currentLedger) {
+  if (MoxMemoryLedger* l = counted) {
     l->credit(old);
     l->charge(malloc_usable_size(p));
   }
@@ -142,7 +150,7 @@ size_t getBlockLimit() {
 bool blockFits(size_t count, size_t unit) {
   if (unit == 0) return true;
   if (count > getBlockLimit() / unit) return false;
-  MoxMemoryLedger* l = currentLedger;
+  MoxMemoryLedger* l = countingLedger();
   return !l || l->fits(count * unit);
 }
 

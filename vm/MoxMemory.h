@@ -3,11 +3,12 @@
 //
 // A machine installs its ledger on the running thread (MoxMemoryLedger::Scope)
 // for everything it does: compiling, running, reading and writing modules,
-// teardown. The allocation functions of the value model (allocmem and the
-// rest, and the blocks of heap objects) charge the ledger of their thread and
-// credit it when the block is freed, so the count follows the values wherever
-// they are kept. Blocks made or freed with no ledger installed (by a host
-// outside every machine call) are not counted.
+// teardown. While a bound is in force, the allocation functions of the value
+// model (allocmem and the rest, and the blocks of heap objects) charge the
+// ledger of their thread and credit it when the block is freed, so the count
+// follows the values wherever they are kept. Without a bound nothing is
+// measured. Blocks made or freed with no ledger installed (by a host outside
+// every machine call) are not counted; the count never goes below zero.
 #ifndef MOX_MEMORY_H
 #define MOX_MEMORY_H
 
@@ -36,8 +37,16 @@ class MOX_API MoxMemoryLedger {
   // of the process's address-space or data-size limit (ulimit -v, -d) when
   // it has one, so that a script runs out of the machine's memory before
   // the process runs out of its own; otherwise none.
-  void setLimit(size_t bytes) { hostLimit_ = bytes; limit_ = bytes ? bytes : processBound(); }
+  void setLimit(size_t bytes) {
+    const bool was = counting();
+    hostLimit_ = bytes;
+    limit_ = bytes ? bytes : processBound();
+    // Blocks freed while nothing was counted were never credited.
+    if (!was) used_ = 0;
+  }
   size_t getLimit() const { return hostLimit_; }
+  // True while a bound is in force, and so blocks are counted.
+  bool counting() const { return limit_ != 0; }
   size_t getUsed() const { return used_; }
   // Most bytes held at once since the ledger was made.
   size_t getPeak() const { return peak_; }

@@ -85,7 +85,8 @@ class MOX_API MoxVirtualMachine {
   // run with "not enough memory"; the machine stays usable.
   void setMemoryLimit(size_t bytes) { memory_.setLimit(bytes); }
   size_t getMemoryLimit() const { return memory_.getLimit(); }
-  // Bytes the blocks made while this machine worked hold now.
+  // Bytes the blocks made while this machine worked, with a limit in force,
+  // hold now (nothing is measured without a limit).
   size_t getMemoryUsed() const { return memory_.getUsed(); }
   MoxMemoryLedger& memory() { return memory_; }
   // Called by the ledger when the blocks go over the limit or the system

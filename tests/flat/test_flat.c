@@ -399,11 +399,11 @@ static void testHostControls(void) {
   CHECK(Mox_ExecuteA(vm, "opens", 0, NULL, 0, NULL, NULL) == 0);
   CHECK_TEXT(mainText, "file access is disabled\n");
 
-  CHECK(Mox_GetMemoryUsed(vm) > 0);
-  CHECK(Mox_SetMemoryLimit(vm, Mox_GetMemoryUsed(vm) + 1000000) == 1);
+  CHECK(Mox_SetMemoryLimit(vm, 4000000) == 1);
   clearTexts();
   CHECK(Mox_ExecuteA(vm, "hog", 0, NULL, 0, NULL, NULL) == 0);
   CHECK_TEXT(mainText, "not enough memory\n");
+  CHECK(Mox_GetMemoryUsed(vm) < 4000000);
   CHECK(Mox_ExecuteA(vm, "small", 0, NULL, 0, NULL, NULL) == 1);
   CHECK(Mox_GetIntResult(vm) == 4);
 
@@ -414,6 +414,16 @@ static void testHostControls(void) {
 
   CHECK(Mox_Interrupt(vm) == 0);
   CHECK(Mox_ExecuteA(vm, "small", 0, NULL, 0, NULL, NULL) == 1);
+
+  Mox_SetInstructionLimit(vm, 0);
+  Mox_SetMemoryLimit(vm, 0);
+  Mox_SetBlockLimit(1000);
+  clearTexts();
+  CHECK(Mox_CompileTextA(vm, "big() { return newbuffer(2000); }", 0, 0, NULL, NULL) == 1);
+  CHECK(Mox_ExecuteA(vm, "big", 0, NULL, 0, NULL, NULL) == 0);
+  CHECK_TEXT(mainText, "not enough memory\n");
+  Mox_SetBlockLimit(0);
+  CHECK(Mox_ExecuteA(vm, "big", 0, NULL, 0, NULL, NULL) == 1);
 
   CHECK(Mox_SetCapabilities(NULL, 0) == 0 && Mox_GetCapabilities(NULL) == 0);
   CHECK(Mox_SetMemoryLimit(NULL, 1) == 0 && Mox_GetMemoryUsed(NULL) == 0);
