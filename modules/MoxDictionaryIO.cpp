@@ -7,6 +7,7 @@
 #include "core/MoxValue.h"
 #include "modules/MoxDictionaryIOState.h"
 #include "stdlib/MoxStdCapabilities.h"
+#include "vm/MoxPlatform.h"
 #include "vm/MoxPrinter.h"
 #include "vm/MoxVirtualMachine.h"
 
@@ -67,13 +68,20 @@ FILE* MoxDictionaryIO::openFile(const MoxString& path, bool write) {
 }
 
 bool MoxDictionaryIO::writeModule(const MoxString& path) {
-  FILE* f = openFile(path, true);
-  if (!f) return false;
+  // Written beside the target and renamed over it only when complete: a
+  // write that fails (a value too deep, a full disk) leaves the old module.
+  mox::FileReplacement file(path.a_str());
+  FILE* f = file.stream();
+  if (!f) {
+    (*printer_)(u"opening %s for %s failed\n", path.c_str(), u"write");
+    return false;
+  }
   state_->begin();
   state_->setOutput(f);
   bool ok = state_->writeDictionary(vm_.modules(), false) &&
             state_->writeDictionary(*classes_, true) && state_->writeDictionary(*symbols_, true);
-  if (fclose(f) != 0) ok = false;
+  state_->setOutput(nullptr);
+  if (ok) ok = file.commit() == 0;
   state_->clearObjectLists();
   return ok;
 }

@@ -124,43 +124,32 @@ int makeParents(const std::string& path) {
   return 0;
 }
 
-// Replaces the file at path with text: a temporary file in the same folder
-// is written, flushed to disk and renamed over the old one, so readers see
-// either the old or the new store, never a partial one.
+// Replaces the file at path with text, through a replacement file: readers
+// see either the old or the new store, never a partial one.
 int replaceFileAtomically(const std::string& path, const std::string& text) {
   int err = makeParents(path);
   if (err) return err;
-  size_t slash = path.rfind('/');
-  std::string dir = slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
-  std::string tmpl = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) +
-                     ".environment.XXXXXX";
-  std::string tmp = tmpl;
-  int fd = mkstemp(&tmp[0]);
-  if (fd < 0) return errno;
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      err = errno;
-      break;
-    }
-    done += static_cast<size_t>(n);
+  mox::FileReplacement file(path.c_str(), 0600);
+  if (!file.stream()) return file.error();
+  if (fwrite(text.data(), 1, text.size(), file.stream()) != text.size()) return errno ? errno : EIO;
+  return file.commit();
+}
+
+// The permissions a new file gets from open(..., 0666): the process's umask
+// applied. Read from the kernel's status, since asking umask() means
+// changing it, which other threads would see.
+mode_t defaultFileMode() {
+  mode_t mask = 022;
+  if (FILE* f = fopen("/proc/self/status", "r")) {
+    char line[128];
+    while (fgets(line, sizeof line, f))
+      if (strncmp(line, "Umask:", 6) == 0) {
+        mask = static_cast<mode_t>(strtoul(line + 6, nullptr, 8));
+        break;
+      }
+    fclose(f);
   }
-  if (!err && fsync(fd) != 0) err = errno;
-  if (close(fd) != 0 && !err) err = errno;
-  if (!err && rename(tmp.c_str(), path.c_str()) != 0) err = errno;
-  if (err) {
-    unlink(tmp.c_str());
-    return err;
-  }
-  // Make the rename itself durable.
-  int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
-  if (dfd >= 0) {
-    fsync(dfd);
-    close(dfd);
-  }
-  return 0;
+  return 0666 & ~mask;
 }
 
 // Sets (or with an empty value removes) one variable of the store.
@@ -335,6 +324,75 @@ int _tputenv(const MoxChar* assignment) {
   std::lock_guard<std::mutex> hold(processEnvLock());
   int rc = value.empty() ? unsetenv(name.c_str()) : setenv(name.c_str(), value.c_str(), 1);
   return rc == 0 ? 0 : errno;
+}
+
+FileReplacement::FileReplacement(const char* path, int mode) {
+  if (!path || !*path) {
+    err_ = ENOENT;
+    return;
+  }
+  // A link is followed: the file it names is the one replaced.
+  std::string real = path;
+  struct stat st;
+  if (lstat(path, &st) == 0 && S_ISLNK(st.st_mode)) {
+    if (char* resolved = realpath(path, nullptr)) {
+      real = resolved;
+      free(resolved);
+    }
+  }
+  target_ = real;
+  const size_t slash = real.rfind('/');
+  const std::string dir = slash == std::string::npos ? std::string() : real.substr(0, slash + 1);
+  const std::string base = slash == std::string::npos ? real : real.substr(slash + 1);
+  temp_ = dir + "." + base + ".XXXXXX";
+  int fd = mkostemp(&temp_[0], O_CLOEXEC);
+  if (fd < 0) {
+    err_ = errno;
+    temp_.clear();
+    return;
+  }
+  // The new file keeps the old one's permissions; a file that is new gets
+  // what a plain create would give it.
+  mode_t wanted = mode >= 0 ? mode_t(mode) : defaultFileMode();
+  if (mode < 0 && stat(real.c_str(), &st) == 0) wanted = st.st_mode & 07777;
+  fchmod(fd, wanted);
+  stream_ = fdopen(fd, "wb");
+  if (!stream_) {
+    err_ = errno;
+    close(fd);
+    unlink(temp_.c_str());
+    temp_.clear();
+  }
+}
+
+FileReplacement::~FileReplacement() {
+  if (stream_) fclose(stream_);
+  if (!temp_.empty()) unlink(temp_.c_str());
+}
+
+int FileReplacement::commit() {
+  if (!stream_) return err_ ? err_ : EBADF;
+  int err = 0;
+  if (fflush(stream_) != 0 || ferror(stream_)) err = errno ? errno : EIO;
+  if (!err && fsync(fileno(stream_)) != 0) err = errno;
+  if (fclose(stream_) != 0 && !err) err = errno ? errno : EIO;
+  stream_ = nullptr;
+  if (!err && rename(temp_.c_str(), target_.c_str()) != 0) err = errno;
+  if (err) {
+    err_ = err;
+    return err;  // the destructor removes the temporary file
+  }
+  temp_.clear();
+  // Make the rename itself durable.
+  const size_t slash = target_.rfind('/');
+  const std::string dir = slash == std::string::npos ? std::string(".")
+                                                     : target_.substr(0, slash == 0 ? 1 : slash);
+  int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    fsync(dfd);
+    close(dfd);
+  }
+  return 0;
 }
 
 uint32_t time(uint32_t* t) {

@@ -15,6 +15,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "core/MoxConfig.h"
 
@@ -74,6 +75,35 @@ MOX_API const MoxChar* _tgetenv(const MoxChar* name);
 // store could not hold), -1 without "=". A failed store write leaves the
 // process environment unchanged.
 MOX_API int _tputenv(const MoxChar* assignment);
+
+// A file written beside its target and put in its place only when every
+// byte is on disk: readers, and a process that dies meanwhile, see the old
+// file or the new one, never a part of it. A replacement that is not
+// committed leaves the target untouched and no file behind.
+class MOX_API FileReplacement {
+ public:
+  // Opens a temporary file in the target's folder (following a link to the
+  // file it names). mode gives the new file's permissions; -1 keeps the
+  // target's, or for a new file what a plain create would give.
+  explicit FileReplacement(const char* path, int mode = -1);
+  ~FileReplacement();
+  FileReplacement(const FileReplacement&) = delete;
+  FileReplacement& operator=(const FileReplacement&) = delete;
+
+  // Where to write; null when the temporary file could not be made.
+  FILE* stream() const { return stream_; }
+  // The errno value of the last failure; 0 without one.
+  int error() const { return err_; }
+  // Flushes the file to disk and renames it over the target: 0, or an
+  // errno value with the target untouched and the temporary file removed.
+  int commit();
+
+ private:
+  FILE* stream_ = nullptr;
+  std::string target_;
+  std::string temp_;
+  int err_ = 0;
+};
 
 // Local-time record: month 1 to 12, full year, day of year and daylight flag
 // always -1.
