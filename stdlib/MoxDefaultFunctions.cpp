@@ -107,6 +107,22 @@ void enterAll(MoxVirtualMachine* vm, const FunctionEntry (&table)[N]) {
   enterAll(vm, table, N);
 }
 
+// Additions beyond the classic library, registered after it: vectors,
+// strings, formatting, math, time.
+const FunctionEntry kAdditionsCommon[] = {
+    {u"__placeholder_common", nullptr},
+};
+
+// Additions: files, JSON, protected calls, ending a run.
+const FunctionEntry kAdditionsSystem[] = {
+    {u"__placeholder_system", nullptr},
+};
+
+void enterAdditions(MoxVirtualMachine* vm, const FunctionEntry* table, size_t count) {
+  for (size_t i = 0; i < count; ++i)
+    if (table[i].function) enter(vm, table[i].name, MoxValue(table[i].function), SYM_FUNCTION);
+}
+
 }  // namespace
 
 void MoxDefaultFunctions::registerFunctions(MoxVirtualMachine* vm) {
@@ -118,6 +134,8 @@ void MoxDefaultFunctions::registerFunctions(MoxVirtualMachine* vm) {
   registerMathFunctions(vm);
   enterAll(vm, kSystemFunctions);
   registerDictFunctions(vm);
+  enterAdditions(vm, kAdditionsCommon, sizeof kAdditionsCommon / sizeof kAdditionsCommon[0]);
+  enterAdditions(vm, kAdditionsSystem, sizeof kAdditionsSystem / sizeof kAdditionsSystem[0]);
 }
 
 void MoxDefaultFunctions::registerFiles(MoxVirtualMachine* vm) {
