@@ -170,7 +170,8 @@ bool checkMain(MoxVirtualMachine& vm) {
 }
 
 // Warns on standard error about every name a function reads that nothing
-// defines or assigns.
+// defines or assigns, and about every undeclared global that two functions
+// assign (a loop variable both forgot to make local).
 void warnUndefinedNames(MoxVirtualMachine& vm) {
   for (const MoxUndefinedUse& use : moxFindUndefinedNames(vm)) {
     std::string where = use.line > 0 ? narrow(use.source.empty() ? u"<text>" : use.source) + ":" +
@@ -178,6 +179,16 @@ void warnUndefinedNames(MoxVirtualMachine& vm) {
                                      : std::string();
     fprintf(stderr, "%swarning: '%s' is used in %s but never defined\n", where.c_str(),
             narrow(use.name).c_str(), narrow(use.function).c_str());
+  }
+  for (const MoxSharedAssignment& use : moxFindSharedAssignments(vm)) {
+    std::string where = use.line > 0 ? narrow(use.source.empty() ? u"<text>" : use.source) + ":" +
+                                           std::to_string(use.line) + ": "
+                                     : std::string();
+    fprintf(stderr,
+            "%swarning: '%s' is assigned in %s and %s without a declaration: they share one "
+            "global\n",
+            where.c_str(), narrow(use.name).c_str(), narrow(use.first).c_str(),
+            narrow(use.second).c_str());
   }
 }
 

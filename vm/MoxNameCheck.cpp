@@ -2,6 +2,7 @@
 #include "vm/MoxNameCheck.h"
 
 #include <functional>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "core/MoxBuffer.h"
@@ -112,6 +113,30 @@ std::vector<MoxUndefinedUse> moxFindUndefinedNames(MoxVirtualMachine& vm) {
     });
   });
   return uses;
+}
+
+std::vector<MoxSharedAssignment> moxFindSharedAssignments(MoxVirtualMachine& vm) {
+  std::vector<MoxSharedAssignment> shared;
+  // The first procedure seen assigning each undeclared global.
+  std::unordered_map<MoxDictionaryEntry*, MoxVector*> firstSetter;
+  std::unordered_set<MoxDictionaryEntry*> reported;
+  forEachProcedure(vm, [&](MoxVector* proc) {
+    forEachVariableUse(proc, [&](uint8_t op, MoxDictionaryEntry* e, uint32_t pc) {
+      if (op != OP_SET || e->getSymbolType() != SYM_UNDEFINED || !e->getKey()) return;
+      auto first = firstSetter.emplace(e, proc).first;
+      if (first->second == proc || reported.count(e)) return;
+      reported.insert(e);
+      MoxSharedAssignment use;
+      use.name = e->getKey()->c_str();
+      use.first = moxProcedureName(first->second);
+      use.second = moxProcedureName(proc);
+      const MoxChar* source = nullptr;
+      use.line = 0;
+      if (vm.lineTables().lookup(proc, pc, &source, &use.line)) use.source = source;
+      shared.push_back(use);
+    });
+  });
+  return shared;
 }
 
 std::u16string moxNativeName(MoxVirtualMachine& vm, MoxNativeFunction fn) {

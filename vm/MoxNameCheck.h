@@ -32,6 +32,20 @@ MOX_API bool moxIsNeverAssigned(MoxVirtualMachine& vm, MoxDictionaryEntry* entry
 // element per name and reading procedure, in dictionary order.
 MOX_API std::vector<MoxUndefinedUse> moxFindUndefinedNames(MoxVirtualMachine& vm);
 
+// A global that several functions assign without anyone declaring it: the
+// loop variable two functions forgot to make local, which they then share.
+struct MoxSharedAssignment {
+  std::u16string name;
+  std::u16string first;   // the first function that assigns it
+  std::u16string second;  // another one
+  std::u16string source;  // where the other one assigns it; empty when unknown
+  int32_t line;           // 0 when unknown
+};
+
+// Every undeclared global (no declaration, no #defvar) that two or more
+// procedures assign, in dictionary order of the procedures.
+MOX_API std::vector<MoxSharedAssignment> moxFindSharedAssignments(MoxVirtualMachine& vm);
+
 // The script name of a native function ("strlen", "String::length"), or
 // empty when the machine does not know it.
 MOX_API std::u16string moxNativeName(MoxVirtualMachine& vm, MoxNativeFunction fn);
