@@ -7,10 +7,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "MoxVersion.h"
+#include "driver/MoxRepl.h"
 #include "core/MoxDictionary.h"
 #include "core/MoxString.h"
 #include "core/MoxUtf8.h"
@@ -45,11 +48,17 @@ const MoxChar kAdditions[] =
     u"    -- ... marks begin of user argument list, like #\n"
     u"           (a shell takes an unquoted # as the start of a comment)\n"
     u"    -w ... warns about names that functions use but nothing defines\n"
+    u"    --repl ... an interactive session (after the sources and modules):\n"
+    u"           declarations stay, statements run, expressions show values\n"
+    u"    -e TEXT ... runs TEXT as the statements of main (after the sources'\n"
+    u"           functions and classes are compiled); repeated -e are joined\n"
     u"    --sandbox ... runs the script without files, console input, the\n"
     u"           environment, native calls and modules, and includes\n"
     u"    --max-memory SIZE ... fails the run with \"not enough memory\" when\n"
     u"           its values need more than SIZE bytes (suffix k, M or G)\n"
     u"    --max-steps N ... fails the run after N instructions\n"
+    u"    --trace-lines ... shows each source line before it runs, as\n"
+    u"           \"prog.mox:12: <the line>\", on standard error\n"
     u"    --version ... prints the version and exits\n"
     u"    --help ... prints this text and exits\n"
     u"    a sourcefile without \".\" whose .mox form does not exist is opened\n"
@@ -248,6 +257,8 @@ bool parseCount(const MoxChar* text, bool suffixes, uint64_t& out) {
 // The limits and capabilities the long options ask for.
 struct RunControls {
   bool sandbox = false;
+  bool traceLines = false;
+  bool repl = false;
   uint64_t maxMemory = 0;
   uint64_t maxSteps = 0;
 };
@@ -259,6 +270,14 @@ int controlOption(int argc, MoxChar** argv, int* i, RunControls& controls, IMoxP
   const MoxChar* arg = argv[*i];
   if (isEqual(arg, "--sandbox")) {
     controls.sandbox = true;
+    return 1;
+  }
+  if (isEqual(arg, "--repl")) {
+    controls.repl = true;
+    return 1;
+  }
+  if (isEqual(arg, "--trace-lines")) {
+    controls.traceLines = true;
     return 1;
   }
   static const struct {
@@ -286,6 +305,49 @@ int controlOption(int argc, MoxChar** argv, int* i, RunControls& controls, IMoxP
   }
   return 0;
 }
+
+// The line trace of --trace-lines: "prog.mox:12: <the line>" on standard
+// error before each source line that runs, the program's own output
+// flushed first so that the two stay in order on a terminal.
+class LineTracer {
+ public:
+  void operator()(const MoxChar* source, int32_t line) {
+    const std::string name = narrow(source ? source : u"");
+    fflush(stdout);
+    fprintf(stderr, "%s:%d: %s\n", name.empty() ? "<text>" : name.c_str(), int(line),
+            lineOf(name, line).c_str());
+  }
+
+ private:
+  // The text of a line of a source file, read once per file.
+  const std::string& lineOf(const std::string& name, int32_t line) {
+    auto found = files_.find(name);
+    if (found == files_.end()) {
+      std::vector<std::string> lines;
+      if (FILE* f = fopen(name.c_str(), "rb")) {
+        std::string current;
+        int c;
+        while ((c = fgetc(f)) != EOF) {
+          if (c == '\n') {
+            if (!current.empty() && current.back() == '\r') current.pop_back();
+            lines.push_back(current);
+            current.clear();
+          } else {
+            current += char(c);
+          }
+        }
+        if (!current.empty()) lines.push_back(current);
+        fclose(f);
+      }
+      found = files_.emplace(name, std::move(lines)).first;
+    }
+    static const std::string kNone;
+    const std::vector<std::string>& lines = found->second;
+    return line >= 1 && size_t(line) <= lines.size() ? lines[size_t(line) - 1] : kNone;
+  }
+
+  std::map<std::string, std::vector<std::string>> files_;
+};
 
 // "--version" and "--help": the answer on the printer and true. Any other
 // word starting with "--" is left to the invalid-option report.
@@ -317,6 +379,9 @@ int run(int argc, MoxChar** argv) {
     MoxVector sources;
     ArgMode mode = MODE_SOURCES;
     RunControls controls;
+    // The statements given with -e, which become main.
+    std::u16string mainText;
+    bool hasMainText = false;
 
     if (argc < 2) {
       printer(u"%s", kUsage);
@@ -339,6 +404,15 @@ int run(int argc, MoxChar** argv) {
           case u't': trace = true; break;
           case u'w': warnNames = true; break;
           case u'r': mode = MODE_MODULES; break;
+          case u'e':
+            if (arg[2] != 0 || i + 1 >= argc) {
+              printer(u"invalid option %s\n%s", arg, kUsage);
+              return -1;
+            }
+            mainText += argv[++i];
+            mainText += u"\n";
+            hasMainText = true;
+            break;
           case u'o': mode = MODE_OUTPUT; break;
           default:
             printer(u"invalid option %s\n%s", arg, kUsage);
@@ -357,6 +431,10 @@ int run(int argc, MoxChar** argv) {
     }
 
     if (controls.sandbox) vm.setCapabilities(MOX_CAP_NONE);
+    if (controls.traceLines) {
+      auto tracer = std::make_shared<LineTracer>();
+      vm.setLineHook([tracer](const MoxChar* source, int32_t line) { (*tracer)(source, line); });
+    }
     vm.setMemoryLimit(controls.maxMemory > SIZE_MAX ? SIZE_MAX : size_t(controls.maxMemory));
     vm.setInstructionLimit(controls.maxSteps);
 
@@ -370,6 +448,16 @@ int run(int argc, MoxChar** argv) {
     for (unsigned int i = 0; i < sources.size(); ++i) {
       const MoxChar* name = static_cast<MoxString*>(sources[i])->c_str();
       if (!vm.compileFile(name, info, debug, nullptr, nullptr)) return -1;
+    }
+    if (controls.repl) {
+      exitCode = moxRunRepl(vm, printer);
+      fflush(stdout);
+      return exitCode;
+    }
+    if (hasMainText) {
+      // On the first line, so that errors give the lines as written.
+      const std::u16string source = u"main() { " + mainText + u"}\n";
+      if (!vm.compileText(source.c_str(), info, debug, nullptr, nullptr)) return -1;
     }
     if (warnNames) warnUndefinedNames(vm);
     if (compileOnly) {

@@ -13,6 +13,7 @@
 #include "interpreter/MoxInterpreterImpl.h"
 #include "interpreter/MoxOpCodes.h"
 #include "interpreter/MoxStepKinds.h"
+#include "vm/MoxLineTable.h"
 #include "vm/MoxVirtualMachine.h"
 
 // ---------------------------------------------------------------------------
@@ -171,6 +172,7 @@ MoxInterpreter::MoxInterpreter(MoxVirtualMachine& vm)
       stackBase_(0),
       stackLimit_(moxNativeStackLimit()),
       sendSites_(kSendSites) {
+  lines_ = bool(vm.lineHook());
   // The owner deletes the interpreter directly; this reference keeps a
   // stray value that refers to it from ever deleting it.
   addRef();
@@ -238,6 +240,8 @@ void MoxInterpreter::reset() {
   stackBase_ = 0;
   errorTrace_.clear();
   traceErrorLength_ = 0;
+  exitRequested_ = false;
+  exitCode_ = 0;
   takeDeferredFailure();
 }
 
@@ -314,8 +318,19 @@ bool MoxInterpreter::takeInstruction() {
   return returnError(u"instruction limit exceeded", nullptr);
 }
 
+void MoxInterpreter::noteLine(const MoxVector* proc, uint32_t pc) {
+  const MoxChar* source = nullptr;
+  int32_t line = 0;
+  if (!vm_.lineTables().lookup(const_cast<MoxVector*>(proc), pc, &source, &line) || line <= 0)
+    return;
+  if (proc == lineProc_ && line == line_) return;
+  lineProc_ = proc;
+  line_ = line;
+  if (const auto& hook = vm_.lineHook()) hook(source, line);
+}
+
 void MoxInterpreter::updateHooks() {
-  const bool on = trace_ || step_ || budgetOn_ || deferredFailure_;
+  const bool on = trace_ || step_ || budgetOn_ || deferredFailure_ || lines_;
   hooked_.store(on, std::memory_order_seq_cst);
   // interrupt() sets its flag before the hook; reading the flag after the
   // store means an interrupt racing with this update is never lost.
@@ -363,12 +378,20 @@ bool MoxInterpreter::checkNativeStack() {
 // execute and call
 
 bool MoxInterpreter::execute(const MoxChar* name, int argc, const MoxChar** argv) {
+  if (argc < 0 || !argv) argc = 0;
+  std::vector<MoxValue> args;
+  args.reserve(size_t(argc));
+  for (int i = 0; i < argc; ++i) args.push_back(MoxValue(new MoxString(argv[i]), false));
+  return executeValues(name, argc, args.data());
+}
+
+bool MoxInterpreter::executeValues(const MoxChar* name, int argc, const MoxValue* args) {
   reset();
   if (!name) return false;
   MoxDictionaryEntry* entry = symbols_.find(MoxString(name));
   if (!entry) return false;
-  if (argc < 0 || !argv) argc = 0;
-  for (int i = 0; i < argc; ++i) push_back(MoxValue(new MoxString(argv[i]), false));
+  if (argc < 0 || !args) argc = 0;
+  for (int i = 0; i < argc; ++i) push_back(args[i]);
   sp_ = last();
   stackBase_ = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
   MoxValue fn = entry->getValue();
@@ -799,6 +822,7 @@ bool MoxInterpreter::run() {
         if (step_) step_ = vm_.dbgWait();
         RELOAD();
       }
+      if (lines_) noteLine(proc, pc);
       updateHooks();
     }
     op = code[pc++];

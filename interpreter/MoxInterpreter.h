@@ -195,6 +195,8 @@ class MOX_API MoxInterpreter : public MoxVector {
   // Runs the global function name with argc string arguments. Fails without
   // error text when the name is missing or not callable.
   bool execute(const MoxChar* name, int argc = 0, const MoxChar** argv = nullptr);
+  // The same with argc values of any kind at args.
+  bool executeValues(const MoxChar* name, int argc, const MoxValue* args);
   // Runs one bytecode activation whose function slot lies argc slots below
   // the top; the result is left at the top.
   bool call(int argc, MoxVector* proc);
@@ -203,6 +205,33 @@ class MOX_API MoxInterpreter : public MoxVector {
   // above the receiver holds the selector string. Afterwards the result lies
   // in the receiver's slot, which is the top.
   bool send(int argc, const MoxChar* selector);
+
+  // Calls the value argc slots below the top (a script function, a native
+  // function, or an object, which receives OP_CALL) with the argc values
+  // above it. Afterwards the result lies in that slot, which is the top.
+  bool callValue(int argc);
+  // callValue that catches a run-time failure of the call. kCallDone: as
+  // callValue. kCallCaught: the failed part of the run has unwound (its
+  // activations left, the values above the call's slot released), the slot
+  // holds null and is the top, *caught holds the error text the failure
+  // added (without its last newline), and the error text and trace are
+  // as they were before the call. kCallFailed: a failure nothing may catch
+  // (the instruction limit, an interrupt, running out of memory, exit())
+  // goes on unwinding, reported as usual.
+  enum CallOutcome { kCallDone, kCallCaught, kCallFailed };
+  CallOutcome protectedCall(int argc, MoxString* caught);
+  // Ends the run as if its entry function returned code: false, without
+  // error text, so that the run unwinds; the machine's execute turns the
+  // ending into success with code as the result. The first code stays.
+  bool requestExit(int32_t code) {
+    if (!exitRequested_) {
+      exitRequested_ = true;
+      exitCode_ = code;
+    }
+    return false;
+  }
+  bool exitRequested() const { return exitRequested_; }
+  int32_t exitCode() const { return exitCode_; }
 
   // True when value is of kind expected or (for the counted kinds other than
   // strings) its uncounted twin; otherwise reports badType.
@@ -265,6 +294,9 @@ class MOX_API MoxInterpreter : public MoxVector {
   void updateHooks();
   // Reports a pending interrupt of the machine (once); false.
   bool interrupted();
+  // Tells the machine's line hook when the instruction at pc of proc starts
+  // another source line.
+  void noteLine(const MoxVector* proc, uint32_t pc);
   bool checkNativeStack();
   // One instruction of the budget; false (reported once) when none is left.
   __attribute__((noinline)) bool takeInstruction();
@@ -402,9 +434,17 @@ class MOX_API MoxInterpreter : public MoxVector {
   uint64_t budgetLeft_ = 0;
   bool budgetReported_ = false;
   bool interruptReported_ = false;
+  // The machine's line hook was set when this run started.
+  bool lines_ = false;
+  // The last line the hook was told of.
+  const MoxVector* lineProc_ = nullptr;
+  int32_t line_ = 0;
   bool deferredFailure_ = false;
   // Work units of checkWork not yet charged as an instruction.
   uint64_t workCarry_ = 0;
+  // exit() was called in this run.
+  bool exitRequested_ = false;
+  int32_t exitCode_ = 0;
 };
 
 #endif

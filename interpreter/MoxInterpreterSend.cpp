@@ -308,6 +308,94 @@ bool MoxInterpreter::send(int argc, const MoxChar* selector) {
   return sendFrom(argc, selector, nullptr);
 }
 
+// ---------------------------------------------------------------------------
+// Calls of function values from native code
+
+bool MoxInterpreter::callValue(int argc) {
+  const int top = sp_.current();
+  if (argc < 0 || top - argc < 0 || unsigned(top) >= size())
+    return returnError(u"stack corrupted", u" (argument count)");
+  const int base = top - argc;
+  moxDropDead(data() + top, argc + 1);
+  const MoxValue& fn = data()[base];
+  switch (fn.type()) {
+    case MVT_CODE:
+    case MVT_CODEREF: {
+      MoxNativeFunction f = moxNativeOf(fn);
+      if (!f) return returnError(u"call to non-procedure, type ", u"NULL native function");
+      if (!checkNativeStack()) return false;
+      if (!f(&vm_, argc, sp_)) {
+        noteNativeFrame(f);
+        return false;
+      }
+      return finishCall(base);
+    }
+    case MVT_BYTECODE:
+    case MVT_BYTECODEREF: {
+      MoxVector* proc = static_cast<MoxVector*>(fn.getRef());
+      if (!proc) return returnError(u"no bytecode: ", u"interpret(MoxVector* byteCode)\n");
+      if (!call(argc, proc)) return false;
+      finishSend(base);
+      return true;
+    }
+    case MVT_OBJECT:
+    case MVT_OBJECTREF:
+      return send(argc, u"OP_CALL");
+    default:
+      return returnError(u"call to non-procedure, type ", getValueTypeName(fn.type()));
+  }
+}
+
+MoxInterpreter::CallOutcome MoxInterpreter::protectedCall(int argc, MoxString* caught) {
+  const int base = sp_.current() - argc;
+  if (argc < 0 || base < 0) {
+    returnError(u"stack corrupted", u" (argument count)");
+    return kCallFailed;
+  }
+  // A run that is stopping already stops this call too.
+  if (deferredFailure_) return kCallFailed;
+  const MoxString savedErrors(errors_);
+  const unsigned savedLength = errors_.length();
+  const std::vector<TraceFrame> savedTrace(errorTrace_);
+  const unsigned savedTraceLength = traceErrorLength_;
+  MoxProcInfo* const savedProc = procInfo_;
+  const bool exitBefore = exitRequested_;
+  const bool budgetBefore = budgetReported_;
+  const bool interruptBefore = interruptReported_;
+  auto stopsTheRun = [&]() {
+    return (exitRequested_ && !exitBefore) || (budgetReported_ && !budgetBefore) ||
+           (interruptReported_ && !interruptBefore) || budgetBefore || interruptBefore ||
+           vm_.memoryExhaustedInRun();
+  };
+
+  // A destructor that failed while the call's values were released fails
+  // the call as well.
+  if (callValue(argc) && !deferredFailure_) return kCallDone;
+  if (stopsTheRun()) return kCallFailed;
+
+  // The activations the call started are gone already (each loop unwinds
+  // to its entry); what a failed native left is dropped here too.
+  while (procInfo_ && procInfo_ != savedProc) leaveProc();
+  // The values above the call's slot go now, with their destructors, whose
+  // failures belong to this one.
+  if (size() > unsigned(base) + 1) trimTo(unsigned(base) + 1);
+  while (size() <= unsigned(base)) push_back(MoxValue());
+  sp_ = ValPtr(this, base);
+  moxSafeClear(data() + base);
+  sp_ = ValPtr(this, base);
+  if (stopsTheRun()) return kCallFailed;
+
+  takeDeferredFailure();
+  MoxString text = errors_.length() >= savedLength ? errors_.substr(savedLength, -1) : errors_;
+  const unsigned n = text.length();
+  if (n > 0 && text.c_str()[n - 1] == u'\n') text = text.substr(0, int32_t(n - 1));
+  if (caught) *caught = text;
+  errors_ = savedErrors;
+  errorTrace_ = savedTrace;
+  traceErrorLength_ = savedTraceLength;
+  return kCallCaught;
+}
+
 MoxString* MoxInterpreter::getStringFromValue(MoxValue& value) {
   value.dropDead();
   const MoxValueType k = value.type();

@@ -111,6 +111,58 @@ class MOX_API MoxDefaultFunctions {
   static bool Mox_GetProcAddress(MoxVirtualMachine* vm, int argc, ValPtr& args);
   static bool Mox_CallLibFunc(MoxVirtualMachine* vm, int argc, ValPtr& args);
 
+  // ---- Additions: files, JSON, protected calls, ending a run.
+  // Whole files (UTF-8 text) and folders; the files group of capabilities.
+  static bool Mox_readfile(MoxVirtualMachine* vm, int argc, ValPtr& args);
+  static bool Mox_writefile(MoxVirtualMachine* vm, int argc, ValPtr& args);
+  static bool Mox_readlines(MoxVirtualMachine* vm, int argc, ValPtr& args);
+  static bool Mox_fileexists(MoxVirtualMachine* vm, int argc, ValPtr& args);
+  static bool Mox_removefile(MoxVirtualMachine* vm, int argc, ValPtr& args);
+  static bool Mox_renamefile(MoxVirtualMachine* vm, int argc, ValPtr& args);
+  static bool Mox_listdir(MoxVirtualMachine* vm, int argc, ValPtr& args);
+  // JSON text to and from values.
+  static bool Mox_jsonencode(MoxVirtualMachine* vm, int argc, ValPtr& args);
+  static bool Mox_jsondecode(MoxVirtualMachine* vm, int argc, ValPtr& args);
+  // Calls that catch run-time failures, and the end of a run.
+  static bool Mox_pcall(MoxVirtualMachine* vm, int argc, ValPtr& args);
+  static bool Mox_exit(MoxVirtualMachine* vm, int argc, ValPtr& args);
+  // ---- End of the additions: files, JSON, protected calls, ending a run.
+
+  // ---- Additions: vectors, strings and formatting, mathematics, time.
+  static bool Mox_vecpush(MoxVirtualMachine* vm, int argc, ValPtr& args);
+  static bool Mox_vecpop(MoxVirtualMachine* vm, int argc, ValPtr& args);
+  static bool Mox_vecinsert(MoxVirtualMachine* vm, int argc, ValPtr& args);
+  static bool Mox_vecremove(MoxVirtualMachine* vm, int argc, ValPtr& args);
+  static bool Mox_vecslice(MoxVirtualMachine* vm, int argc, ValPtr& args);
+  static bool Mox_vecconcat(MoxVirtualMachine* vm, int argc, ValPtr& args);
+  static bool Mox_vecfind(MoxVirtualMachine* vm, int argc, ValPtr& args);
+  static bool Mox_vecreverse(MoxVirtualMachine* vm, int argc, ValPtr& args);
+  static bool Mox_vecsort(MoxVirtualMachine* vm, int argc, ValPtr& args);
+  static bool Mox_strjoin(MoxVirtualMachine* vm, int argc, ValPtr& args);
+  static bool Mox_strtrim(MoxVirtualMachine* vm, int argc, ValPtr& args);
+  static bool Mox_strlower(MoxVirtualMachine* vm, int argc, ValPtr& args);
+  static bool Mox_strupper(MoxVirtualMachine* vm, int argc, ValPtr& args);
+  static bool Mox_strstarts(MoxVirtualMachine* vm, int argc, ValPtr& args);
+  static bool Mox_strends(MoxVirtualMachine* vm, int argc, ValPtr& args);
+  static bool Mox_strrepeat(MoxVirtualMachine* vm, int argc, ValPtr& args);
+  static bool Mox_strsplitall(MoxVirtualMachine* vm, int argc, ValPtr& args);
+  static bool Mox_format(MoxVirtualMachine* vm, int argc, ValPtr& args);
+  static bool Mox_floor(MoxVirtualMachine* vm, int argc, ValPtr& args);
+  static bool Mox_ceil(MoxVirtualMachine* vm, int argc, ValPtr& args);
+  static bool Mox_round(MoxVirtualMachine* vm, int argc, ValPtr& args);
+  static bool Mox_trunc(MoxVirtualMachine* vm, int argc, ValPtr& args);
+  static bool Mox_min(MoxVirtualMachine* vm, int argc, ValPtr& args);
+  static bool Mox_max(MoxVirtualMachine* vm, int argc, ValPtr& args);
+  static bool Mox_atan2(MoxVirtualMachine* vm, int argc, ValPtr& args);
+  static bool Mox_fmod(MoxVirtualMachine* vm, int argc, ValPtr& args);
+  static bool Mox_hypot(MoxVirtualMachine* vm, int argc, ValPtr& args);
+  static bool Mox_pi(MoxVirtualMachine* vm, int argc, ValPtr& args);
+  static bool Mox_isnan(MoxVirtualMachine* vm, int argc, ValPtr& args);
+  static bool Mox_randint(MoxVirtualMachine* vm, int argc, ValPtr& args);
+  static bool Mox_strftime(MoxVirtualMachine* vm, int argc, ValPtr& args);
+  static bool Mox_clock(MoxVirtualMachine* vm, int argc, ValPtr& args);
+  // ---- End of the additions for vectors, strings, mathematics and time.
+
   MoxDefaultFunctions& operator=(const MoxDefaultFunctions&) = default;
 
  private:

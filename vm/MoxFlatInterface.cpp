@@ -12,6 +12,7 @@
 
 #include "core/MoxString.h"
 #include "core/MoxUtf8.h"
+#include "vm/MoxHost.h"
 #include "vm/MoxPlatform.h"
 #include "vm/MoxPrinter.h"
 #include "vm/MoxVirtualMachine.h"
@@ -245,6 +246,185 @@ int Mox_GetErrorTraceA(MoxVMHandle vm, char* buffer, int size) {
 int Mox_GetErrorTraceW(MoxVMHandle vm, MoxWChar* buffer, int size) {
   if (!vm) return 0;
   return copyOut(std::u16string(machine(vm)->getErrorTrace()), buffer, size);
+}
+
+namespace {
+
+int typeOf(const MoxValue& v) {
+  switch (v.type()) {
+    case MVT_NULL: return MOX_TYPE_NULL;
+    case MVT_INTEGER: return MOX_TYPE_INT;
+    case MVT_FLOAT:
+    case MVT_DOUBLE: return MOX_TYPE_DOUBLE;
+    case MVT_STRING:
+    case MVT_STRINGREF: return v.getRef() ? MOX_TYPE_STRING : MOX_TYPE_NULL;
+    case MVT_VECTOR:
+    case MVT_VECTORREF: return MOX_TYPE_VECTOR;
+    case MVT_DICTIONARY:
+    case MVT_DICTIONARYREF: return MOX_TYPE_DICTIONARY;
+    case MVT_OBJECT:
+    case MVT_OBJECTREF: return MOX_TYPE_OBJECT;
+    default: return MOX_TYPE_OTHER;
+  }
+}
+
+double doubleOf(const MoxValue& v) {
+  double d = 0;
+  return mox::asDouble(v, &d) ? d : 0;
+}
+
+int stringOut(const MoxValue& v, char* buffer, int size) {
+  std::string text;
+  if (!mox::asString(v, &text)) return -1;
+  return copyOut(text, buffer, size);
+}
+
+int push(MoxVMHandle vm, const MoxValue& v) {
+  if (!vm) return 0;
+  machine(vm)->pendingArguments().push_back(v);
+  return 1;
+}
+
+// One call of a native written in C: its arguments and what it returns.
+struct HostCall {
+  MoxVirtualMachine* vm;
+  int argc;
+  const MoxValue* args;  // argument 0 first
+  MoxValue result;
+  std::string failure;
+  bool failed = false;
+};
+
+HostCall* hostCall(MoxCallHandle c) { return reinterpret_cast<HostCall*>(c); }
+
+const MoxValue* argAt(MoxCallHandle c, int index) {
+  HostCall* call = hostCall(c);
+  if (!call || index < 0 || index >= call->argc) return nullptr;
+  return &call->args[index];
+}
+
+}  // namespace
+
+int Mox_PushInt(MoxVMHandle vm, int32_t value) { return push(vm, MoxValue(value)); }
+int Mox_PushDouble(MoxVMHandle vm, double value) { return push(vm, MoxValue(value)); }
+int Mox_PushStringA(MoxVMHandle vm, const char* value) { return push(vm, mox::value(value)); }
+int Mox_PushNull(MoxVMHandle vm) { return push(vm, MoxValue()); }
+
+int Mox_Call(MoxVMHandle vm, const char* name, int nargs) {
+  if (!vm) return 0;
+  std::vector<MoxValue>& pending = machine(vm)->pendingArguments();
+  if (nargs < 0 || size_t(nargs) > pending.size()) nargs = int(pending.size());
+  // Taken off the list first: the script may call back into the host, which
+  // may push and call in turn.
+  std::vector<MoxValue> args(pending.end() - nargs, pending.end());
+  pending.resize(pending.size() - size_t(nargs));
+  if (!name) return 0;
+  return result(machine(vm)->executeValues(MoxString(name).c_str(), nargs, args.data()));
+}
+
+int Mox_GetResultType(MoxVMHandle vm) { return vm ? typeOf(machine(vm)->getResult()) : MOX_TYPE_NULL; }
+
+double Mox_GetDoubleResult(MoxVMHandle vm) { return vm ? doubleOf(machine(vm)->getResult()) : 0; }
+
+int Mox_GetStringResultA(MoxVMHandle vm, char* buffer, int size) {
+  return vm ? stringOut(machine(vm)->getResult(), buffer, size) : -1;
+}
+
+int Mox_GetErrorTextA(MoxVMHandle vm, char* buffer, int size) {
+  if (!vm) return 0;
+  const MoxChar* text = machine(vm)->getErrorText();
+  std::string narrow;
+  moxUtf8Encode(text, moxStrLen(text), narrow);
+  return copyOut(narrow, buffer, size);
+}
+
+int Mox_RegisterFunction(MoxVMHandle vm, const char* name, MoxHostProc proc, void* userdata) {
+  if (!vm || !name || !proc) return 0;
+  auto native = [proc, userdata](MoxVirtualMachine* m, int argc, ValPtr& args) {
+    ValPtr base(args);
+    base -= argc;
+    HostCall call{m, argc, argc > 0 ? &base[1] : nullptr, MoxValue(), std::string()};
+    const int ok = proc(reinterpret_cast<MoxCallHandle>(&call), userdata);
+    if (!ok || call.failed) {
+      return mox::detail::failWith(
+          m, call.failed ? call.failure : std::string("native function failed"));
+    }
+    return mox::detail::finish(m, argc, args, call.result);
+  };
+  return result(machine(vm)->registerHostFunction(MoxString(name).c_str(), native));
+}
+
+int Mox_ArgCount(MoxCallHandle call) { return call ? hostCall(call)->argc : 0; }
+
+int Mox_ArgType(MoxCallHandle call, int index) {
+  const MoxValue* v = argAt(call, index);
+  return v ? typeOf(*v) : MOX_TYPE_NULL;
+}
+
+int32_t Mox_ArgInt(MoxCallHandle call, int index) {
+  const MoxValue* v = argAt(call, index);
+  if (!v) return 0;
+  if (v->type() == MVT_INTEGER) return static_cast<int32_t>(*v);
+  const double d = doubleOf(*v);
+  return d >= -2147483648.0 && d <= 2147483647.0 ? int32_t(d) : 0;
+}
+
+double Mox_ArgDouble(MoxCallHandle call, int index) {
+  const MoxValue* v = argAt(call, index);
+  return v ? doubleOf(*v) : 0;
+}
+
+int Mox_ArgStringA(MoxCallHandle call, int index, char* buffer, int size) {
+  const MoxValue* v = argAt(call, index);
+  return v ? stringOut(*v, buffer, size) : -1;
+}
+
+void Mox_ReturnInt(MoxCallHandle call, int32_t value) {
+  if (call) hostCall(call)->result = MoxValue(value);
+}
+void Mox_ReturnDouble(MoxCallHandle call, double value) {
+  if (call) hostCall(call)->result = MoxValue(value);
+}
+void Mox_ReturnStringA(MoxCallHandle call, const char* value) {
+  if (call) hostCall(call)->result = mox::value(value);
+}
+void Mox_ReturnNull(MoxCallHandle call) {
+  if (call) hostCall(call)->result = MoxValue();
+}
+
+int Mox_Fail(MoxCallHandle call, const char* message) {
+  if (!call) return 0;
+  hostCall(call)->failed = true;
+  hostCall(call)->failure = message ? message : "";
+  return 0;
+}
+
+int Mox_SetGlobalInt(MoxVMHandle vm, const char* name, int32_t value) {
+  return vm && name && machine(vm)->setGlobal(MoxString(name).c_str(), MoxValue(value)) ? 1 : 0;
+}
+int Mox_SetGlobalDouble(MoxVMHandle vm, const char* name, double value) {
+  return vm && name && machine(vm)->setGlobal(MoxString(name).c_str(), MoxValue(value)) ? 1 : 0;
+}
+int Mox_SetGlobalStringA(MoxVMHandle vm, const char* name, const char* value) {
+  return vm && name && machine(vm)->setGlobal(MoxString(name).c_str(), mox::value(value)) ? 1 : 0;
+}
+int Mox_SetGlobalNull(MoxVMHandle vm, const char* name) {
+  return vm && name && machine(vm)->setGlobal(MoxString(name).c_str(), MoxValue()) ? 1 : 0;
+}
+
+namespace {
+MoxValue globalOf(MoxVMHandle vm, const char* name) {
+  return vm && name ? machine(vm)->getGlobal(MoxString(name).c_str()) : MoxValue();
+}
+}  // namespace
+
+int Mox_GetGlobalType(MoxVMHandle vm, const char* name) { return typeOf(globalOf(vm, name)); }
+int32_t Mox_GetGlobalInt(MoxVMHandle vm, const char* name) {
+  return mox::asInt(globalOf(vm, name), int32_t(0));
+}
+double Mox_GetGlobalDouble(MoxVMHandle vm, const char* name) { return doubleOf(globalOf(vm, name)); }
+int Mox_GetGlobalStringA(MoxVMHandle vm, const char* name, char* buffer, int size) {
+  return stringOut(globalOf(vm, name), buffer, size);
 }
 
 }  // extern "C"

@@ -158,6 +158,83 @@ MOX_FLAT_API void Mox_SetBlockLimit(uint64_t bytes);
  * 0 otherwise (nothing is kept for a later run) or for a NULL machine. */
 MOX_FLAT_API int Mox_Interrupt(MoxVMHandle vm);
 
+/* Values across the boundary, without the value model. */
+
+/* Kinds of a value as the functions below report them. */
+#define MOX_TYPE_NULL 0
+#define MOX_TYPE_INT 1
+#define MOX_TYPE_DOUBLE 2
+#define MOX_TYPE_STRING 3
+#define MOX_TYPE_VECTOR 4
+#define MOX_TYPE_DICTIONARY 5
+#define MOX_TYPE_OBJECT 6
+#define MOX_TYPE_OTHER 7
+
+/* Calling a script function with typed arguments: push them in order, then
+ * Mox_Call takes the last nargs pushed (all of them, usually) and runs the
+ * function, as Mox_ExecuteA does: 1 or 0, the error text on the machine's
+ * printer and in Mox_GetErrorTextA. Each push gives 1, or 0 for a NULL
+ * machine. */
+MOX_FLAT_API int Mox_PushInt(MoxVMHandle vm, int32_t value);
+MOX_FLAT_API int Mox_PushDouble(MoxVMHandle vm, double value);
+MOX_FLAT_API int Mox_PushStringA(MoxVMHandle vm, const char* value);
+MOX_FLAT_API int Mox_PushNull(MoxVMHandle vm);
+MOX_FLAT_API int Mox_Call(MoxVMHandle vm, const char* name, int nargs);
+
+/* The result of the last run: its kind (MOX_TYPE_...), and the value as a
+ * double (integers too; 0 for other kinds) or as UTF-8 text copied into
+ * buffer (at most size - 1 bytes, never part of a character; the result is
+ * the whole text's length, so a host can ask with size 0 first; -1 when the
+ * result is not a string). */
+MOX_FLAT_API int Mox_GetResultType(MoxVMHandle vm);
+MOX_FLAT_API double Mox_GetDoubleResult(MoxVMHandle vm);
+MOX_FLAT_API int Mox_GetStringResultA(MoxVMHandle vm, char* buffer, int size);
+/* The error text of the last run that failed, as printed ("divide 0
+ * error\n"), copied like Mox_GetStringResultA; 0 after a success. */
+MOX_FLAT_API int Mox_GetErrorTextA(MoxVMHandle vm, char* buffer, int size);
+
+/* Native functions written in C. The callback receives the call (valid only
+ * during the callback) and the userdata given at registration; it reads its
+ * arguments (0 is the first), sets a result with one of the Mox_Return
+ * functions (none: null) and returns 1, or returns Mox_Fail(call, text),
+ * whose text becomes the script's run-time error. */
+typedef struct MoxCallHandle_* MoxCallHandle;
+typedef int (*MoxHostProc)(MoxCallHandle call, void* userdata);
+/* 1, or 0 when the name is already defined, or the machine holds 256 such
+ * functions already. Mox_Reinit forgets them. */
+MOX_FLAT_API int Mox_RegisterFunction(MoxVMHandle vm, const char* name, MoxHostProc proc,
+                                      void* userdata);
+MOX_FLAT_API int Mox_ArgCount(MoxCallHandle call);
+/* MOX_TYPE_...; MOX_TYPE_NULL for an index outside the arguments. */
+MOX_FLAT_API int Mox_ArgType(MoxCallHandle call, int index);
+/* An integer argument, or a double's integer part; 0 for other kinds. */
+MOX_FLAT_API int32_t Mox_ArgInt(MoxCallHandle call, int index);
+/* A number argument as a double; 0 for other kinds. */
+MOX_FLAT_API double Mox_ArgDouble(MoxCallHandle call, int index);
+/* A string argument as UTF-8, copied like Mox_GetStringResultA; -1 when
+ * the argument is not a string. */
+MOX_FLAT_API int Mox_ArgStringA(MoxCallHandle call, int index, char* buffer, int size);
+MOX_FLAT_API void Mox_ReturnInt(MoxCallHandle call, int32_t value);
+MOX_FLAT_API void Mox_ReturnDouble(MoxCallHandle call, double value);
+MOX_FLAT_API void Mox_ReturnStringA(MoxCallHandle call, const char* value);
+MOX_FLAT_API void Mox_ReturnNull(MoxCallHandle call);
+/* Makes message (UTF-8) the call's run-time error; returns 0, what the
+ * callback then returns. */
+MOX_FLAT_API int Mox_Fail(MoxCallHandle call, const char* message);
+
+/* Global variables by name: setting one creates or overwrites it (1; 0 when
+ * the name is a function or class, or for a NULL machine); reading gives its
+ * kind and value like the result functions (MOX_TYPE_NULL, 0 and -1 for a
+ * name that is not a variable). */
+MOX_FLAT_API int Mox_SetGlobalInt(MoxVMHandle vm, const char* name, int32_t value);
+MOX_FLAT_API int Mox_SetGlobalDouble(MoxVMHandle vm, const char* name, double value);
+MOX_FLAT_API int Mox_SetGlobalStringA(MoxVMHandle vm, const char* name, const char* value);
+MOX_FLAT_API int Mox_SetGlobalNull(MoxVMHandle vm, const char* name);
+MOX_FLAT_API int Mox_GetGlobalType(MoxVMHandle vm, const char* name);
+MOX_FLAT_API int32_t Mox_GetGlobalInt(MoxVMHandle vm, const char* name);
+MOX_FLAT_API double Mox_GetGlobalDouble(MoxVMHandle vm, const char* name);
+MOX_FLAT_API int Mox_GetGlobalStringA(MoxVMHandle vm, const char* name, char* buffer, int size);
+
 #ifdef __cplusplus
 }
 #endif

@@ -74,6 +74,8 @@ MoxVirtualMachine::~MoxVirtualMachine() {
   // the module's code is still loaded. So must the cycles the machine's
   // values made, which nothing else would ever free.
   result_.dispose();
+  pendingArgs_.clear();
+  hostFunctions_.clear();
   memory_.collectCycles();
   freeModules();
   if (ownsPrinter_) delete printer_;
@@ -88,6 +90,8 @@ void MoxVirtualMachine::reinit() {
   symbols_.clear();
   memory_.collectCycles();
   freeModules();
+  hostFunctions_.clear();
+  pendingArgs_.clear();
   MoxDefaultFunctions::registerFunctions(this);
 }
 
@@ -176,12 +180,24 @@ void releaseStack(MoxInterpreter& interp) {
 
 bool MoxVirtualMachine::execute(const MoxChar* name, int argc, const MoxChar** argv, bool trace,
                                 IMoxPrinter* errorPrinter, IMoxPrinter* tracePrinter) {
+  return run(name, argc, argv, nullptr, trace, errorPrinter, tracePrinter);
+}
+
+bool MoxVirtualMachine::executeValues(const MoxChar* name, int argc, const MoxValue* args,
+                                      IMoxPrinter* errorPrinter) {
+  return run(name, argc, nullptr, args, false, errorPrinter, nullptr);
+}
+
+bool MoxVirtualMachine::run(const MoxChar* name, int argc, const MoxChar** argv,
+                            const MoxValue* values, bool trace, IMoxPrinter* errorPrinter,
+                            IMoxPrinter* tracePrinter) {
   if (!name) return false;
   MoxMemoryLedger::Scope counted(&memory_);
   // A native function may run another function of the same machine while a
   // script runs; the outer interpreter comes back afterwards.
   MoxInterpreter* outer = interpreter_;
   errorTrace_.clear();
+  errorText_.clear();
   // An interrupt is for the run in progress: a new outermost run starts
   // without one, and with no memory failure reported yet.
   if (!outer) {
@@ -198,11 +214,22 @@ bool MoxVirtualMachine::execute(const MoxChar* name, int argc, const MoxChar** a
     interp->setInstructionBudget(true, outer->getInstructionsLeft());
   else
     interp->setInstructionBudget(instructionLimit_ != 0, instructionLimit_);
-  bool ok = interp->execute(name, argc, argv) && !interp->takeDeferredFailure();
+  const bool ran =
+      values ? interp->executeValues(name, argc, values) : interp->execute(name, argc, argv);
+  bool ok = ran && !interp->takeDeferredFailure();
   if (nested) outer->setInstructionBudget(true, interp->getInstructionsLeft());
+  // exit() unwinds like a failure and ends the run as a success whose
+  // result is its code; what the unwinding noted is no error.
+  if (interp->exitRequested()) {
+    ok = true;
+    interp->takeDeferredFailure();
+    interp->errors().clear();
+  }
 
   const MoxValue* top = interp->sp();
-  if (top)
+  if (interp->exitRequested())
+    result_ = MoxValue(interp->exitCode());
+  else if (top)
     result_ = *top;
   else
     result_.dispose();
@@ -214,10 +241,17 @@ bool MoxVirtualMachine::execute(const MoxChar* name, int argc, const MoxChar** a
   if (ok) {
     releaseStack(*interp);
     ok = !interp->takeDeferredFailure();
+    // exit() in a destructor that ran just now: the destructor stopped
+    // without error text, and the run ends with its code.
+    if (interp->exitRequested()) {
+      result_ = MoxValue(interp->exitCode());
+      if (interp->errors().empty()) ok = true;
+    }
   }
   if (!ok) {
     IMoxPrinter& out = errorPrinter ? *errorPrinter : *printer_;
     out(u"%s", interp->errors().c_str());
+    errorText_ = interp->errors();
     interp->formatErrorTrace(errorTrace_);
     releaseStack(*interp);
   }

@@ -7,7 +7,10 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "core/MoxConfig.h"
 #include "core/MoxDictionary.h"
@@ -59,6 +62,32 @@ class MOX_API MoxVirtualMachine {
                bool trace = false, IMoxPrinter* errorPrinter = nullptr,
                IMoxPrinter* tracePrinter = nullptr);
   const MoxValue& getResult() const { return result_; }
+  // execute with arguments of any kind (argc values at args) instead of
+  // strings.
+  bool executeValues(const MoxChar* name, int argc, const MoxValue* args,
+                     IMoxPrinter* errorPrinter = nullptr);
+  // The run-time error text of the last execute that failed ("divide 0
+  // error\n"), as printed; empty after a successful run.
+  const MoxChar* getErrorText() const { return errorText_.c_str(); }
+
+  // A native function made from any callable: registered under name like
+  // registerNativeFunction, and called with the machine, the argument count
+  // and the arguments as a native function is. A machine holds up to
+  // kMaxHostFunctions of them; reinit() forgets them with the other
+  // globals. False when the name is null, empty or defined, or no room is
+  // left. (vm/MoxHost.h makes them from typed lambdas.)
+  typedef std::function<bool(MoxVirtualMachine*, int, ValPtr&)> HostFunction;
+  static const size_t kMaxHostFunctions = 256;
+  bool registerHostFunction(const MoxChar* name, HostFunction fn);
+  bool callHostFunction(size_t slot, int argc, ValPtr& args);
+
+  // Global variables by name: set creates or overwrites a variable (not a
+  // function or a class of that name: false); get gives null for a name
+  // that is not a variable.
+  bool setGlobal(const MoxChar* name, const MoxValue& value);
+  MoxValue getGlobal(const MoxChar* name) const;
+  // Arguments a host pushes one by one before a call (the flat interface).
+  std::vector<MoxValue>& pendingArguments() { return pendingArgs_; }
   // The call trace of the run-time error that ended the last execute, one
   // line a frame, innermost first ("prog.mox:12: in A::get\n"); empty after
   // a successful run. The next execute clears it.
@@ -92,6 +121,9 @@ class MOX_API MoxVirtualMachine {
   // Called by the ledger when the blocks go over the limit or the system
   // refuses one: fails the run in progress with "not enough memory" (once).
   void memoryExhausted();
+  // True once the run in progress went over the memory limit: it is
+  // stopping, and nothing in it may catch that.
+  bool memoryExhaustedInRun() const { return memoryReported_; }
 
   // Stops the run in progress: it fails at its next instruction with
   // "execution interrupted", and long library operations stop early. Safe to
@@ -108,6 +140,13 @@ class MOX_API MoxVirtualMachine {
 
   bool loadNativeModule(const MoxChar* name);
 
+  // Called before each source line that runs (with the source name and the
+  // line), while set: the line trace. Runs that start while none is set
+  // pay nothing for it. An empty function removes it.
+  typedef std::function<void(const MoxChar* source, int32_t line)> LineHook;
+  void setLineHook(LineHook hook) { lineHook_ = std::move(hook); }
+  const LineHook& lineHook() const { return lineHook_; }
+
   bool dbgWait() const { return waitProc_ ? waitProc_() : false; }
   WaitProc setDbgWaitProc(WaitProc proc) {
     WaitProc old = waitProc_;
@@ -116,6 +155,10 @@ class MOX_API MoxVirtualMachine {
   }
 
  private:
+  // execute and executeValues: the arguments are argv's strings, or the
+  // values when values is not null.
+  bool run(const MoxChar* name, int argc, const MoxChar** argv, const MoxValue* values,
+           bool trace, IMoxPrinter* errorPrinter, IMoxPrinter* tracePrinter);
   // Changes the running interpreter under the lock interrupt() takes.
   void setInterpreter(MoxInterpreter* interp);
   // Frees the library of every loaded native module and empties the table.
@@ -137,6 +180,10 @@ class MOX_API MoxVirtualMachine {
   // Script destructors running inside one another on this machine.
   int destructorDepth_ = 0;
   uint32_t capabilities_ = MOX_CAP_ALL;
+  MoxString errorText_;
+  std::vector<HostFunction> hostFunctions_;
+  std::vector<MoxValue> pendingArgs_;
+  LineHook lineHook_;
   MoxMemoryLedger memory_;
   std::atomic<bool> interruptRequested_{false};
   // "not enough memory" was reported in the run in progress.

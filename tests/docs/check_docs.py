@@ -17,9 +17,13 @@ the block is only saved, for later blocks to use. A ```cpp or ```c block is
 a complete host program: compiled against the library, run, and compared.
 A ```cpp so=NAME block is built as the loadable module NAME.so instead, for
 later blocks to import. A ```sh block runs with bash in the folder of the saved files, mx2 on PATH.
+A ```python block runs with this Python, the library's folder on
+LD_LIBRARY_PATH (so ctypes.CDLL("libmoxlib.so.2") finds it); it is skipped
+when the library is built with sanitizers, whose runtime Python lacks.
 Every block that runs must be followed by an ```output block (it may be
 empty). needs=mx2class skips the example when the plug-in was not built,
-needs=flat when the flat interface header does not exist. Other fences
+needs=flat when the flat interface header does not exist, needs=json when
+the library was built without JSON support. Other fences
 (```text and the like) are prose and are not run.
 """
 import argparse
@@ -31,7 +35,7 @@ import subprocess
 import sys
 import tempfile
 
-RUNNABLE = ("mox", "cpp", "c", "sh")
+RUNNABLE = ("mox", "cpp", "c", "sh", "python")
 
 
 def parse_blocks(text):
@@ -112,6 +116,16 @@ class Runner:
             return None, []
         return self.run([exe], int(attrs.get("exit", "0")))
 
+    def python(self, attrs, body):
+        self.save("example.py", body)
+        env = dict(self.env)
+        env["LD_LIBRARY_PATH"] = self.o.libdir + os.pathsep + env.get("LD_LIBRARY_PATH", "")
+        saved, self.env = self.env, env
+        try:
+            return self.run([sys.executable, "example.py"], int(attrs.get("exit", "0")))
+        finally:
+            self.env = saved
+
     def sh(self, body):
         out, problems = self.run(["bash", "-c", body])
         return out, [q for q in problems if not q.startswith("exit code")]
@@ -125,7 +139,7 @@ def main():
     ap.add_argument("--flags", default="")
     ap.add_argument("--include", action="append", default=[])
     ap.add_argument("--libdir", required=True)
-    ap.add_argument("--have", action="append", default=[], help="mx2class, flat")
+    ap.add_argument("--have", action="append", default=[], help="mx2class, flat, json")
     ap.add_argument("page")
     o = ap.parse_args()
     o.mx2 = os.path.abspath(o.mx2)
@@ -147,13 +161,15 @@ def main():
                 failures.append("line %d: %s example without an output block" % (line, lang))
                 continue
             needs = attrs.get("needs")
-            if needs and needs not in o.have:
+            if (needs and needs not in o.have) or (lang == "python" and "sanitize" in o.flags):
                 skipped += 1
                 continue
             if lang == "mox":
                 out, problems = r.mox(attrs, body)
             elif lang == "sh":
                 out, problems = r.sh(body)
+            elif lang == "python":
+                out, problems = r.python(attrs, body)
             else:
                 out, problems = r.host(lang, attrs, body)
             if saves_only:

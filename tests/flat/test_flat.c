@@ -432,8 +432,112 @@ static void testHostControls(void) {
   Mox_ReleasePrinter(p);
 }
 
+/* A native written in C: clamp(x, lo, hi) over numbers, failing on others. */
+static int clampProc(MoxCallHandle call, void* userdata) {
+  int* calls = (int*)userdata;
+  double x, lo, hi;
+  int i;
+  ++*calls;
+  if (Mox_ArgCount(call) != 3) return Mox_Fail(call, "clamp takes 3 numbers");
+  for (i = 0; i < 3; ++i)
+    if (Mox_ArgType(call, i) != MOX_TYPE_INT && Mox_ArgType(call, i) != MOX_TYPE_DOUBLE)
+      return Mox_Fail(call, "clamp: number expected");
+  x = Mox_ArgDouble(call, 0);
+  lo = Mox_ArgDouble(call, 1);
+  hi = Mox_ArgDouble(call, 2);
+  if (Mox_ArgType(call, 0) == MOX_TYPE_INT)
+    Mox_ReturnInt(call, (int32_t)(x < lo ? lo : x > hi ? hi : x));
+  else
+    Mox_ReturnDouble(call, x < lo ? lo : x > hi ? hi : x);
+  return 1;
+}
+
+static int shoutProc(MoxCallHandle call, void* userdata) {
+  char text[64];
+  int n = Mox_ArgStringA(call, 0, text, (int)sizeof text);
+  (void)userdata;
+  if (n < 0) return Mox_Fail(call, "shout: string expected");
+  strcat(text, "!");
+  Mox_ReturnStringA(call, text);
+  return 1;
+}
+
+/* Natives from C, typed calls and results, globals, and errors both ways. */
+static void testHostFunctions(void) {
+  int calls = 0;
+  char text[64];
+  MoxPrinterHandle p = Mox_CreateCallbackPrinter(toMain);
+  MoxVMHandle vm = Mox_CreateVM(p);
+  CHECK(Mox_RegisterFunction(vm, "clamp", clampProc, &calls) == 1);
+  CHECK(Mox_RegisterFunction(vm, "clamp", clampProc, &calls) == 0);
+  CHECK(Mox_RegisterFunction(vm, "strlen", clampProc, &calls) == 0);
+  CHECK(Mox_RegisterFunction(vm, "shout", shoutProc, NULL) == 1);
+  CHECK(Mox_CompileTextA(vm,
+                         "scale(n, f, s) { return Vec(clamp(n, 0, 10), clamp(f, 0.0, 1.0), shout(s)); }\n"
+                         "twice(x) { return x + x; }\n"
+                         "bad() { return clamp(\"x\", 1, 2); }\n"
+                         "level() { return LEVEL * 2; }\n",
+                         0, 0, NULL, NULL) == 1);
+  Mox_PushInt(vm, 12);
+  Mox_PushDouble(vm, 0.25);
+  Mox_PushStringA(vm, "h\xc3\xa9");
+  CHECK(Mox_Call(vm, "scale", 3) == 1);
+  CHECK(Mox_GetResultType(vm) == MOX_TYPE_VECTOR);
+  CHECK(calls == 2);
+
+  Mox_PushInt(vm, 21);
+  CHECK(Mox_Call(vm, "twice", 1) == 1);
+  CHECK(Mox_GetResultType(vm) == MOX_TYPE_INT && Mox_GetIntResult(vm) == 42);
+  Mox_PushDouble(vm, 1.25);
+  CHECK(Mox_Call(vm, "twice", 1) == 1);
+  CHECK(Mox_GetResultType(vm) == MOX_TYPE_DOUBLE && Mox_GetDoubleResult(vm) == 2.5);
+  Mox_PushStringA(vm, "ab");
+  CHECK(Mox_Call(vm, "twice", 1) == 1);
+  CHECK(Mox_GetResultType(vm) == MOX_TYPE_STRING);
+  CHECK(Mox_GetStringResultA(vm, NULL, 0) == 4);
+  CHECK(Mox_GetStringResultA(vm, text, 3) == 4);
+  CHECK_TEXT(text, "ab");
+  CHECK(Mox_GetStringResultA(vm, text, (int)sizeof text) == 4);
+  CHECK_TEXT(text, "abab");
+  Mox_PushNull(vm);
+  CHECK(Mox_Call(vm, "scale", 0) == 0); /* too few: the pushed null stays */
+  CHECK(Mox_Call(vm, "twice", 1) == 0); /* null + null */
+
+  /* A native's failure is the script's error, readable with its trace. */
+  clearTexts();
+  CHECK(Mox_Call(vm, "bad", 0) == 0);
+  CHECK_TEXT(mainText, "clamp: number expected\n");
+  CHECK(Mox_GetErrorTextA(vm, text, (int)sizeof text) > 0);
+  CHECK_TEXT(text, "clamp: number expected\n");
+  CHECK(Mox_GetErrorTraceA(vm, text, (int)sizeof text) > 0);
+  CHECK(strstr(text, "in clamp") != NULL);
+  /* ... and the machine goes on. */
+  CHECK(Mox_SetGlobalInt(vm, "LEVEL", 4) == 1);
+  CHECK(Mox_Call(vm, "level", 0) == 1 && Mox_GetIntResult(vm) == 8);
+  CHECK(Mox_GetErrorTextA(vm, text, (int)sizeof text) == 0);
+  CHECK(Mox_SetGlobalDouble(vm, "LEVEL", 0.5) == 1);
+  CHECK(Mox_GetGlobalType(vm, "LEVEL") == MOX_TYPE_DOUBLE && Mox_GetGlobalDouble(vm, "LEVEL") == 0.5);
+  CHECK(Mox_SetGlobalStringA(vm, "NAME", "mox") == 1);
+  CHECK(Mox_GetGlobalStringA(vm, "NAME", text, (int)sizeof text) == 3);
+  CHECK_TEXT(text, "mox");
+  CHECK(Mox_SetGlobalInt(vm, "N", 7) == 1 && Mox_GetGlobalInt(vm, "N") == 7);
+  CHECK(Mox_SetGlobalNull(vm, "N") == 1 && Mox_GetGlobalType(vm, "N") == MOX_TYPE_NULL);
+  CHECK(Mox_SetGlobalInt(vm, "twice", 1) == 0);
+  CHECK(Mox_GetGlobalType(vm, "twice") == MOX_TYPE_NULL);
+  CHECK(Mox_GetGlobalStringA(vm, "missing", text, (int)sizeof text) == -1);
+
+  /* reinit forgets the natives; they can be registered again. */
+  Mox_Reinit(vm);
+  CHECK(Mox_RegisterFunction(vm, "clamp", clampProc, &calls) == 1);
+  CHECK(Mox_RegisterFunction(NULL, "x", clampProc, NULL) == 0 && Mox_PushInt(NULL, 1) == 0);
+  CHECK(Mox_Call(NULL, "x", 0) == 0 && Mox_GetResultType(NULL) == MOX_TYPE_NULL);
+  Mox_ReleaseVM(vm);
+  Mox_ReleasePrinter(p);
+}
+
 int main(void) {
   testNullHandles();
+  testHostFunctions();
   testHostControls();
   testErrorTrace();
   testNullTexts();

@@ -12,6 +12,8 @@ import unittest
 LIB = None
 
 PRINT_PROC = ctypes.CFUNCTYPE(None, ctypes.c_char_p)
+CALL = ctypes.c_void_p
+HOST_PROC = ctypes.CFUNCTYPE(ctypes.c_int, CALL, ctypes.c_void_p)
 WAIT_PROC = ctypes.CFUNCTYPE(ctypes.c_bool)
 VM = ctypes.c_void_p
 PRINTER = ctypes.c_void_p
@@ -46,6 +48,21 @@ def load(build_dir):
         "Mox_CreateCallbackPrinter": (PRINTER, [PRINT_PROC]),
         "Mox_ReleasePrinter": (ctypes.c_int, [PRINTER]),
         "Mox_SetDbgWaitProc": (ctypes.c_void_p, [VM, WAIT_PROC]),
+        "Mox_RegisterFunction": (ctypes.c_int, [VM, ctypes.c_char_p, HOST_PROC, ctypes.c_void_p]),
+        "Mox_ArgCount": (ctypes.c_int, [CALL]),
+        "Mox_ArgType": (ctypes.c_int, [CALL, ctypes.c_int]),
+        "Mox_ArgDouble": (ctypes.c_double, [CALL, ctypes.c_int]),
+        "Mox_ReturnDouble": (None, [CALL, ctypes.c_double]),
+        "Mox_Fail": (ctypes.c_int, [CALL, ctypes.c_char_p]),
+        "Mox_PushInt": (ctypes.c_int, [VM, ctypes.c_int32]),
+        "Mox_PushDouble": (ctypes.c_int, [VM, ctypes.c_double]),
+        "Mox_PushStringA": (ctypes.c_int, [VM, ctypes.c_char_p]),
+        "Mox_Call": (ctypes.c_int, [VM, ctypes.c_char_p, ctypes.c_int]),
+        "Mox_GetResultType": (ctypes.c_int, [VM]),
+        "Mox_GetDoubleResult": (ctypes.c_double, [VM]),
+        "Mox_GetStringResultA": (ctypes.c_int, [VM, ctypes.c_char_p, ctypes.c_int]),
+        "Mox_GetErrorTextA": (ctypes.c_int, [VM, ctypes.c_char_p, ctypes.c_int]),
+        "Mox_SetGlobalStringA": (ctypes.c_int, [VM, ctypes.c_char_p, ctypes.c_char_p]),
     }
     for name, (restype, argtypes) in sigs.items():
         fn = getattr(lib, name)
@@ -201,6 +218,41 @@ chain(; head, i) {
         self.assertGreater(len(calls), 1)
         previous = LIB.Mox_SetDbgWaitProc(self.vm, second)
         self.assertEqual(previous, ctypes.cast(first, ctypes.c_void_p).value)
+
+    def test_natives_typed_calls_and_results(self):
+        def clamp(call, _userdata):
+            if LIB.Mox_ArgCount(call) != 3:
+                return LIB.Mox_Fail(call, b"clamp takes 3 numbers")
+            x, lo, hi = (LIB.Mox_ArgDouble(call, i) for i in range(3))
+            LIB.Mox_ReturnDouble(call, min(max(x, lo), hi))
+            return 1
+
+        proc = HOST_PROC(clamp)  # kept alive while the machine may call it
+        self.assertEqual(LIB.Mox_RegisterFunction(self.vm, b"clamp", proc, None), 1)
+        source = (b"f(n, x, s) { return clamp(n, 0, 10) + clamp(x, 0, 1) + strlen(s); }\n"
+                  b"who() { return \"hello \" + NAME; }\n"
+                  b"bad() { return clamp(1); }\n")
+        self.assertEqual(LIB.Mox_CompileTextA(self.vm, source, 0, 0, None, None), 1)
+        LIB.Mox_PushInt(self.vm, 12)
+        LIB.Mox_PushDouble(self.vm, 0.5)
+        LIB.Mox_PushStringA(self.vm, "grüße".encode("utf-8"))
+        self.assertEqual(LIB.Mox_Call(self.vm, b"f", 3), 1)
+        self.assertEqual(LIB.Mox_GetResultType(self.vm), 2)  # MOX_TYPE_DOUBLE
+        self.assertEqual(LIB.Mox_GetDoubleResult(self.vm), 15.5)
+
+        self.assertEqual(LIB.Mox_SetGlobalStringA(self.vm, b"NAME", "wörld".encode("utf-8")), 1)
+        self.assertEqual(LIB.Mox_Call(self.vm, b"who", 0), 1)
+        size = LIB.Mox_GetStringResultA(self.vm, None, 0)
+        text = ctypes.create_string_buffer(size + 1)
+        LIB.Mox_GetStringResultA(self.vm, text, size + 1)
+        self.assertEqual(text.value.decode("utf-8"), "hello wörld")
+
+        self.out.clear()
+        self.assertEqual(LIB.Mox_Call(self.vm, b"bad", 0), 0)
+        self.assertEqual(self.out.bytes(), b"clamp takes 3 numbers\n")
+        error = ctypes.create_string_buffer(64)
+        LIB.Mox_GetErrorTextA(self.vm, error, 64)
+        self.assertEqual(error.value, b"clamp takes 3 numbers\n")
 
     def test_console_printer(self):
         console = LIB.Mox_CreateConsolePrinter()

@@ -7,7 +7,8 @@
 # Expectations sit beside the script: NAME.out (standard output), NAME.err
 # (standard error, compared only when present) and directive lines among the
 # first 20 lines: "// exit: N ...", "// args: WORDS", "// cmd: WORDS" (with
-# @TMP@) and "// drop-banner". tests/README.md describes each of them.
+# @TMP@), "// stdin: FILE" (standard input of every command, a file beside
+# the script; otherwise /dev/null) and "// drop-banner". tests/README.md describes each of them.
 set -u
 
 known_failing=0
@@ -35,6 +36,9 @@ directive() { printf '%s\n' "$header" | sed -n "s|^// $1:[ ]*||p"; }
 exits=$(directive exit | head -n 1)
 [ -n "$exits" ] || exits=0
 args=$(directive args | head -n 1)
+input=$(directive stdin | head -n 1)
+input=${input:+$dir/$input}
+input=${input:-/dev/null}
 mapfile -t cmds < <(directive cmd)
 if [ ${#cmds[@]} -eq 0 ]; then cmds=("$base $args"); fi
 drop_banner=0
@@ -54,7 +58,7 @@ for cmd in "${cmds[@]}"; do
   if [ -n "${cmd//[[:space:]]/}" ]; then
     mapfile -d '' words < <(printf '%s' "$cmd" | xargs printf '%s\0')
   fi
-  (cd "$dir" && timeout 60 "$mx2" "${words[@]}") < /dev/null >> "$actual" 2> "$tmp/stderr"
+  (cd "$dir" && timeout 60 "$mx2" "${words[@]}") < "$input" >> "$actual" 2> "$tmp/stderr"
   code=$?
   cat "$tmp/stderr" >> "$actual_err"
   want=${want_codes[$i]:-${want_codes[${#want_codes[@]}-1]}}

@@ -35,13 +35,14 @@ const MoxValue* symbolValue(MoxVirtualMachine& vm, const MoxChar* name) {
 
 TEST(VirtualMachine, StartsWithTheStandardLibraryInOrder) {
   MoxVirtualMachine vm;
-  EXPECT_EQ(vm.symbols().count(), 81u);
+  // The classic library's 81 names come first; the additions follow them.
+  EXPECT_GT(vm.symbols().count(), 81u);
   MoxDictionaryEntry* first = vm.symbols().getFirst();
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(*first->getKey(), MoxString(u"stdin"));
   EXPECT_EQ(first->getSymbolType(), SYM_VARIABLE);
   MoxDictionaryEntry* last = first;
-  while (last->getNext()) last = last->getNext();
+  for (int i = 1; i < 81 && last->getNext(); ++i) last = last->getNext();
   EXPECT_EQ(*last->getKey(), MoxString(u"dictgetvalues"));
   EXPECT_EQ(last->getSymbolType(), SYM_FUNCTION);
   EXPECT_EQ(vm.classes().count(), 0u);
@@ -108,9 +109,10 @@ TEST(VirtualMachine, ReinitRestoresTheStartState) {
   ASSERT_TRUE(vm.execute(u"f"));
   vm.symbols()[MoxString(u"stdin")].setValue(MoxValue(5));
   vm.cmdargc() = 2;
+  const unsigned fresh = MoxVirtualMachine().symbols().count();
   vm.reinit();
   EXPECT_EQ(vm.classes().count(), 0u);
-  EXPECT_EQ(vm.symbols().count(), 81u);
+  EXPECT_EQ(vm.symbols().count(), fresh);
   EXPECT_EQ(vm.symbols().find(MoxString(u"f")), nullptr);
   EXPECT_EQ(symbolValue(vm, u"stdin")->getType(), MVT_FILE);
   // The result and the command arguments stay.
