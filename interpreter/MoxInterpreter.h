@@ -258,6 +258,11 @@ class MOX_API MoxInterpreter : public MoxVector {
   // "source:line: in name[: note]\n", or "in name\n" without a position.
   void formatErrorTrace(MoxString& out) const;
 
+  // The comparison of the operators < <= == != >= > for native code: *c
+  // is below, equal to or above 0; false with the operators' error (a
+  // compare method may run). The stack is left as it was.
+  bool compareValues(const MoxValue& left, const MoxValue& right, int32_t* c);
+
   // The text of a string value, or the string that the object's "toString"
   // method returns (owned by a stack slot above the top: use it at once);
   // null otherwise.

@@ -297,6 +297,28 @@ bool MoxInterpreter::doCompare() {
   return true;
 }
 
+bool MoxInterpreter::compareValues(const MoxValue& left, const MoxValue& right, int32_t* c) {
+  // Copies first: the values may lie on this stack, which may move.
+  MoxValue l(left), r(right);
+  const ValPtr saved = sp_;
+  const unsigned base = size();
+  sp_ = last();
+  ++sp_;
+  moxSafeStore(sp_.get(), l);
+  ++sp_;
+  moxSafeStore(sp_.get(), r);
+  bool ok = doCompare();
+  if (ok) {
+    const MoxValue* result = sp_.get();
+    ok = result && result->type() == MVT_INTEGER;
+    if (ok) *c = result->asInt();
+  }
+  sp_ = ValPtr(this, int(base) - 1);
+  trimTo(base);
+  sp_ = saved;
+  return ok;
+}
+
 bool MoxInterpreter::doOP_VREF() {
   MoxValue* t = sp_.get();
   moxDropDead(t, 2);

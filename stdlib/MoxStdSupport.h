@@ -14,6 +14,9 @@
 #include "vm/MoxPrinter.h"
 #include "vm/MoxVirtualMachine.h"
 
+// Seeds the generator behind randint (the thread's own); srand calls it.
+void moxSeedRandInt(uint32_t seed);
+
 namespace moxstd {
 
 // Reports a failure through the running interpreter's error text. Without an

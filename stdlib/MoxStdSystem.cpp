@@ -84,7 +84,9 @@ bool MoxDefaultFunctions::Mox_rand(MoxVirtualMachine* vm, int argc, ValPtr& args
 
 bool MoxDefaultFunctions::Mox_srand(MoxVirtualMachine* vm, int argc, ValPtr& args) {
   if (!haveInterpreter(vm) || !checkCount(vm, argc, 1, 1)) return false;
-  srand(static_cast<unsigned>(static_cast<int32_t>(*args)));
+  const unsigned seed = static_cast<unsigned>(static_cast<int32_t>(*args));
+  srand(seed);
+  moxSeedRandInt(seed);
   return resultNull(args, argc);
 }
 

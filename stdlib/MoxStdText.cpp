@@ -51,11 +51,19 @@ bool valueText(MoxVirtualMachine* vm, const MoxValue& value, std::u16string& out
   if (value.getType() == MVT_OBJECT || value.getType() == MVT_OBJECTREF) {
     MoxInterpreter* in = vm->interpreter();
     const unsigned before = in->errors().length();
+    const unsigned base = in->size();
     MoxValue copy(value);
-    if (MoxString* s = in->getStringFromValue(copy)) {
-      out.assign(s->c_str(), s->length());
-      return true;
+    MoxString* s = in->getStringFromValue(copy);
+    if (s) out.assign(s->c_str(), s->length());
+    // The call's slots above the stack go again (one at a time, the cursor
+    // below them), so that a long run of objects does not grow the stack.
+    const ValPtr saved = in->sp();
+    in->sp() = ValPtr(in, int(base) - 1);
+    while (in->size() > base) {
+      MoxValue gone = in->pop_back();
     }
+    in->sp() = saved;
+    if (s) return true;
     if (in->errors().length() != before) return false;
   }
   if (strict) return fail(vm, u"invalid argument type");

@@ -30,82 +30,45 @@ bool isNumber(const MoxValue& v) {
 
 int sign(double d) { return d < 0 ? -1 : (d > 0 ? 1 : 0); }
 
-bool hasCompareMethod(const MoxValue& v) {
-  if ((v.type() != MVT_OBJECT && v.type() != MVT_OBJECTREF) || !v.getRef()) return false;
-  MoxClass* cls = static_cast<MoxObject*>(v.getRef())->getClass();
-  MoxDictionaryEntry* e = cls ? cls->findWellKnown(MoxClass::kCompareMember) : nullptr;
-  return e && e->getSymbolType() == SYM_METHOD;
-}
-
-// Sends "compare" to receiver with other as its argument, on slots above the
-// whole stack; *c is the integer answer.
-bool sendCompare(MoxInterpreter* in, const MoxValue& receiver, const MoxValue& other, int32_t* c) {
-  MoxValue r(receiver), o(other);
-  ValPtr& sp = in->sp();
-  const ValPtr saved = sp;
-  sp = in->last();
-  ++sp;
-  *sp = r;
-  ++sp;
-  *sp = o;
-  bool ok = in->send(1, u"compare");
-  if (ok) {
-    MoxValue* top = sp.get();
-    ok = top && in->checkType(*top, MVT_INTEGER);
-    if (ok) *c = top->asInt();
+// Slots for a call back into the script, opened above the whole stack (the
+// cursor may lie below slots still in use) and removed again afterwards, so
+// that many calls in a row leave the stack as it was. The values go one at
+// a time with the cursor below them, as a destructor they end may run code.
+class CallSlots {
+ public:
+  explicit CallSlots(MoxInterpreter* in) : in_(in), saved_(in->sp()), base_(in->size()) { in->sp() = in->last(); }
+  ~CallSlots() {
+    in_->sp() = ValPtr(in_, int(base_) - 1);
+    while (in_->size() > base_) {
+      MoxValue gone = in_->pop_back();
+    }
+    in_->sp() = saved_;
   }
-  sp = saved;
-  return ok;
-}
+  CallSlots(const CallSlots&) = delete;
+  CallSlots& operator=(const CallSlots&) = delete;
+  void push(const MoxValue& v) {
+    ValPtr& sp = in_->sp();
+    ++sp;
+    *sp = v;
+  }
+  // The value on the top after the call, or null.
+  MoxValue* top() const { return in_->sp().get(); }
 
-// The three-way comparison behind < <= == != >= >: compare methods of
-// objects, numbers across kinds, strings by text, null below everything but
-// numbers, other values by identity; the operators' errors otherwise.
+ private:
+  MoxInterpreter* in_;
+  ValPtr saved_;
+  unsigned base_;
+};
+
+// The three-way comparison behind < <= == != >= >, the interpreter's own.
 bool compareValues(MoxVirtualMachine* vm, const MoxValue& left, const MoxValue& right, int32_t* c) {
+  // Two integers, what sorts meet most, need no trip through the stack.
   if (left.isInt() && right.isInt()) {
     const int32_t a = left.asInt(), b = right.asInt();
     *c = a < b ? -1 : (a > b ? 1 : 0);
     return true;
   }
-  MoxInterpreter* in = vm->interpreter();
-  MoxValue l(left), r(right);
-  l.dropDead();
-  r.dropDead();
-  if (hasCompareMethod(l)) return sendCompare(in, l, r, c);
-  if (hasCompareMethod(r)) {
-    if (!sendCompare(in, r, l, c)) return false;
-    *c = int32_t(0u - uint32_t(*c));
-    return true;
-  }
-  const MoxValueType lk = l.type(), rk = r.type();
-  if (lk == MVT_NULL) {
-    if (rk == MVT_NULL) *c = 0;
-    else if (isNumber(r)) return in->badType(rk, MVT_VAR);
-    else *c = -1;
-  } else if (lk == MVT_INTEGER || lk == MVT_FLOAT || lk == MVT_DOUBLE) {
-    if (!isNumber(r)) return in->badType(rk, lk == MVT_INTEGER ? MVT_INTEGER : MVT_FLOAT);
-    *c = sign(double(l) - double(r));
-  } else if (lk == MVT_STRING) {
-    if (rk == MVT_NULL) {
-      *c = 1;
-    } else if (rk == MVT_STRING) {
-      if (!l.getRef()) return in->returnError(u"left string operand is NULL", nullptr);
-      if (!r.getRef()) return in->returnError(u"right string operand is NULL", nullptr);
-      const int d = static_cast<MoxString*>(l.getRef())->compare(*static_cast<MoxString*>(r.getRef()));
-      *c = d < 0 ? -1 : (d > 0 ? 1 : 0);
-    } else {
-      return in->badType(rk, MVT_STRING);
-    }
-  } else if (rk == MVT_NULL) {
-    *c = 1;
-  } else if (rk == lk) {
-    const uintptr_t a = reinterpret_cast<uintptr_t>(l.ptr());
-    const uintptr_t b = reinterpret_cast<uintptr_t>(r.ptr());
-    *c = a < b ? -1 : (a > b ? 1 : 0);
-  } else {
-    return in->badType(lk, rk);
-  }
-  return true;
+  return vm->interpreter()->compareValues(left, right, c);
 }
 
 bool intArg(MoxVirtualMachine* vm, const MoxValue& v, int32_t* out) {
@@ -122,15 +85,10 @@ struct ScriptOrder {
 
   bool operator()(const MoxValue& x, const MoxValue& y, int32_t* c) const {
     MoxInterpreter* in = vm->interpreter();
-    ValPtr& sp = in->sp();
-    const ValPtr saved = sp;
-    sp = in->last();
-    ++sp;
-    *sp = fn;
-    ++sp;
-    *sp = x;
-    ++sp;
-    *sp = y;
+    CallSlots slots(in);
+    slots.push(fn);
+    slots.push(x);
+    slots.push(y);
     bool ok;
     switch (fn.type()) {
       case MVT_BYTECODE:
@@ -138,24 +96,22 @@ struct ScriptOrder {
         ok = in->call(2, static_cast<MoxVector*>(fn));
         break;
       case MVT_CODE:
-        ok = static_cast<MoxNativeFunction>(fn)(vm, 2, sp);
+        ok = static_cast<MoxNativeFunction>(fn)(vm, 2, in->sp());
         break;
       default:
         ok = in->send(2, u"OP_CALL");
         break;
     }
-    if (ok) {
-      MoxValue* top = sp.get();
-      if (top && top->getType() == MVT_INTEGER) {
-        *c = top->asInt() < 0 ? -1 : (top->asInt() > 0 ? 1 : 0);
-      } else if (top && isNumber(*top)) {
-        *c = sign(double(*top));
-      } else {
-        ok = fail(vm, u"invalid argument type");
-      }
+    if (!ok) return false;
+    MoxValue* top = slots.top();
+    if (top && top->getType() == MVT_INTEGER) {
+      *c = top->asInt() < 0 ? -1 : (top->asInt() > 0 ? 1 : 0);
+    } else if (top && isNumber(*top)) {
+      *c = sign(double(*top));
+    } else {
+      return fail(vm, u"invalid argument type");
     }
-    sp = saved;
-    return ok;
+    return true;
   }
 };
 
@@ -211,11 +167,8 @@ bool mergeSort(MoxVirtualMachine* vm, std::vector<MoxValue>& items, const Order&
       }
       while (i < mid) buffer[k++] = std::move(items[i++]);
       while (j < hi) buffer[k++] = std::move(items[j++]);
-      if (!ok) {
-        // Keep every element: what was moved out comes back in order.
-        for (size_t m = lo; m < hi; ++m) items[m] = std::move(buffer[m]);
-        return false;
-      }
+      // The caller drops the copy on failure: the vector keeps its elements.
+      if (!ok) return false;
     }
     items.swap(buffer);
   }

@@ -116,7 +116,11 @@ TEST(AdditionsVectors, SortOrdersStablyAndKeepsElementsOnFailure) {
   }
   EXPECT_EQ(run("str(a, b) { return \"x\"; } main() { vecsort([2, 1], str); }"), "invalid argument type\n");
   EXPECT_EQ(body("vecsort([2, 1], 5);"), "invalid argument type\n");
-  // A class answering calls works as the comparison too.
+  // Native functions, static methods and classes answering calls serve too.
+  EXPECT_EQ(run("class S { static down(a, b); } S::down(a, b) { return b - a; }"
+                "main(;v, w) { v = T(1, 3, 2); vecsort(v, S::down); w = T(\"b\", \"C\", \"a\"); vecsort(w, stricmp);"
+                " print(strjoin(v, \",\"), \" \", strjoin(w, \",\")); }"),
+            "3,2,1 a,b,C");
   EXPECT_EQ(run("class By { By(); OP_CALL(a, b); } By::By() {} By::OP_CALL(a, b) { return a - b; }"
                 "main(;v) { v = [3, 1, 2]; vecsort(v, new By()); print(strjoin(v, \"\")); }"),
             "123");
@@ -209,6 +213,10 @@ TEST(AdditionsMath, RandIntStaysInRange) {
             "15 31 MVT_INTEGER");
   EXPECT_EQ(body("randint(2, 1);"), "invalid argument\n");
   EXPECT_EQ(body("randint(1, 2.0);"), "invalid argument type\n");
+  // srand repeats a sequence.
+  EXPECT_EQ(body("srand(7); a = randint(0, 1000000); b = randint(0, 1000000);"
+                 "srand(7); print(a == randint(0, 1000000), b == randint(0, 1000000));"),
+            "11");
 }
 
 TEST(AdditionsTime, StrftimeAndClock) {
