@@ -96,6 +96,7 @@ MoxValue MoxCompiler::_codeFunctionBody(const MoxChar* name, MoxClass* cls, bool
   ctx.proc->shrink();
   ctx.code->shrink();
   vm_.lineTables().add(ctx.proc, std::move(ctx.lines));
+  vm_.lineTables().setNames(ctx.proc, MoxProcNames{ctx.arguments, ctx.temporaries});
   if (debugger_ != nullptr) debugger_->decodeProcedure(ctx.proc);
   return ctx.holder;
 }

@@ -425,6 +425,11 @@ class Session {
 
 }  // namespace
 
+std::string moxValueText(MoxVirtualMachine& vm, const MoxValue& value) {
+  ValueShow show(vm);
+  return show(value);
+}
+
 int moxRunRepl(MoxVirtualMachine& vm, IMoxPrinter& printer) {
   LineReader reader;
   InterruptWatch watch(vm);

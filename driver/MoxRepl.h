@@ -2,6 +2,8 @@
 #ifndef MOX_REPL_H
 #define MOX_REPL_H
 
+#include <string>
+
 #include "vm/MoxPrinter.h"
 #include "vm/MoxVirtualMachine.h"
 
@@ -11,5 +13,9 @@
 // standard input is a terminal and libedit was there at build time. The
 // exit code of the session.
 int moxRunRepl(MoxVirtualMachine& vm, IMoxPrinter& printer);
+
+// A value as the session shows it: strings quoted, containers with their
+// first elements, objects through their toString.
+std::string moxValueText(MoxVirtualMachine& vm, const MoxValue& value);
 
 #endif

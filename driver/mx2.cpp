@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "MoxVersion.h"
+#include "driver/MoxLineDebugger.h"
 #include "driver/MoxRepl.h"
 #include "core/MoxDictionary.h"
 #include "core/MoxString.h"
@@ -57,6 +58,8 @@ const MoxChar kAdditions[] =
     u"    --max-memory SIZE ... fails the run with \"not enough memory\" when\n"
     u"           its values need more than SIZE bytes (suffix k, M or G)\n"
     u"    --max-steps N ... fails the run after N instructions\n"
+    u"    --debug ... runs the program under a line debugger that reads its\n"
+    u"           commands from standard input (help lists them)\n"
     u"    --trace-lines ... shows each source line before it runs, as\n"
     u"           \"prog.mox:12: <the line>\", on standard error\n"
     u"    --version ... prints the version and exits\n"
@@ -259,6 +262,7 @@ struct RunControls {
   bool sandbox = false;
   bool traceLines = false;
   bool repl = false;
+  bool debug = false;
   uint64_t maxMemory = 0;
   uint64_t maxSteps = 0;
 };
@@ -270,6 +274,10 @@ int controlOption(int argc, MoxChar** argv, int* i, RunControls& controls, IMoxP
   const MoxChar* arg = argv[*i];
   if (isEqual(arg, "--sandbox")) {
     controls.sandbox = true;
+    return 1;
+  }
+  if (isEqual(arg, "--debug")) {
+    controls.debug = true;
     return 1;
   }
   if (isEqual(arg, "--repl")) {
@@ -460,6 +468,7 @@ int run(int argc, MoxChar** argv) {
       if (!vm.compileText(source.c_str(), info, debug, nullptr, nullptr)) return -1;
     }
     if (warnNames) warnUndefinedNames(vm);
+    if (controls.debug) moxAttachLineDebugger(vm);
     if (compileOnly) {
       exitCode = vm.writeModule(outputName.c_str()) ? 0 : -1;
     } else if (!checkMain(vm)) {

@@ -822,7 +822,13 @@ bool MoxInterpreter::run() {
         if (step_) step_ = vm_.dbgWait();
         RELOAD();
       }
-      if (lines_) noteLine(proc, pc);
+      if (lines_) {
+        // The hook may look at the stack, and a debugger behind it may run
+        // script code (a toString) above it.
+        SYNC();
+        noteLine(proc, pc);
+        RELOAD();
+      }
       updateHooks();
     }
     op = code[pc++];

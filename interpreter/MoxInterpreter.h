@@ -58,6 +58,12 @@ class MOX_API MoxProcInfo {
   // (arguments at bp[1] .. bp[nargs]), fp the top at the moment of the call.
   ValPtr& bp() { return bp_; }
   ValPtr& fp() { return fp_; }
+  // Where the caller goes on when this activation returns (0 for one that
+  // native code started: see isEntry).
+  unsigned int getResumePc() const { return resumePc_; }
+  // True for an activation native code started (execute, a send from a
+  // native function): its caller is not bytecode of the same loop.
+  bool isEntry() const { return kind_ == kEntry; }
   // Null when the caller is hidden, else the parent.
   MoxProcInfo* getCaller() const { return hideCaller_ ? nullptr : parent_; }
   MoxProcInfo* getParent() const { return parent_; }

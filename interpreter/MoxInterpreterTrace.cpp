@@ -32,13 +32,17 @@ bool MoxInterpreter::startTrace() {
 }
 
 void MoxInterpreter::noteNativeFrame(MoxNativeFunction fn) {
-  startTrace();
+  const bool fresh = startTrace();
   TraceFrame frame;
   frame.name = moxNativeName(vm_, fn);
   if (frame.name.empty()) frame.name = u"<native>";
   frame.line = 0;
   errorTrace_.push_back(frame);
   traceErrorLength_ = errors_.length();
+  // A new failure, with every activation still in place: a debugger (the
+  // machine's error hook) looks at it now.
+  if (fresh)
+    if (const auto& hook = vm_.errorHook()) hook();
 }
 
 void MoxInterpreter::noteFailure(uint32_t pc) {
@@ -62,6 +66,8 @@ void MoxInterpreter::noteFailure(uint32_t pc) {
     if (rec->kind_ == MoxProcInfo::kEntry) break;
   }
   traceErrorLength_ = errors_.length();
+  if (fresh)
+    if (const auto& hook = vm_.errorHook()) hook();
 }
 
 std::u16string MoxInterpreter::nullGlobalNote(MoxVector* proc, uint32_t pc, size_t errorStart) {

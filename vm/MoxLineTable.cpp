@@ -68,7 +68,17 @@ void MoxLineTables::copyFrom(const MoxLineTables& other) {
     std::vector<MoxLineRow> rows = kv.second;
     for (MoxLineRow& row : rows) row.source = internSource(other.sourceName(row.source));
     add(kv.first, std::move(rows));
+    if (const MoxProcNames* n = other.names(kv.first)) setNames(kv.first, *n);
   }
+}
+
+void MoxLineTables::setNames(MoxVector* proc, MoxProcNames names) {
+  if (tables_.count(proc)) names_[proc] = std::move(names);
+}
+
+const MoxProcNames* MoxLineTables::names(MoxVector* proc) const {
+  auto it = names_.find(proc);
+  return it == names_.end() ? nullptr : &it->second;
 }
 
 void MoxLineTables::sweep() {
@@ -77,6 +87,7 @@ void MoxLineTables::sweep() {
     if (kv.first->getRefCnt() <= 1) dead.push_back(kv.first);
   for (MoxVector* proc : dead) {
     tables_.erase(proc);
+    names_.erase(proc);
     proc->release();
   }
 }
@@ -85,6 +96,7 @@ void MoxLineTables::clear() {
   // Taken out first: releasing a procedure may run code that looks here.
   std::unordered_map<MoxVector*, std::vector<MoxLineRow>> old;
   old.swap(tables_);
+  names_.clear();
   for (auto& kv : old) kv.first->release();
   sources_.clear();
   sourceIndex_.clear();

@@ -25,6 +25,13 @@ struct MoxLineRow {
   uint32_t source;  // index of the source name (MoxLineTables::sourceName)
 };
 
+// The names of a procedure's arguments (for a method, "this" first) and of
+// its local variables, in slot order: what a debugger shows.
+struct MoxProcNames {
+  std::vector<std::u16string> arguments;
+  std::vector<std::u16string> temporaries;
+};
+
 class MOX_API MoxLineTables {
  public:
   MoxLineTables();
@@ -45,6 +52,9 @@ class MOX_API MoxLineTables {
   // has no table (read from a module file, or built by hand).
   bool lookup(MoxVector* proc, uint32_t offset, const MoxChar** source, int32_t* line) const;
   const std::vector<MoxLineRow>* rows(MoxVector* proc) const;
+  // The names of a procedure that has a table; set after add().
+  void setNames(MoxVector* proc, MoxProcNames names);
+  const MoxProcNames* names(MoxVector* proc) const;
 
   // Copies every table of other (sharing its procedures).
   void copyFrom(const MoxLineTables& other);
@@ -55,6 +65,7 @@ class MOX_API MoxLineTables {
 
  private:
   std::unordered_map<MoxVector*, std::vector<MoxLineRow>> tables_;
+  std::unordered_map<MoxVector*, MoxProcNames> names_;
   std::vector<std::u16string> sources_;
   std::unordered_map<std::u16string, uint32_t> sourceIndex_;
   // Table count at which the next sweep runs.

@@ -146,6 +146,11 @@ class MOX_API MoxVirtualMachine {
   typedef std::function<void(const MoxChar* source, int32_t line)> LineHook;
   void setLineHook(LineHook hook) { lineHook_ = std::move(hook); }
   const LineHook& lineHook() const { return lineHook_; }
+  // Called when a run-time error happens, before the activations unwind
+  // (interpreter() shows them and the error text).
+  typedef std::function<void()> ErrorHook;
+  void setErrorHook(ErrorHook hook) { errorHook_ = std::move(hook); }
+  const ErrorHook& errorHook() const { return errorHook_; }
 
   bool dbgWait() const { return waitProc_ ? waitProc_() : false; }
   WaitProc setDbgWaitProc(WaitProc proc) {
@@ -184,6 +189,7 @@ class MOX_API MoxVirtualMachine {
   std::vector<HostFunction> hostFunctions_;
   std::vector<MoxValue> pendingArgs_;
   LineHook lineHook_;
+  ErrorHook errorHook_;
   MoxMemoryLedger memory_;
   std::atomic<bool> interruptRequested_{false};
   // "not enough memory" was reported in the run in progress.
