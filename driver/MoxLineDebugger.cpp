@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <algorithm>
 #include <cstdlib>
-#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -19,6 +18,7 @@
 #include "core/MoxUtf8.h"
 #include "core/MoxVector.h"
 #include "driver/MoxRepl.h"
+#include "driver/MoxSourceLines.h"
 #include "interpreter/MoxInterpreter.h"
 #include "vm/MoxLineTable.h"
 #include "vm/MoxNameCheck.h"
@@ -336,29 +336,7 @@ class LineDebugger {
   }
 
   const std::string& sourceLine(const std::string& name, int32_t line) {
-    auto found = files_.find(name);
-    if (found == files_.end()) {
-      std::vector<std::string> lines;
-      if (FILE* f = fopen(name.c_str(), "rb")) {
-        std::string current;
-        int c;
-        while ((c = fgetc(f)) != EOF) {
-          if (c != '\n') {
-            current += char(c);
-            continue;
-          }
-          if (!current.empty() && current.back() == '\r') current.pop_back();
-          lines.push_back(current);
-          current.clear();
-        }
-        if (!current.empty()) lines.push_back(current);
-        fclose(f);
-      }
-      found = files_.emplace(name, std::move(lines)).first;
-    }
-    static const std::string kNone;
-    const std::vector<std::string>& lines = found->second;
-    return line >= 1 && size_t(line) <= lines.size() ? lines[size_t(line) - 1] : kNone;
+    return lines_.line(name, line);
   }
 
   MoxVirtualMachine& vm_;
@@ -372,7 +350,7 @@ class LineDebugger {
   int32_t line_ = 0;
   const MoxVector* lastProc_ = nullptr;
   int lastDepth_ = -1;
-  std::map<std::string, std::vector<std::string>> files_;
+  MoxSourceLines lines_;
 };
 
 }  // namespace

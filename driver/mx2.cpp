@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,6 +14,7 @@
 #include "MoxVersion.h"
 #include "driver/MoxLineDebugger.h"
 #include "driver/MoxRepl.h"
+#include "driver/MoxSourceLines.h"
 #include "core/MoxDictionary.h"
 #include "core/MoxString.h"
 #include "core/MoxUtf8.h"
@@ -323,38 +323,11 @@ class LineTracer {
     const std::string name = narrow(source ? source : u"");
     fflush(stdout);
     fprintf(stderr, "%s:%d: %s\n", name.empty() ? "<text>" : name.c_str(), int(line),
-            lineOf(name, line).c_str());
+            lines_.line(name, line).c_str());
   }
 
  private:
-  // The text of a line of a source file, read once per file.
-  const std::string& lineOf(const std::string& name, int32_t line) {
-    auto found = files_.find(name);
-    if (found == files_.end()) {
-      std::vector<std::string> lines;
-      if (FILE* f = fopen(name.c_str(), "rb")) {
-        std::string current;
-        int c;
-        while ((c = fgetc(f)) != EOF) {
-          if (c == '\n') {
-            if (!current.empty() && current.back() == '\r') current.pop_back();
-            lines.push_back(current);
-            current.clear();
-          } else {
-            current += char(c);
-          }
-        }
-        if (!current.empty()) lines.push_back(current);
-        fclose(f);
-      }
-      found = files_.emplace(name, std::move(lines)).first;
-    }
-    static const std::string kNone;
-    const std::vector<std::string>& lines = found->second;
-    return line >= 1 && size_t(line) <= lines.size() ? lines[size_t(line) - 1] : kNone;
-  }
-
-  std::map<std::string, std::vector<std::string>> files_;
+  MoxSourceLines lines_;
 };
 
 // "--version" and "--help": the answer on the printer and true. Any other
