@@ -16,6 +16,9 @@
 
 namespace {
 
+// The address that marks a removed entry in the index.
+const char kTombMarker = 0;
+
 // Dictionaries up to this size are searched along the list.
 const uint32_t kIndexThreshold = 8;
 
@@ -89,9 +92,10 @@ class HashIndex {
     MoxDictionaryEntry* entry;
   };
 
+  // A slot's marker for a removed entry: only its address is used, and it
+  // is never written.
   static MoxDictionaryEntry* tomb() {
-    static char marker;
-    return reinterpret_cast<MoxDictionaryEntry*>(&marker);
+    return reinterpret_cast<MoxDictionaryEntry*>(const_cast<char*>(&kTombMarker));
   }
 
   void rehash() {

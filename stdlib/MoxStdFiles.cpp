@@ -84,30 +84,32 @@ bool readText(MoxVirtualMachine* vm, const std::string& path, std::u16string& te
   return true;
 }
 
-}  // namespace
-
-bool MoxDefaultFunctions::Mox_readfile(MoxVirtualMachine* vm, int argc, ValPtr& args) {
+// The checks and the read that readfile and readlines share: false after an
+// error; *readable false (and no error) when there is no readable file.
+bool readWhole(MoxVirtualMachine* vm, int argc, ValPtr& args, std::u16string& text, bool* readable) {
+  *readable = false;
   if (!allowed(vm, MOX_CAP_FILES) || !checkCount(vm, argc, 1, 1)) return false;
   std::string path;
   bool usable = false;
   if (!pathArg(vm, *args, path, &usable)) return false;
-  if (!usable) return resultNull(args, argc);
+  if (!usable) return true;
+  return readText(vm, path, text, readable);
+}
+
+}  // namespace
+
+bool MoxDefaultFunctions::Mox_readfile(MoxVirtualMachine* vm, int argc, ValPtr& args) {
   std::u16string text;
   bool readable = false;
-  if (!readText(vm, path, text, &readable)) return false;
+  if (!readWhole(vm, argc, args, text, &readable)) return false;
   if (!readable) return resultNull(args, argc);
   return result(args, argc, newString(text));
 }
 
 bool MoxDefaultFunctions::Mox_readlines(MoxVirtualMachine* vm, int argc, ValPtr& args) {
-  if (!allowed(vm, MOX_CAP_FILES) || !checkCount(vm, argc, 1, 1)) return false;
-  std::string path;
-  bool usable = false;
-  if (!pathArg(vm, *args, path, &usable)) return false;
-  if (!usable) return resultNull(args, argc);
   std::u16string text;
   bool readable = false;
-  if (!readText(vm, path, text, &readable)) return false;
+  if (!readWhole(vm, argc, args, text, &readable)) return false;
   if (!readable) return resultNull(args, argc);
   // One string a line; a last line without "\n" counts, an empty tail after
   // the last "\n" does not.
