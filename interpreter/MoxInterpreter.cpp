@@ -13,7 +13,6 @@
 #include "interpreter/MoxInterpreterImpl.h"
 #include "interpreter/MoxOpCodes.h"
 #include "interpreter/MoxStepKinds.h"
-#include "vm/MoxLineTable.h"
 #include "vm/MoxVirtualMachine.h"
 
 // ---------------------------------------------------------------------------
@@ -316,17 +315,6 @@ bool MoxInterpreter::takeInstruction() {
   if (budgetReported_) return false;
   budgetReported_ = true;
   return returnError(u"instruction limit exceeded", nullptr);
-}
-
-void MoxInterpreter::noteLine(const MoxVector* proc, uint32_t pc) {
-  const MoxChar* source = nullptr;
-  int32_t line = 0;
-  if (!vm_.lineTables().lookup(const_cast<MoxVector*>(proc), pc, &source, &line) || line <= 0)
-    return;
-  if (proc == lineProc_ && line == line_) return;
-  lineProc_ = proc;
-  line_ = line;
-  if (const auto& hook = vm_.lineHook()) hook(source, line);
 }
 
 void MoxInterpreter::updateHooks() {
@@ -798,7 +786,7 @@ bool MoxInterpreter::run() {
       goto redispatch;
     }
     if (hooked) {
-      if (vm_.interruptPending()) {
+      if (MOX_UNLIKELY(vm_.interruptPending())) {
         interrupted();
         SYNC();
         goto fail;
@@ -814,19 +802,17 @@ bool MoxInterpreter::run() {
         SYNC();
         goto fail;
       }
-      if (debugger_ && (trace_ || step_)) {
+      // The tracer and the line hook look at the stack, and whatever runs
+      // behind the hook (a debugger) may run script code above it.
+      if ((debugger_ && (trace_ || step_)) || lines_) {
         SYNC();
-        debugger_->traceInstruction(sp_, ValPtr(this, bpi), ValPtr(this, fpi),
-                                    static_cast<unsigned char>(width),
-                                    const_cast<unsigned char*>(code), pc, codeLen);
-        if (step_) step_ = vm_.dbgWait();
-        RELOAD();
-      }
-      if (lines_) {
-        // The hook may look at the stack, and a debugger behind it may run
-        // script code (a toString) above it.
-        SYNC();
-        noteLine(proc, pc);
+        if (debugger_ && (trace_ || step_)) {
+          debugger_->traceInstruction(sp_, ValPtr(this, bpi), ValPtr(this, fpi),
+                                      static_cast<unsigned char>(width),
+                                      const_cast<unsigned char*>(code), pc, codeLen);
+          if (step_) step_ = vm_.dbgWait();
+        }
+        if (lines_) noteLine(proc, pc);
         RELOAD();
       }
       updateHooks();

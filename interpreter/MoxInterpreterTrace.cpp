@@ -114,3 +114,14 @@ void MoxInterpreter::formatErrorTrace(MoxString& out) const {
   }
   out += text.c_str();
 }
+
+void MoxInterpreter::noteLine(const MoxVector* proc, uint32_t pc) {
+  const MoxChar* source = nullptr;
+  int32_t line = 0;
+  if (!vm_.lineTables().lookup(const_cast<MoxVector*>(proc), pc, &source, &line) || line <= 0)
+    return;
+  if (proc == lineProc_ && line == line_) return;
+  lineProc_ = proc;
+  line_ = line;
+  if (const auto& hook = vm_.lineHook()) hook(source, line);
+}
