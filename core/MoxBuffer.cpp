@@ -43,20 +43,21 @@ MoxBuffer::MoxBuffer(const MoxBuffer& other)
 
 MoxBuffer::~MoxBuffer() {
   mox::freemem(data_);
-  free(kinds_);
+  setDerived(nullptr, nullptr);
 }
 
 // Every change of the size drops the table, so that content of the same
 // size written afterwards cannot meet a table made for the old bytes.
-void MoxBuffer::setStepKinds(unsigned char* kinds) {
-  free(kinds_);
-  kinds_ = kinds;
-  kindsSize_ = kinds ? size_ : 0;
+void MoxBuffer::setDerived(void* derived, void (*release)(void*)) {
+  if (derived_ && releaseDerived_) releaseDerived_(derived_);
+  derived_ = derived;
+  releaseDerived_ = derived ? release : nullptr;
+  derivedSize_ = derived ? size_ : 0;
 }
 
 MoxBuffer& MoxBuffer::operator=(const MoxBuffer& other) {
   if (this == &other) return *this;
-  setStepKinds(nullptr);
+  setDerived(nullptr, nullptr);
   unsigned char* block = allocZeroed<unsigned char>(other.capacity_);
   memcpy(block, other.data_, other.size_);
   mox::freemem(data_);
@@ -77,7 +78,7 @@ unsigned int MoxBuffer::setCapacity(unsigned int n) {
 }
 
 unsigned int MoxBuffer::push_back(unsigned char b) {
-  if (kinds_) setStepKinds(nullptr);
+  if (derived_) setDerived(nullptr, nullptr);
   if (size_ == capacity_) setCapacity(grown(capacity_));
   data_[size_] = b;
   return size_++;
@@ -96,7 +97,7 @@ unsigned int MoxBuffer::push_backDW(uint32_t dw) {
 }
 
 unsigned char MoxBuffer::pop_back() {
-  if (kinds_) setStepKinds(nullptr);
+  if (derived_) setDerived(nullptr, nullptr);
   if (size_ == 0) return 0;
   unsigned char b = data_[--size_];
   data_[size_] = 0;
@@ -116,7 +117,7 @@ uint32_t MoxBuffer::pop_backDW() {
 }
 
 void MoxBuffer::append(const unsigned char* bytes, unsigned int n) {
-  if (kinds_) setStepKinds(nullptr);
+  if (derived_) setDerived(nullptr, nullptr);
   if (n == 0) return;
   if (capacity_ - size_ < n) setCapacity(size_ + n);
   memmove(data_ + size_, bytes, n);
@@ -131,7 +132,7 @@ MoxBuffer MoxBuffer::operator+(const MoxBuffer& other) const {
 }
 
 MoxBuffer& MoxBuffer::operator+=(const MoxBuffer& other) {
-  if (kinds_) setStepKinds(nullptr);
+  if (derived_) setDerived(nullptr, nullptr);
   // Appending a buffer to itself: the source moves with the block.
   unsigned int n = other.size_;
   if (capacity_ - size_ < n) setCapacity(size_ + n);
@@ -141,20 +142,20 @@ MoxBuffer& MoxBuffer::operator+=(const MoxBuffer& other) {
 }
 
 void MoxBuffer::clear() {
-  if (kinds_) setStepKinds(nullptr);
+  if (derived_) setDerived(nullptr, nullptr);
   memset(data_, 0, size_);
   size_ = 0;
 }
 
 bool MoxBuffer::setSize(unsigned int n) {
-  if (kinds_) setStepKinds(nullptr);
+  if (derived_) setDerived(nullptr, nullptr);
   if (n > capacity_) return false;
   size_ = n;
   return true;
 }
 
 void MoxBuffer::appendFill(unsigned int n, unsigned char b) {
-  if (kinds_) setStepKinds(nullptr);
+  if (derived_) setDerived(nullptr, nullptr);
   if (n == 0) return;
   if (capacity_ - size_ < n) setCapacity(size_ + n);
   // Bytes beyond the size are zero already.

@@ -64,13 +64,14 @@ class MOX_API MoxBuffer : public MoxRefObject {
   // Appends n copies of b in one go.
   void appendFill(unsigned int n, unsigned char b);
 
-  // A table the interpreter derives from these bytes when they run as code
-  // (one byte per code byte), kept with the buffer while its size stays the
+  // What the interpreter derives from these bytes when they run as code
+  // (their translation), kept with the buffer while its size stays the
   // same; null when there is none. Bytes of code edited in place after it
   // ran are not noticed: replace the buffer or the procedure instead.
-  const unsigned char* stepKinds() const { return kindsSize_ == size_ ? kinds_ : nullptr; }
-  // Takes a malloc'd table made for the current size.
-  void setStepKinds(unsigned char* kinds);
+  const void* derived() const { return derivedSize_ == size_ ? derived_ : nullptr; }
+  // Takes derived data made for the current size, which release frees when
+  // the buffer changes size or ends.
+  void setDerived(void* derived, void (*release)(void*));
 
  private:
   void append(const unsigned char* bytes, unsigned int n);
@@ -78,8 +79,9 @@ class MOX_API MoxBuffer : public MoxRefObject {
   uint32_t size_;
   uint32_t capacity_;
   unsigned char* data_;
-  unsigned char* kinds_ = nullptr;
-  uint32_t kindsSize_ = 0;
+  void* derived_ = nullptr;
+  void (*releaseDerived_)(void*) = nullptr;
+  uint32_t derivedSize_ = 0;
 };
 
 class MOX_API MoxCharBuffer : public MoxRefObject {

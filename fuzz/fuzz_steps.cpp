@@ -1,7 +1,7 @@
-// libFuzzer target: arbitrary bytes run as a procedure's code twice, once on
-// the step kinds and once instruction by instruction (an instruction budget
-// forces that), and the two runs must end alike: the same success, error
-// text and stack. Branch targets are bent forward first, so every run ends.
+// libFuzzer target: arbitrary bytes run as a procedure's code twice, once
+// translated and once from the bytes alone, and the two runs must end
+// alike: the same success, error text and whole stack (the slots above the
+// top included). Branch targets are bent forward first, so every run ends.
 //
 // Not part of the CMake build. Build and run from the repository root:
 //   clang++ -std=c++17 -g -O1 -fno-exceptions -fsanitize=fuzzer,address,undefined \
@@ -72,13 +72,17 @@ std::string outcome(MoxVirtualMachine& vm, bool plain, const std::vector<uint8_t
   MoxDictionaryEntry& f = vm.symbols()[MoxString(u"f")];
   f.setValue(MoxValue(makeProc(code), true));
   f.setSymbolType(SYM_FUNCTION);
-  if (plain) in->setInstructionBudget(true, 10000000);
+  in->setTranslation(!plain);
   const bool ok = in->execute(u"main", 0, nullptr);
   std::string errors;
   moxUtf8Encode(in->errors().c_str(), in->errors().length(), errors);
   std::string s = (ok ? "ok|" : "failed|") + errors + "|";
-  const int top = in->sp().current();
-  for (int i = 0; i <= top && i < int(in->size()); ++i) {
+  s += "top " + std::to_string(in->sp().current()) + "|";
+  // Slots past the last non-null one are left out: the block may have
+  // grown at different moments.
+  int last = int(in->size()) - 1;
+  while (last >= 0 && (*in)[unsigned(last)].type() == MVT_NULL) --last;
+  for (int i = 0; i <= last; ++i) {
     const MoxValue& v = (*in)[unsigned(i)];
     s += std::to_string(int(v.type()));
     if (v.type() == MVT_INTEGER) s += "=" + std::to_string(int32_t(v));
@@ -101,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     seen[plain] = outcome(vm, plain != 0, code);
   }
   if (seen[0] != seen[1]) {
-    fprintf(stderr, "steps: %s\nplain: %s\n", seen[0].c_str(), seen[1].c_str());
+    fprintf(stderr, "translated: %s\nbytes: %s\n", seen[0].c_str(), seen[1].c_str());
     abort();
   }
   return 0;

@@ -12,19 +12,18 @@
 #include "debugger/MoxDebugger.h"
 #include "interpreter/MoxInterpreterImpl.h"
 #include "interpreter/MoxOpCodes.h"
-#include "interpreter/MoxStepKinds.h"
+#include "interpreter/MoxTranslation.h"
 #include "vm/MoxVirtualMachine.h"
 
 // ---------------------------------------------------------------------------
 // MoxProcInfo
 
-MoxProcInfo::MoxProcInfo(MoxVector* proc, int nargs, ValPtr bp, ValPtr fp, bool hideCaller)
+MoxProcInfo::MoxProcInfo(MoxVector* proc, int nargs, ValPtr bp, ValPtr fp)
     : proc_(proc),
       bp_(bp),
       fp_(fp),
       nargs_(nargs),
       parent_(nullptr),
-      hideCaller_(hideCaller),
       ownsParent_(true),
       kind_(kEntry),
       resumeWidth_(1),
@@ -41,7 +40,6 @@ MoxProcInfo::MoxProcInfo(const MoxProcInfo& o)
       fp_(o.fp_),
       nargs_(o.nargs_),
       parent_(o.parent_),
-      hideCaller_(o.hideCaller_),
       ownsParent_(false),
       kind_(o.kind_),
       resumeWidth_(o.resumeWidth_),
@@ -70,7 +68,6 @@ MoxProcInfo& MoxProcInfo::operator=(const MoxProcInfo& o) {
   }
   parent_ = o.parent_;
   ownsParent_ = false;
-  hideCaller_ = o.hideCaller_;
   kind_ = o.kind_;
   resumeWidth_ = o.resumeWidth_;
   resumePc_ = o.resumePc_;
@@ -254,7 +251,7 @@ void MoxInterpreter::enterProcSlow(MoxVector* proc, int argc, ValPtr bp, ValPtr 
     --freeCount_;
     rec->reuse(proc, argc, bp, fp);
   } else {
-    rec = new MoxProcInfo(proc, argc, bp, fp, false);
+    rec = new MoxProcInfo(proc, argc, bp, fp);
   }
   rec->parent_ = procInfo_;
   procInfo_ = rec;
@@ -487,10 +484,13 @@ bool MoxInterpreter::call(int argc, MoxVector* proc) {
     }                                       \
   } while (0)
 
-// Reads an index operand of the current width.
+// Reads an index operand: from the cell, or from the bytes with the
+// current width.
 #define OPERAND(var)                                          \
   do {                                                        \
-    if (MOX_LIKELY(width == 1)) {                             \
+    if (I) {                                                  \
+      var = I->opd[0];                                        \
+    } else if (MOX_LIKELY(width == 1)) {                      \
       if (MOX_UNLIKELY(pc >= codeLen)) goto codeEnd;          \
       var = code[pc++];                                       \
     } else {                                                  \
@@ -522,23 +522,28 @@ bool MoxInterpreter::call(int argc, MoxVector* proc) {
     if (!ok_) goto fail; \
   } while (0)
 
+// The translation of a code buffer for a procedure of litCount elements;
+// null when there is no memory for one (the bytes run alone then).
+static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t litCount) {
+  const MoxTranslation* kept = static_cast<const MoxTranslation*>(code->derived());
+  if (MOX_LIKELY(kept && kept->literalCount() == litCount)) return kept;
+  return moxTranslationOf(code, litCount);
+}
+
 // Loads the state of the activation rec into the loop's locals, with the
-// step kinds of its code.
-#define LOAD_FRAME(rec)                                         \
-  do {                                                          \
-    proc = (rec)->proc_;                                        \
-    MoxBuffer* cb_ = moxProcCode(proc);                         \
-    code = cb_->data();                                         \
-    codeLen = cb_->size();                                      \
-    kinds = cb_->stepKinds();                                   \
-    if (MOX_UNLIKELY(!kinds)) kinds = moxStepKindsOf(cb_);      \
-    lits = &(*proc)[0];                                         \
-    litCount = proc->size();                                    \
-    bpi = (rec)->bp_.current();                                 \
-    if (MOX_UNLIKELY(!kinds)) {                                 \
-      returnError(u"not enough memory", nullptr);               \
-      goto fail;                                                \
-    }                                                           \
+// translation of its code.
+#define LOAD_FRAME(rec)                                                     \
+  do {                                                                      \
+    proc = (rec)->proc_;                                                    \
+    MoxBuffer* cb_ = moxProcCode(proc);                                     \
+    code = cb_->data();                                                     \
+    codeLen = cb_->size();                                                  \
+    lits = &(*proc)[0];                                                     \
+    litCount = proc->size();                                                \
+    bpi = (rec)->bp_.current();                                             \
+    nargs = uint32_t((rec)->nargs_);                                        \
+    xl = translation_ ? translationFor(cb_, litCount) : nullptr;            \
+    cells = xl ? xl->cells() : nullptr;                                     \
   } while (0)
 
 // After enterBytecode pushed the callee's record: where the caller goes on
@@ -555,6 +560,7 @@ bool MoxInterpreter::call(int argc, MoxVector* proc) {
     ntemps = 0;                                                    \
     pc = 0;                                                        \
     width = 1;                                                     \
+    I = nullptr;                                                   \
   } while (0)
 
 // After returnToCaller: the loop takes up the caller where it stopped.
@@ -565,48 +571,95 @@ bool MoxInterpreter::call(int argc, MoxVector* proc) {
     ntemps = (rec)->resumeTemps_;  \
     pc = (rec)->resumePc_;         \
     width = (rec)->resumeWidth_;   \
+    I = nullptr;                   \
   } while (0)
 
-// The end of a step handler: the next step at once. Step handlers run only
-// with no hook on and operand width 1, and change neither, so the test at
-// the top of the loop would find what it found before.
-#define NEXT_STEP()                                \
-  do {                                             \
-    if (MOX_UNLIKELY(pc >= codeLen)) goto codeEnd; \
-    op = kinds[pc++];                              \
-    goto redispatch;                               \
+// Dispatch. With GCC's labels as values, every handler ends in its own
+// jump to the handler of the next cell, which the processor predicts for
+// each handler apart (most of a handler's cost otherwise, when all of them
+// share the jump of one switch); elsewhere the switch serves all.
+#if defined(__GNUC__)
+#define MOX_THREADED_DISPATCH 1
+#define CASE(x) \
+  case x:       \
+  L_##x
+#define DISPATCH_CELL()    \
+  do {                     \
+    op = I->form;          \
+    pc = I->next;          \
+    goto* jumpTable_[op];  \
+  } while (0)
+#else
+#define CASE(x) case x
+#define DISPATCH_CELL() goto nextInstruction
+#endif
+
+// The end of an instruction: from a cell, the handler of the next one
+// unless the instruction switched a hook on; from the bytes, the top of the
+// loop. pc is where the bytes go on.
+#define NEXT()                                                                   \
+  do {                                                                           \
+    if (I) {                                                                     \
+      const uint32_t k_ = I->nextCell;                                           \
+      if (MOX_LIKELY(k_ != kMoxNoCell && !hooked_.load(std::memory_order_relaxed))) { \
+        I = cells + k_;                                                          \
+        DISPATCH_CELL();                                                         \
+      }                                                                          \
+      I = nullptr;                                                               \
+    }                                                                            \
+    goto nextInstruction;                                                        \
   } while (0)
 
-// NEXT_STEP when the next step is most likely of kind k, whose handler
-// starts at label: a loop's increment is followed by its test, and the end
-// of its body by the increment. The direct jump, well predicted, spares a
-// pass through the switch, which costs about as much as such a step does
-// (10% of a counted loop).
-#define NEXT_STEP_LIKELY(k, label)                              \
-  do {                                                         \
-    if (MOX_LIKELY(pc < codeLen) && kinds[pc] == (k)) {       \
-      op = (k);                                                \
-      ++pc;                                                    \
-      goto label;                                              \
-    }                                                          \
-    NEXT_STEP();                                               \
+// The end of a cell that jumps or runs a sequence: the cell k, which starts
+// at offset at, runs next. Where no cell starts there, or a hook has come
+// on (an interrupt from another thread), the bytes run from that offset. A
+// sequence's handler touches no value whose release could run code, so
+// nothing else can switch a hook on meanwhile.
+#define GO_CELL(k, at)                                                         \
+  do {                                                                         \
+    const uint32_t k_ = (k), at_ = (at);                                       \
+    if (MOX_UNLIKELY(k_ == kMoxNoCell || hooked_.load(std::memory_order_relaxed))) { \
+      I = nullptr;                                                             \
+      pc = at_;                                                                \
+      goto nextInstruction;                                                    \
+    }                                                                          \
+    I = cells + k_;                                                            \
+    DISPATCH_CELL();                                                           \
+  } while (0)
+#define NEXT_CELL() GO_CELL(I->nextCell, I->next)
+// The cell's branch, taken when yes.
+#define BRANCH_CELL(yes)                                   \
+  do {                                                     \
+    if (yes) GO_CELL(I->targetCell, I->target);            \
+    NEXT_CELL();                                           \
+  } while (0)
+
+// A check of a sequence's handler failed: its first instruction runs from
+// the bytes, which go on through the rest of the sequence until a cell
+// starts again.
+#define FALLBACK()         \
+  do {                     \
+    op = code[I->pc];      \
+    pc = I->pc + 1;        \
+    I = nullptr;           \
+    goto dispatch;         \
   } while (0)
 
 // The temporary j, or null when j is not one of this activation's
-// temporaries or its slot is not below lim. A step handler passes the first
+// temporaries or its slot is not below lim. A handler passes the first
 // slot it writes as lim: compiled code never reads a temporary or argument
-// that lies there, and hand-made code that does runs the plain handlers,
-// which see the writes in their order.
+// that lies there, and hand-made code that does runs in the byte loop,
+// which sees the writes in their order.
 #define TEMP(j, lim) \
   (MOX_LIKELY((j) < ntemps && S + fpi + 1 + (j) < (lim)) ? S + fpi + 1 + (j) : nullptr)
 // The same for argument j.
-#define ARG(j, lim)                                                                   \
-  (MOX_LIKELY((j) < uint32_t(procInfo_->nargs_) && S + bpi + 1 + (j) < (lim)) ? S + bpi + 1 + (j) \
-                                                                            : nullptr)
-// What TREF, AREF or LIT j (the opcode src) reads, or null as above.
-#define VALUE_OF(src, j, lim)                                                 \
-  ((src) == OP_TREF ? TEMP(j, lim)                                            \
-                    : (src) == OP_AREF ? ARG(j, lim) : ((j) < litCount ? lits + (j) : nullptr))
+#define ARG(j, lim) \
+  (MOX_LIKELY((j) < nargs && S + bpi + 1 + (j) < (lim)) ? S + bpi + 1 + (j) : nullptr)
+// Value operand k of the cell (a temporary, an argument or a literal,
+// whose index the translation has checked), or null as above.
+#define CELL_VALUE(k, lim)                                    \
+  (I->src[k] == MOS_LIT ? lits + I->opd[k]                    \
+                        : I->src[k] == MOS_TEMP ? TEMP(I->opd[k], lim) : ARG(I->opd[k], lim))
 
 // `x += s` on a string temporary: OP_ADD with the left operand a string held
 // only by temporary k and this slot, then OP_TSET k. The string is appended
@@ -631,13 +684,6 @@ static bool appendInPlace(MoxValue* t, uint32_t k, MoxValue* temps, uint32_t nte
   return true;
 }
 
-// The offset after a step that ends at p: an unconditional branch there is
-// taken at once (the end of a loop body goes back to its test).
-static inline uint32_t followBranch(const uint8_t* code, uint32_t codeLen, uint32_t p) {
-  if (codeLen - p >= 1 + MOX_BRANCH_SIZE && code[p] == OP_BR) return moxReadBranch(code, p + 1);
-  return p;
-}
-
 // a op b for ADD, SUB, MUL (wrapping) and the comparisons (1 or 0).
 static inline int32_t intResult(uint8_t op, int32_t a, int32_t b) {
   switch (op) {
@@ -646,6 +692,11 @@ static inline int32_t intResult(uint8_t op, int32_t a, int32_t b) {
     case OP_MUL: return int32_t(uint32_t(a) * uint32_t(b));
     default: return moxCompareResult(op, a < b ? -1 : (a > b ? 1 : 0));
   }
+}
+
+// a op b on doubles for ADD, SUB and MUL.
+static inline double doubleResult(uint8_t op, double a, double b) {
+  return op == OP_ADD ? a + b : (op == OP_SUB ? a - b : a * b);
 }
 
 // Element access that the loop does itself: a vector, buffer or string
@@ -753,18 +804,49 @@ static inline const MoxVector* selfMembers(const MoxValue* self, const MoxValue*
   return static_cast<MoxObject*>(self->getRef())->getMemberData();
 }
 
+// What is due before one instruction runs from the bytes while a hook is
+// on: an interrupt, a deferred failure, the instruction budget, the tracer
+// (and single-stepping) and the line hook. sp_ is up to date; whatever runs
+// behind the tracer may run script code above it.
+MoxInterpreter::HookOutcome MoxInterpreter::takeHooks(const MoxVector* proc, const uint8_t* code,
+                                                      uint32_t codeLen, uint32_t pc,
+                                                      uint32_t width, int bpi, int fpi) {
+  if (MOX_UNLIKELY(vm_.interruptPending())) {
+    interrupted();
+    return kHookFail;
+  }
+  if (deferredFailure_ && takeDeferredFailure()) {
+    // An activation that has not run an instruction yet did not cause the
+    // failure: the trace starts at the code that did.
+    return pc == 0 ? kHookUnwind : kHookFail;
+  }
+  if (budgetOn_ && !takeInstruction()) return kHookFail;
+  if (debugger_ && (trace_ || step_)) {
+    debugger_->traceInstruction(sp_, ValPtr(this, bpi), ValPtr(this, fpi),
+                                static_cast<unsigned char>(width),
+                                const_cast<unsigned char*>(code), pc, codeLen);
+    if (step_) step_ = vm_.dbgWait();
+  }
+  if (lines_) noteLine(proc, pc);
+  updateHooks();
+  return kHookGo;
+}
+
 bool MoxInterpreter::run() {
   MoxVector* proc;
   const uint8_t* code;
-  const uint8_t* kinds;
   uint32_t codeLen;
   const MoxValue* lits;
   uint32_t litCount;
   int bpi;
+  uint32_t nargs;
   int fpi = procInfo_->fp_.current();
   uint32_t ntemps = 0;
   uint32_t pc = 0;
   uint32_t width = 1;
+  const MoxTranslation* xl;
+  const MoxCell* cells;
+  const MoxCell* I = nullptr;
 
   MoxValue* S = data();
   MoxValue* E = S + size();
@@ -774,210 +856,167 @@ bool MoxInterpreter::run() {
   int sendArgc = 0;
   const MoxChar* sendSelector = nullptr;
   LOAD_FRAME(procInfo_);
+#ifdef MOX_THREADED_DISPATCH
+  if (MOX_UNLIKELY(!jumpTable_[0])) {
+    for (const void*& j : jumpTable_) j = &&L_OP_NOP;
+#define MOX_JUMP_OPCODE(op, byte, kind, effect, label) jumpTable_[op] = &&L_##op;
+    MOX_OPCODE_LIST(MOX_JUMP_OPCODE)
+#undef MOX_JUMP_OPCODE
+#define MOX_JUMP_FORM(form, pattern) jumpTable_[form] = &&L_##form;
+    MOX_FORM_LIST(MOX_JUMP_FORM)
+#undef MOX_JUMP_FORM
+  }
+#endif
 
   for (;;) {
-    if (MOX_UNLIKELY(pc >= codeLen)) goto codeEnd;
-    // With width 1 and no hook on, the step kinds choose the handler;
-    // otherwise every instruction runs alone, as the code says.
+  nextInstruction:
     uint8_t op;
-    const bool hooked = hooked_.load(std::memory_order_relaxed);
-    if (MOX_LIKELY(!hooked && width == 1)) {
-      op = kinds[pc++];
-      goto redispatch;
-    }
-    if (hooked) {
-      if (MOX_UNLIKELY(vm_.interruptPending())) {
-        interrupted();
-        SYNC();
-        goto fail;
-      }
-      if (deferredFailure_ && takeDeferredFailure()) {
-        SYNC();
-        // An activation that has not run an instruction yet did not cause
-        // the failure: the trace starts at the code that did.
-        if (pc == 0) goto unwind;
-        goto fail;
-      }
-      if (budgetOn_ && !takeInstruction()) {
-        SYNC();
-        goto fail;
-      }
-      // The tracer and the line hook look at the stack, and whatever runs
-      // behind the hook (a debugger) may run script code above it.
-      if ((debugger_ && (trace_ || step_)) || lines_) {
-        SYNC();
-        if (debugger_ && (trace_ || step_)) {
-          debugger_->traceInstruction(sp_, ValPtr(this, bpi), ValPtr(this, fpi),
-                                      static_cast<unsigned char>(width),
-                                      const_cast<unsigned char*>(code), pc, codeLen);
-          if (step_) step_ = vm_.dbgWait();
+    if (MOX_LIKELY(I != nullptr)) {
+      // A cell: its form is the opcode of its one instruction or the
+      // sequence it stands for; pc is where the bytes go on after it.
+      op = I->form;
+      pc = I->next;
+    } else {
+      if (MOX_UNLIKELY(pc >= codeLen)) goto codeEnd;
+      if (MOX_LIKELY(!hooked_.load(std::memory_order_relaxed))) {
+        // With no hook on and width 1, the cell that starts here runs.
+        if (MOX_LIKELY(width == 1 && xl)) {
+          const uint32_t k = xl->cellAt(pc);
+          if (MOX_LIKELY(k != kMoxNoCell)) {
+            I = cells + k;
+            continue;
+          }
         }
-        if (lines_) noteLine(proc, pc);
+      } else {
+        SYNC();
+        const HookOutcome h = takeHooks(proc, code, codeLen, pc, width, bpi, fpi);
         RELOAD();
+        if (MOX_UNLIKELY(h != kHookGo)) {
+          if (h == kHookUnwind) goto unwind;
+          goto fail;
+        }
       }
-      updateHooks();
+      op = code[pc++];
+      // Bytes outside the opcode set run as OP_NOP; among them are the
+      // values of the sequence forms, which must not reach their handlers.
+      if (MOX_UNLIKELY(op >= MF_FIRST && op <= MF_LAST)) op = OP_NOP;
     }
-    op = code[pc++];
-    // Bytes outside the opcode set run as OP_NOP; among them are the values
-    // the step kinds use, which must not reach their handlers from here.
-    if (MOX_UNLIKELY(op >= MSK_FIRST && op <= MSK_LAST)) op = OP_NOP;
-  redispatch:
+  dispatch:
     switch (op) {
-      case OP_RBYTE: width = 1; break;
-      case OP_RWORD: width = 2; break;
-      case OP_RDWORD: width = 4; break;
+      CASE(OP_RBYTE): width = 1; NEXT();
+      CASE(OP_RWORD): width = 2; NEXT();
+      CASE(OP_RDWORD): width = 4; NEXT();
 
-      case OP_BRT:
-      case OP_BRF:
-      case OP_BR: {
+      CASE(OP_BRT):
+      CASE(OP_BRF):
+      CASE(OP_BR): {
+        const bool jump = op == OP_BR || (moxTruth(*t) == (op == OP_BRT));
+        if (I) BRANCH_CELL(jump);
         if (MOX_UNLIKELY(codeLen - pc < 4)) goto codeEnd;
-        bool jump = op == OP_BR || (moxTruth(*t) == (op == OP_BRT));
         pc = jump ? moxReadBranch(code, pc) : pc + 4;
-        break;
+        NEXT();
       }
 
-      case OP_NIL: CLEAR(t); break;
-      case OP_PUSH:
+      CASE(OP_NIL): CLEAR(t); NEXT();
+      CASE(OP_PUSH):
         PUSH_SLOT();
-        break;
-      case OP_NOT: STORE_INT(t, moxTruth(*t) ? 0 : 1); break;
+        NEXT();
+      CASE(OP_NOT): STORE_INT(t, moxTruth(*t) ? 0 : 1); NEXT();
 
-      case OP_NEG:
-        if (MOX_LIKELY(t->isInt())) { t->setInt(int32_t(0u - uint32_t(t->asInt()))); break; }
+      CASE(OP_NEG):
+        if (MOX_LIKELY(t->isInt())) { t->setInt(int32_t(0u - uint32_t(t->asInt()))); NEXT(); }
         HELPER(doUnary(op));
-        break;
-      case OP_INC:
-        if (MOX_LIKELY(t->isInt())) { t->setInt(int32_t(uint32_t(t->asInt()) + 1u)); break; }
+        NEXT();
+      CASE(OP_INC):
+        if (MOX_LIKELY(t->isInt())) { t->setInt(int32_t(uint32_t(t->asInt()) + 1u)); NEXT(); }
         HELPER(doUnary(op));
-        break;
-      case OP_DEC:
-        if (MOX_LIKELY(t->isInt())) { t->setInt(int32_t(uint32_t(t->asInt()) - 1u)); break; }
+        NEXT();
+      CASE(OP_DEC):
+        if (MOX_LIKELY(t->isInt())) { t->setInt(int32_t(uint32_t(t->asInt()) - 1u)); NEXT(); }
         HELPER(doUnary(op));
-        break;
+        NEXT();
 
-      case OP_ADD: {
+      CASE(OP_ADD):
+      CASE(OP_SUB):
+      CASE(OP_MUL): {
         NEED(1);
-        if (MOX_LIKELY(t[-1].isInt() && t->isInt())) {
-          t[-1].setInt(int32_t(uint32_t(t[-1].asInt()) + uint32_t(t->asInt())));
-          --t;
-          break;
-        }
         double a, b;
-        if (moxDoublePair(t[-1], *t, &a, &b)) {
-          t[-1].setDouble(a + b);
-          --t;
-          break;
-        }
-        HELPER(doArith(op));
-        break;
-      }
-      case OP_SUB: {
-        NEED(1);
         if (MOX_LIKELY(t[-1].isInt() && t->isInt())) {
-          t[-1].setInt(int32_t(uint32_t(t[-1].asInt()) - uint32_t(t->asInt())));
+          t[-1].setInt(intResult(op, t[-1].asInt(), t->asInt()));
           --t;
-          break;
-        }
-        double a, b;
-        if (moxDoublePair(t[-1], *t, &a, &b)) {
-          t[-1].setDouble(a - b);
+        } else if (moxDoublePair(t[-1], *t, &a, &b)) {
+          t[-1].setDouble(doubleResult(op, a, b));
           --t;
-          break;
+        } else {
+          HELPER(doArith(op));
         }
-        HELPER(doArith(op));
-        break;
+        NEXT();
       }
-      case OP_MUL: {
-        NEED(1);
-        if (MOX_LIKELY(t[-1].isInt() && t->isInt())) {
-          t[-1].setInt(int32_t(uint32_t(t[-1].asInt()) * uint32_t(t->asInt())));
-          --t;
-          break;
-        }
-        double a, b;
-        if (moxDoublePair(t[-1], *t, &a, &b)) {
-          t[-1].setDouble(a * b);
-          --t;
-          break;
-        }
-        HELPER(doArith(op));
-        break;
-      }
-      case OP_DIV:
-      case OP_REM:
+      CASE(OP_DIV):
+      CASE(OP_REM):
         NEED(1);
         if (MOX_LIKELY(t[-1].isInt() && t->isInt() && t->asInt() != 0)) {
           t[-1].setInt(op == OP_DIV ? moxIntDiv(t[-1].asInt(), t->asInt())
                                     : moxIntRem(t[-1].asInt(), t->asInt()));
           --t;
-          break;
+          NEXT();
         }
         if (op == OP_DIV) {
           double a, b;
           if (moxDoublePair(t[-1], *t, &a, &b) && b != 0.0) {
             t[-1].setDouble(a / b);
             --t;
-            break;
+            NEXT();
           }
         }
         HELPER(doArith(op));
-        break;
-      case OP_BAND:
-      case OP_BOR:
-      case OP_XOR:
-      case OP_SHL:
-      case OP_SHR:
+        NEXT();
+      CASE(OP_BAND):
+      CASE(OP_BOR):
+      CASE(OP_XOR):
+      CASE(OP_SHL):
+      CASE(OP_SHR):
         NEED(1);
         if (MOX_LIKELY(t[-1].isInt() && t->isInt())) {
           t[-1].setInt(moxIntBitwise(op, t[-1].asInt(), t->asInt()));
           --t;
-          break;
+          NEXT();
         }
         HELPER(doBitwise(op));
-        break;
-      case OP_BNOT:
-        if (MOX_LIKELY(t->isInt())) { t->setInt(~t->asInt()); break; }
+        NEXT();
+      CASE(OP_BNOT):
+        if (MOX_LIKELY(t->isInt())) { t->setInt(~t->asInt()); NEXT(); }
         HELPER(doOP_BNOT());
-        break;
+        NEXT();
 
-      case OP_LT:
-      case OP_LE:
-      case OP_EQ:
-      case OP_NE:
-      case OP_GE:
-      case OP_GT: {
+      CASE(OP_LT):
+      CASE(OP_LE):
+      CASE(OP_EQ):
+      CASE(OP_NE):
+      CASE(OP_GE):
+      CASE(OP_GT): {
         NEED(1);
         int c;
-        double da, db;
-        if (MOX_LIKELY(t[-1].isInt() && t->isInt())) {
-          int32_t a = t[-1].asInt(), b = t->asInt();
-          c = a < b ? -1 : (a > b ? 1 : 0);
-          --t;
-        } else if (moxDoublePair(t[-1], *t, &da, &db)) {
-          // The sign of the difference, as the general path decides.
-          const double d = da - db;
-          c = d < 0 ? -1 : (d > 0 ? 1 : 0);
-          --t;
-        } else if (moxNullComparison(t[-1], *t, &c)) {
+        if (moxQuickCompare(t[-1], *t, &c)) {
           --t;
         } else {
           HELPER(doCompare());
           c = t->asInt();
         }
         STORE_INT(t, moxCompareResult(op, c));
-        break;
+        NEXT();
       }
 
-      case OP_LIT: {
+      CASE(OP_LIT): {
         uint32_t i;
         OPERAND(i);
         if (MOX_UNLIKELY(i >= litCount)) FAIL_WITH(u"literal index out of range", nullptr);
         STORE(t, lits[i]);
-        break;
+        NEXT();
       }
 
-      case OP_REF:
-      case OP_SET: {
+      CASE(OP_REF):
+      CASE(OP_SET): {
         uint32_t i;
         OPERAND(i);
         if (MOX_UNLIKELY(i >= litCount)) FAIL_WITH(u"invalid variable reference ", u"(index out of range)");
@@ -990,11 +1029,11 @@ bool MoxInterpreter::run() {
         } else {
           STORE(&entry->value(), *t);
         }
-        break;
+        NEXT();
       }
 
-      case OP_MREF:
-      case OP_MSET: {
+      CASE(OP_MREF):
+      CASE(OP_MSET): {
         MoxValue* self = S + bpi;
         // The object of a running method may have been deleted meanwhile.
         if (MOX_UNLIKELY(self >= E || (self->type() != MVT_OBJECT && self->type() != MVT_OBJECTREF) ||
@@ -1010,11 +1049,11 @@ bool MoxInterpreter::run() {
         } else {
           STORE(&(*members)[i], *t);
         }
-        break;
+        NEXT();
       }
 
-      case OP_AREF:
-      case OP_ASET: {
+      CASE(OP_AREF):
+      CASE(OP_ASET): {
         uint32_t i;
         OPERAND(i);
         if (MOX_UNLIKELY(i >= uint32_t(procInfo_->nargs_))) FAIL_WITH(u"too few arguments", nullptr);
@@ -1025,11 +1064,11 @@ bool MoxInterpreter::run() {
         } else {
           STORE(a, *t);
         }
-        break;
+        NEXT();
       }
 
-      case OP_TREF:
-      case OP_TSET: {
+      CASE(OP_TREF):
+      CASE(OP_TSET): {
         uint32_t i;
         OPERAND(i);
         if (MOX_UNLIKELY(i >= ntemps)) FAIL_WITH(u"temporary index out of range", nullptr);
@@ -1040,10 +1079,10 @@ bool MoxInterpreter::run() {
         } else {
           STORE(v, *t);
         }
-        break;
+        NEXT();
       }
 
-      case OP_TSPACE: {
+      CASE(OP_TSPACE): {
         uint32_t n;
         OPERAND(n);
         if (MOX_UNLIKELY(n > kMaxTemporaries)) FAIL_WITH(u"too many temporaries", nullptr);
@@ -1053,21 +1092,21 @@ bool MoxInterpreter::run() {
           PUSH_SLOT();
           CLEAR(t);
         }
-        break;
+        NEXT();
       }
 
-      case OP_DUP:
+      CASE(OP_DUP):
         PUSH_SLOT();
         STORE(t, t[-1]);
-        break;
-      case OP_DUP2:
+        NEXT();
+      CASE(OP_DUP2):
         NEED(1);
         PUSH_SLOT();
         PUSH_SLOT();
         STORE(t - 1, t[-3]);
         STORE(t, t[-2]);
-        break;
-      case OP_DUPX2:
+        NEXT();
+      CASE(OP_DUPX2):
         // a b c -> c a b c
         NEED(2);
         PUSH_SLOT();
@@ -1077,45 +1116,45 @@ bool MoxInterpreter::run() {
         t[-1] = std::move(t[-2]);
         t[-2] = std::move(t[-3]);
         STORE(t - 3, t[0]);
-        break;
-      case OP_POP:
+        NEXT();
+      CASE(OP_POP):
         if (MOX_UNLIKELY(t == S)) goto underflow;
         CLEAR(t);
         --t;
-        break;
+        NEXT();
 
-      case OP_VREF:
+      CASE(OP_VREF):
         NEED(1);
         if (t->isInt() && elementRead(t - 1, t->asInt())) {
           --t;
-          break;
+          NEXT();
         }
         HELPER(doOP_VREF());
-        break;
-      case OP_VSET:
+        NEXT();
+      CASE(OP_VSET):
         NEED(2);
         if (t[-1].isInt() && elementWrite(t - 2, t[-1].asInt(), t)) {
           t -= 2;
-          break;
+          NEXT();
         }
         HELPER(doOP_VSET());
-        break;
-      case OP_MKREF:
+        NEXT();
+      CASE(OP_MKREF):
         moxMakeRef(t);
-        break;
-      case OP_DELETE:
+        NEXT();
+      CASE(OP_DELETE):
         HELPER(doOP_DELETE());
-        break;
+        NEXT();
 
-      case OP_NEW: {
+      CASE(OP_NEW): {
         SYNC();
         if (!checkType(*t, MVT_CLASS)) goto fail;
         MoxClass* cls = static_cast<MoxClass*>(t->getRef());
         STORE(t, MoxValue(MoxObject::create(cls), false));
-        break;
+        NEXT();
       }
 
-      case OP_CALL: {
+      CASE(OP_CALL): {
         uint32_t argc;
         OPERAND(argc);
         NEED(argc);
@@ -1160,10 +1199,10 @@ bool MoxInterpreter::run() {
           default:
             FAIL_WITH(u"call to non-procedure, type ", getValueTypeName(base->type()));
         }
-        break;
+        NEXT();
       }
 
-      case OP_SEND: {
+      CASE(OP_SEND): {
         uint32_t n;
         OPERAND(n);
         NEED(n);
@@ -1172,7 +1211,7 @@ bool MoxInterpreter::run() {
         goto doSend;
       }
 
-      case OP_RETURN: {
+      CASE(OP_RETURN): {
         SYNC();
         if (procInfo_->kind_ == MoxProcInfo::kEntry) {
           leaveProc();
@@ -1182,310 +1221,217 @@ bool MoxInterpreter::run() {
         RESUME_CALLER(procInfo_);
         RELOAD();
         if (!ok) goto fail;
-        break;
+        NEXT();
       }
 
-      case OP_TRON:
+      CASE(OP_TRON):
         if (debugger_) debugger_->onTraceOn(trace_, step_, procInfo_);
         updateHooks();
-        break;
-      case OP_TROFF:
+        NEXT();
+      CASE(OP_TROFF):
         trace_ = false;
         updateHooks();
-        break;
-      case OP_TRSTEP:
+        NEXT();
+      CASE(OP_TRSTEP):
         if (debugger_) debugger_->onStepOn(trace_, step_, procInfo_);
         updateHooks();
-        break;
+        NEXT();
 
-      // ---- Step kinds: sequences run as one step (see MoxStepKinds.h).
-      // Each handler checks what the bytes cannot prove and otherwise
-      // hands the first instruction to its plain handler. They touch no
-      // value whose release could run a destructor, so no hook can switch
-      // on between the instructions they fold.
-      case MSK_PUSH_VALUE: {
+      // ---- Sequences (see MoxTranslation.h), reached only from cells. A
+      // handler checks what the bytes cannot prove and otherwise leaves the
+      // sequence to the bytes (FALLBACK). It touches no value whose release
+      // could run a destructor, and leaves every slot as the instructions
+      // would, the slots above the top included.
+      CASE(MF_PUSH_VALUE): {
         ROOM(1);
-        const MoxValue* v = VALUE_OF(code[pc], uint32_t(code[pc + 1]), t + 1);
-        if (!v || t[1].isCounted()) { op = OP_PUSH; goto redispatch; }
+        const MoxValue* v = CELL_VALUE(0, t + 1);
+        if (!v || t[1].isCounted()) FALLBACK();
         *++t = *v;
-        pc += 2;
-        NEXT_STEP();
+        NEXT_CELL();
       }
-      case MSK_PUSH_TEMP_ELEM: {
+      CASE(MF_PUSH_TEMP_ELEM): {
         ROOM(1);
         // The index stays in the slot above, as VREF leaves it.
-        const MoxValue* i = TEMP(uint32_t(code[pc + 1]), t);
-        if (!i || !i->isInt() || t[1].isCounted() || !elementRead(t, i->asInt())) {
-          op = OP_PUSH;
-          goto redispatch;
-        }
+        const MoxValue* i = TEMP(I->opd[0], t);
+        if (!i || !i->isInt() || t[1].isCounted() || !elementRead(t, i->asInt())) FALLBACK();
         t[1].setInt(i->asInt());
-        pc += 3;
-        NEXT_STEP();
+        NEXT_CELL();
       }
-      case MSK_PUSH_TEMP_LIT_ELEM: {
+      CASE(MF_PUSH_TEMP_LIT_ELEM): {
         ROOM(2);
-        // t[t[1] +/- t[2]]: t[1] and t[2] keep the index and the literal.
-        const MoxValue* i = TEMP(uint32_t(code[pc + 1]), t);
-        const uint32_t k = code[pc + 4];
-        if (!i || !i->isInt() || k >= litCount || !lits[k].isInt() ||
-            t[1].isCounted() || t[2].isCounted()) {
-          op = OP_PUSH;
-          goto redispatch;
-        }
-        const uint32_t a = uint32_t(i->asInt()), b = uint32_t(lits[k].asInt());
-        const int32_t index = int32_t(code[pc + 5] == OP_ADD ? a + b : a - b);
-        if (!elementRead(t, index)) { op = OP_PUSH; goto redispatch; }
+        // t[i +/- k]: the slots above keep the index and the literal.
+        const MoxValue* i = TEMP(I->opd[0], t);
+        const MoxValue& k = lits[I->opd[1]];
+        if (!i || !i->isInt() || !k.isInt() || t[1].isCounted() || t[2].isCounted()) FALLBACK();
+        const int32_t index = intResult(I->op, i->asInt(), k.asInt());
+        if (!elementRead(t, index)) FALLBACK();
         t[1].setInt(index);
-        t[2].setInt(int32_t(b));
-        pc += 7;
-        NEXT_STEP();
+        t[2].setInt(k.asInt());
+        NEXT_CELL();
       }
-      case MSK_PUSH_ELEM:
-      case MSK_PUSH_ELEM_OFFSET: {
-        // A new top, element j (or j +/- k) of a temporary or an argument;
+      CASE(MF_PUSH_ELEM):
+      CASE(MF_PUSH_ELEM_OFFSET): {
+        // A new top, element i (or i +/- k) of a temporary or an argument;
         // the container is read where it lies, so its count does not move.
         // The slots above keep the index (and the literal).
-        const bool offset = op == MSK_PUSH_ELEM_OFFSET;
+        const bool offset = I->form == MF_PUSH_ELEM_OFFSET;
         ROOM(3);
-        const uint32_t c = code[pc + 1];
-        const MoxValue* from = code[pc] == OP_TREF ? TEMP(c, t + 1) : ARG(c, t + 1);
-        const MoxValue* i = TEMP(uint32_t(code[pc + 4]), t + 1);
-        const uint32_t k = offset ? code[pc + 7] : 0;
+        const MoxValue* from = CELL_VALUE(0, t + 1);
+        const MoxValue* i = TEMP(I->opd[1], t + 1);
+        const MoxValue* k = offset ? lits + I->opd[2] : nullptr;
         if (!from || !i || !i->isInt() || t[1].isCounted() || t[2].isCounted() ||
-            (offset && (k >= litCount || !lits[k].isInt() || t[3].isCounted()))) {
-          op = OP_PUSH;
-          goto redispatch;
-        }
-        uint32_t index = uint32_t(i->asInt());
-        if (offset) {
-          const uint32_t b = uint32_t(lits[k].asInt());
-          index = code[pc + 8] == OP_ADD ? index + b : index - b;
-        }
-        if (!elementLoad(*from, int32_t(index), t + 1)) { op = OP_PUSH; goto redispatch; }
+            (offset && (!k->isInt() || t[3].isCounted())))
+          FALLBACK();
+        const int32_t index = offset ? intResult(I->op, i->asInt(), k->asInt()) : i->asInt();
+        if (!elementLoad(*from, index, t + 1)) FALLBACK();
         ++t;
-        t[1].setInt(int32_t(index));
-        if (offset) t[2] = lits[k];
-        pc += offset ? 10 : 6;
-        NEXT_STEP();
+        t[1].setInt(index);
+        if (offset) t[2] = *k;
+        NEXT_CELL();
       }
-      case MSK_LOAD_ELEM: {
+      CASE(MF_LOAD_ELEM): {
         ROOM(1);
-        const uint32_t c = code[pc];
-        const MoxValue* from = code[pc - 1] == OP_TREF ? TEMP(c, t) : ARG(c, t);
-        const MoxValue* i = TEMP(uint32_t(code[pc + 3]), t);
-        if (!from || !i || !i->isInt() || t[1].isCounted() ||
-            !moxReleaseIsQuiet(*t) || !elementLoad(*from, i->asInt(), t)) {
-          op = code[pc - 1];
-          goto redispatch;
-        }
+        const MoxValue* from = CELL_VALUE(0, t);
+        const MoxValue* i = TEMP(I->opd[1], t);
+        if (!from || !i || !i->isInt() || t[1].isCounted() || !moxReleaseIsQuiet(*t) ||
+            !elementLoad(*from, i->asInt(), t))
+          FALLBACK();
         t[1].setInt(i->asInt());
-        pc += 5;
-        NEXT_STEP();
+        NEXT_CELL();
       }
-      case MSK_TEMP_STEP:
-      tempStep: {
+      CASE(MF_TEMP_STEP): {
         ROOM(1);
         // `a++;`: the top takes the old value, the slot above ends empty.
-        MoxValue* v = TEMP(uint32_t(code[pc]), t);
-        if (!v || !v->isInt() || !moxReleaseIsQuiet(*t) || t[1].isCounted()) {
-          op = OP_TREF;
-          goto redispatch;
-        }
+        MoxValue* v = TEMP(I->opd[0], t);
+        if (!v || !v->isInt() || !moxReleaseIsQuiet(*t) || t[1].isCounted()) FALLBACK();
         const uint32_t old = uint32_t(v->asInt());
         t->setInt(int32_t(old));
-        v->setInt(int32_t(code[pc + 2] == OP_INC ? old + 1u : old - 1u));
+        v->setInt(int32_t(I->op == OP_INC ? old + 1u : old - 1u));
         t[1].dispose();
-        const uint8_t counter = code[pc];
-        pc = followBranch(code, codeLen, pc + 6);
-        // A counted loop's test follows: `a op b` on the same a, then
-        // BRT|BRF. It runs here on the value just stored, which is known to
-        // be an integer, with what the test step itself would check of b.
-        if (pc < codeLen && kinds[pc] == MSK_INT_COMPARE_BRANCH && code[pc] == OP_TREF &&
-            code[pc + 1] == counter) {
-          const MoxValue* vb = VALUE_OF(code[pc + 3], uint32_t(code[pc + 4]), t);
-          if (vb && vb->isInt()) {
-            const int32_t b = vb->asInt();
-            const int32_t res = intResult(code[pc + 5], v->asInt(), b);
-            t->setInt(res);
-            t[1].setInt(b);
-            pc = (res != 0) == (code[pc + 6] == OP_BRT) ? moxReadBranch(code, pc + 7)
-                                                       : pc + 7 + MOX_BRANCH_SIZE;
-            NEXT_STEP();
-          }
-        }
-        NEXT_STEP_LIKELY(MSK_INT_COMPARE_BRANCH, intStep);
+        NEXT_CELL();
       }
-      case MSK_INT_COMPARE_BRANCH:
-      case MSK_INT_ARITH_SET:
-      case MSK_INT_OP:
-      intStep: {
-        // value a; PUSH; value b; operator; then BRT|BRF, TSET c or nothing.
-        // The top takes the result, the slot above keeps b.
+      CASE(MF_INT_COMPARE_BRANCH):
+      CASE(MF_INT_ARITH_SET):
+      CASE(MF_INT_OP): {
+        // a; PUSH; b; operator; then BRT|BRF, TSET c or nothing. The top
+        // takes the result, the slot above keeps b.
         ROOM(1);
-        const MoxValue* va = VALUE_OF(code[pc - 1], uint32_t(code[pc]), t);
-        const MoxValue* vb = VALUE_OF(code[pc + 2], uint32_t(code[pc + 3]), t);
-        MoxValue* dst = op == MSK_INT_ARITH_SET ? TEMP(uint32_t(code[pc + 6]), t) : t;
+        const MoxValue* va = CELL_VALUE(0, t);
+        const MoxValue* vb = CELL_VALUE(1, t);
+        MoxValue* dst = I->form == MF_INT_ARITH_SET ? TEMP(I->opd[2], t) : t;
         if (!va || !vb || !va->isInt() || !vb->isInt() || !moxReleaseIsQuiet(*t) ||
-            t[1].isCounted() || !dst || !moxReleaseIsQuiet(*dst)) {
-          op = code[pc - 1];
-          goto redispatch;
-        }
+            t[1].isCounted() || !dst || !moxReleaseIsQuiet(*dst))
+          FALLBACK();
         const int32_t b = vb->asInt();
-        const int32_t res = intResult(code[pc + 4], va->asInt(), b);
-        const uint32_t at = pc;
-        if (op == MSK_INT_COMPARE_BRANCH)
-          pc = (res != 0) == (code[at + 5] == OP_BRT) ? moxReadBranch(code, at + 6) : at + 6 + MOX_BRANCH_SIZE;
-        else if (op == MSK_INT_ARITH_SET)
-          pc = followBranch(code, codeLen, at + 7);
-        else
-          pc = at + 5;
+        const int32_t res = intResult(I->op, va->asInt(), b);
         t->setInt(res);
         t[1].setInt(b);
         dst->setInt(res);
-        if (op == MSK_INT_ARITH_SET) NEXT_STEP_LIKELY(MSK_TEMP_STEP, tempStep);
-        NEXT_STEP();
+        if (I->form == MF_INT_COMPARE_BRANCH) BRANCH_CELL((res != 0) == I->jumpIfTrue);
+        NEXT_CELL();
       }
-      case MSK_PUSH_INT_COMPARE_BRANCH:
-      case MSK_PUSH_INT_OP: {
+      CASE(MF_PUSH_INT_COMPARE_BRANCH):
+      CASE(MF_PUSH_INT_OP): {
         // The same with the result in a new top.
         ROOM(2);
-        const MoxValue* va = VALUE_OF(code[pc], uint32_t(code[pc + 1]), t + 1);
-        const MoxValue* vb = VALUE_OF(code[pc + 3], uint32_t(code[pc + 4]), t + 1);
-        if (!va || !vb || !va->isInt() || !vb->isInt() || t[1].isCounted() ||
-            t[2].isCounted()) {
-          op = OP_PUSH;
-          goto redispatch;
-        }
+        const MoxValue* va = CELL_VALUE(0, t + 1);
+        const MoxValue* vb = CELL_VALUE(1, t + 1);
+        if (!va || !vb || !va->isInt() || !vb->isInt() || t[1].isCounted() || t[2].isCounted())
+          FALLBACK();
         const int32_t b = vb->asInt();
-        const int32_t res = intResult(code[pc + 5], va->asInt(), b);
-        if (op == MSK_PUSH_INT_COMPARE_BRANCH)
-          pc = (res != 0) == (code[pc + 6] == OP_BRT) ? moxReadBranch(code, pc + 7) : pc + 7 + MOX_BRANCH_SIZE;
-        else
-          pc += 6;
+        const int32_t res = intResult(I->op, va->asInt(), b);
         ++t;
         t->setInt(res);
         t[1].setInt(b);
-        NEXT_STEP();
+        if (I->form == MF_PUSH_INT_COMPARE_BRANCH) BRANCH_CELL((res != 0) == I->jumpIfTrue);
+        NEXT_CELL();
       }
-      case MSK_PUSH_LIT_OP: {
+      CASE(MF_PUSH_LIT_OP): {
         // The top := top op literal k; the slot above keeps the literal.
         ROOM(1);
-        const uint32_t k = code[pc + 1];
-        if (k >= litCount || t[1].isCounted()) { op = OP_PUSH; goto redispatch; }
-        const MoxValue& lit = lits[k];
-        const uint8_t opr = code[pc + 2];
+        const MoxValue& lit = lits[I->opd[0]];
+        if (t[1].isCounted()) FALLBACK();
         double a, b;
         if (t->isInt() && lit.isInt()) {
-          t->setInt(intResult(opr, t->asInt(), lit.asInt()));
+          t->setInt(intResult(I->op, t->asInt(), lit.asInt()));
         } else if (moxDoublePair(*t, lit, &a, &b)) {
-          t->setDouble(opr == OP_ADD ? a + b : (opr == OP_SUB ? a - b : a * b));
+          t->setDouble(doubleResult(I->op, a, b));
         } else {
-          op = OP_PUSH;
-          goto redispatch;
+          FALLBACK();
         }
         t[1] = lit;
-        pc += 3;
-        NEXT_STEP();
+        NEXT_CELL();
       }
-      case MSK_LOAD_PAIR: {
+      CASE(MF_LOAD_PAIR): {
         // The top := value a, then a new top := value b.
         ROOM(1);
-        const MoxValue* va = VALUE_OF(code[pc - 1], uint32_t(code[pc]), t);
-        const MoxValue* vb = VALUE_OF(code[pc + 2], uint32_t(code[pc + 3]), t);
-        if (!va || !vb || !moxReleaseIsQuiet(*t) || t[1].isCounted()) {
-          op = code[pc - 1];
-          goto redispatch;
-        }
+        const MoxValue* va = CELL_VALUE(0, t);
+        const MoxValue* vb = CELL_VALUE(1, t);
+        if (!va || !vb || !moxReleaseIsQuiet(*t) || t[1].isCounted()) FALLBACK();
         *t = *va;
         *++t = *vb;
-        pc += 4;
-        NEXT_STEP();
+        NEXT_CELL();
       }
-      case MSK_PUSH_MEMBER: {
+      CASE(MF_PUSH_MEMBER): {
         ROOM(1);
         const MoxVector* m = selfMembers(S + bpi, E);
-        const uint32_t j = code[pc + 1];
-        if (!m || j >= m->size() || t[1].isCounted()) { op = OP_PUSH; goto redispatch; }
+        const uint32_t j = I->opd[0];
+        if (!m || j >= m->size() || t[1].isCounted()) FALLBACK();
         *++t = (*m)[j];
-        pc += 2;
-        NEXT_STEP();
+        NEXT_CELL();
       }
-      case MSK_MEMBER: {
+      CASE(MF_MEMBER): {
         const MoxVector* m = selfMembers(S + bpi, E);
-        const uint32_t j = code[pc];
-        if (!m || j >= m->size() || !moxReleaseIsQuiet(*t)) { op = OP_MREF; goto redispatch; }
+        const uint32_t j = I->opd[0];
+        if (!m || j >= m->size() || !moxReleaseIsQuiet(*t)) FALLBACK();
         *t = (*m)[j];
-        pc += 1;
-        NEXT_STEP();
+        NEXT_CELL();
       }
-      case MSK_TEMP: {
-        const MoxValue* v = TEMP(uint32_t(code[pc]), E);
-        if (!v || !moxReleaseIsQuiet(*t)) { op = OP_TREF; goto redispatch; }
+      CASE(MF_TEMP): {
+        const MoxValue* v = TEMP(I->opd[0], E);
+        if (!v || !moxReleaseIsQuiet(*t)) FALLBACK();
         *t = *v;
-        pc += 1;
-        NEXT_STEP();
+        NEXT_CELL();
       }
-      case MSK_ELEM_SET:
-        if (t - S < 2 || !t[-1].isInt() || !elementWrite(t - 2, t[-1].asInt(), t)) {
-          op = OP_VSET;
-          goto redispatch;
-        }
+      CASE(MF_ELEM_SET):
+        if (t - S < 2 || !t[-1].isInt() || !elementWrite(t - 2, t[-1].asInt(), t)) FALLBACK();
         t -= 2;
-        NEXT_STEP();
-      case MSK_COMPARE_BRANCH: {
+        NEXT_CELL();
+      CASE(MF_COMPARE_BRANCH): {
         int c;
-        double da, db;
-        if (t > S && t[-1].isInt() && t->isInt()) {
-          const int32_t a = t[-1].asInt(), b = t->asInt();
-          c = a < b ? -1 : (a > b ? 1 : 0);
-        } else if (t > S && moxDoublePair(t[-1], *t, &da, &db)) {
-          // The sign of the difference, as the general path decides.
-          const double d = da - db;
-          c = d < 0 ? -1 : (d > 0 ? 1 : 0);
-        } else if (!(t > S && moxNullComparison(t[-1], *t, &c) && moxReleaseIsQuiet(t[-1]))) {
-          op = code[pc - 1];
-          goto redispatch;
-        }
+        if (t == S || !moxQuickCompare(t[-1], *t, &c) || !moxReleaseIsQuiet(t[-1])) FALLBACK();
         --t;
-        const bool yes = moxCompareResult(code[pc - 1], c) != 0;
+        const bool yes = moxCompareResult(I->op, c) != 0;
         t->setInt(yes ? 1 : 0);
-        pc = yes == (code[pc] == OP_BRT) ? moxReadBranch(code, pc + 1) : pc + 1 + MOX_BRANCH_SIZE;
-        NEXT_STEP();
+        BRANCH_CELL(yes == I->jumpIfTrue);
       }
-      case MSK_ARITH_SET: {
+      CASE(MF_ARITH_SET): {
         // A result stored into temporary k; the slot above keeps the right
         // operand, as the operator leaves it.
-        const uint8_t opr = code[pc - 1];
-        const uint32_t k = code[pc + 1];
+        const uint32_t k = I->opd[0];
         MoxValue* dst = TEMP(k, t - 1);
-        if (t == S || !dst) { op = opr; goto redispatch; }
+        if (t == S || !dst) FALLBACK();
+        double a, b;
         if (t[-1].isInt() && t->isInt() && moxReleaseIsQuiet(*dst)) {
-          const uint32_t a = uint32_t(t[-1].asInt()), b = uint32_t(t->asInt());
-          const int32_t res = int32_t(opr == OP_ADD ? a + b : (opr == OP_SUB ? a - b : a * b));
+          const int32_t res = intResult(I->op, t[-1].asInt(), t->asInt());
           t[-1].setInt(res);
           dst->setInt(res);
-        } else if (double a, b; moxDoublePair(t[-1], *t, &a, &b) && moxReleaseIsQuiet(*dst)) {
-          const double res = opr == OP_ADD ? a + b : (opr == OP_SUB ? a - b : a * b);
+        } else if (moxDoublePair(t[-1], *t, &a, &b) && moxReleaseIsQuiet(*dst)) {
+          const double res = doubleResult(I->op, a, b);
           t[-1].setDouble(res);
           dst->setDouble(res);
-        } else if (!(opr == OP_ADD && appendInPlace(t, k, S + fpi + 1, ntemps))) {
-          op = opr;
-          goto redispatch;
+        } else if (!(I->op == OP_ADD && appendInPlace(t, k, S + fpi + 1, ntemps))) {
+          FALLBACK();
         }
         --t;
-        pc = followBranch(code, codeLen, pc + 2);
-        NEXT_STEP_LIKELY(MSK_TEMP_STEP, tempStep);
+        NEXT_CELL();
       }
-
       // OP_NOP and the bytes outside the opcode set run as one-byte
       // instructions without effect.
-      case OP_NOP:
+      CASE(OP_NOP):
       default:
-        break;
+        NEXT();
     }
-    continue;
-
   doSend: {
     // Message send from this activation: the receiver lies sendArgc slots
     // below the top. A bytecode method runs in this loop; a native one is
@@ -1515,7 +1461,7 @@ bool MoxInterpreter::run() {
         finishSend(basei);
         RELOAD_SAFE();
         if (!ok) goto fail;
-        continue;
+        NEXT();
       }
       callee = static_cast<MoxVector*>(method.getRef());
       if (!callee) {
@@ -1566,10 +1512,15 @@ unwind:
 #undef HELPER
 #undef LOAD_FRAME
 #undef TEMP
-#undef NEXT_STEP
-#undef NEXT_STEP_LIKELY
+#undef CASE
+#undef DISPATCH_CELL
+#undef NEXT
+#undef GO_CELL
+#undef NEXT_CELL
+#undef BRANCH_CELL
+#undef FALLBACK
 #undef ENTER_CALLEE
 #undef RESUME_CALLER
 #undef ROOM
 #undef ARG
-#undef VALUE_OF
+#undef CELL_VALUE

@@ -35,7 +35,7 @@
 class MOX_API MoxProcInfo {
  public:
   // The record keeps the procedure alive while it runs.
-  MoxProcInfo(MoxVector* proc, int nargs, ValPtr bp, ValPtr fp, bool hideCaller = false);
+  MoxProcInfo(MoxVector* proc, int nargs, ValPtr bp, ValPtr fp);
   // A copy refers to the same parent but does not own it, so destroying both
   // the copy and the original never frees the chain twice.
   MoxProcInfo(const MoxProcInfo& other);
@@ -64,15 +64,14 @@ class MOX_API MoxProcInfo {
   // True for an activation native code started (execute, a send from a
   // native function): its caller is not bytecode of the same loop.
   bool isEntry() const { return kind_ == kEntry; }
-  // Null when the caller is hidden, else the parent.
-  MoxProcInfo* getCaller() const { return hideCaller_ ? nullptr : parent_; }
+  // The activation that called this one (the parent).
+  MoxProcInfo* getCaller() const { return parent_; }
   MoxProcInfo* getParent() const { return parent_; }
   // Replaces the parent; the record owns the new one.
   void setParent(MoxProcInfo* parent) {
     parent_ = parent;
     ownsParent_ = true;
   }
-  bool getHideCaller() const { return hideCaller_; }
 
  private:
   friend class MoxInterpreter;
@@ -85,7 +84,6 @@ class MOX_API MoxProcInfo {
     bp_ = bp;
     fp_ = fp;
     nargs_ = nargs;
-    hideCaller_ = false;
     ownsParent_ = true;
     kind_ = kEntry;
     resumeWidth_ = 1;
@@ -100,7 +98,6 @@ class MOX_API MoxProcInfo {
   ValPtr fp_;
   int nargs_;
   MoxProcInfo* parent_;
-  bool hideCaller_;
   bool ownsParent_;
 
   // Loop bookkeeping. An activation that the execution loop started for an
@@ -194,6 +191,10 @@ class MOX_API MoxInterpreter : public MoxVector {
   MoxDebugger* getDebugger() const { return debugger_; }
   bool getTrace() const { return trace_; }
   bool getStep() const { return step_; }
+  // Whether the loop runs the translated form of procedures when no hook is
+  // on (the default), or their bytes one instruction at a time.
+  void setTranslation(bool on) { translation_ = on; }
+  bool getTranslation() const { return translation_; }
 
   // Empties the stack (one null slot, sp on it) and the error text.
   void reset();
@@ -311,6 +312,9 @@ class MOX_API MoxInterpreter : public MoxVector {
   bool checkNativeStack();
   // One instruction of the budget; false (reported once) when none is left.
   __attribute__((noinline)) bool takeInstruction();
+  enum HookOutcome { kHookGo, kHookFail, kHookUnwind };
+  HookOutcome takeHooks(const MoxVector* proc, const uint8_t* code, uint32_t codeLen, uint32_t pc,
+                        uint32_t width, int bpi, int fpi);
 
   // The execution loop: runs the current activation (and every activation it
   // starts itself) until the entry activation returns or something fails.
@@ -374,23 +378,12 @@ class MOX_API MoxInterpreter : public MoxVector {
 
   // Operators (left operand below the top, right operand on top).
   bool doArith(unsigned char op);
-  bool doOP_ADD() { return doArith(8); }
-  bool doOP_SUB() { return doArith(9); }
-  bool doOP_MUL() { return doArith(10); }
-  bool doOP_DIV() { return doArith(11); }
-  bool doOP_REM() { return doArith(12); }
   bool doBitwise(unsigned char op);
-  bool doOP_BAND() { return doBitwise(13); }
-  bool doOP_BOR() { return doBitwise(14); }
-  bool doOP_XOR() { return doBitwise(15); }
-  bool doOP_SHL() { return doBitwise(17); }
-  bool doOP_SHR() { return doBitwise(18); }
   bool doOP_BNOT();
   bool doUnary(unsigned char op);  // OP_NEG, OP_INC, OP_DEC
   bool doCompare();
   bool doOP_VREF();
   bool doOP_VSET();
-  bool doOP_MKREF();
   bool doOP_DELETE();
   // Sends name with one argument (the right operand, or the left one after a
   // swap when only the right operand is an object).
@@ -447,6 +440,10 @@ class MOX_API MoxInterpreter : public MoxVector {
   bool interruptReported_ = false;
   // The machine's line hook was set when this run started.
   bool lines_ = false;
+  bool translation_ = true;
+  // The loop's handlers by cell form, filled when it first runs (where the
+  // compiler can take the address of a label).
+  const void* jumpTable_[256] = {};
   // The last line the hook was told of.
   const MoxVector* lineProc_ = nullptr;
   int32_t line_ = 0;

@@ -467,11 +467,6 @@ bool MoxInterpreter::doOP_VSET() {
   return returnError(u"subscript out of range", nullptr);
 }
 
-bool MoxInterpreter::doOP_MKREF() {
-  moxMakeRef(sp_.get());
-  return true;
-}
-
 bool MoxInterpreter::doOP_DELETE() {
   MoxValue* t = sp_.get();
   const MoxValueType k = t->type();

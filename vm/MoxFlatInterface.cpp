@@ -209,6 +209,12 @@ int Mox_SetInstructionLimit(MoxVMHandle vm, uint64_t count) {
   return 1;
 }
 
+int Mox_SetTranslation(MoxVMHandle vm, int on) {
+  if (!vm) return 0;
+  machine(vm)->setTranslation(on != 0);
+  return 1;
+}
+
 void Mox_SetBlockLimit(uint64_t bytes) {
   mox::setBlockLimit(bytes > SIZE_MAX ? SIZE_MAX : size_t(bytes));
 }

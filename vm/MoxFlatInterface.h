@@ -149,6 +149,10 @@ MOX_FLAT_API uint64_t Mox_GetMemoryUsed(MoxVMHandle vm);
 /* Most instructions one Mox_Execute may run (0: no bound). A run that needs
  * more fails with "instruction limit exceeded". 1; 0 for a NULL machine. */
 MOX_FLAT_API int Mox_SetInstructionLimit(MoxVMHandle vm, uint64_t count);
+/* 1: runs use the translated form of procedures (the default); 0: they
+ * decode the bytes one instruction at a time, with the same results but
+ * slower. 1; 0 for a NULL machine. */
+MOX_FLAT_API int Mox_SetTranslation(MoxVMHandle vm, int on);
 /* The largest single block a script may ask for by a count (newvector,
  * newbuffer, ...), for the whole process: 0 restores the default, the
  * smaller of physical memory and 1 GiB. */

@@ -209,6 +209,7 @@ bool MoxVirtualMachine::run(const MoxChar* name, int argc, const MoxChar** argv,
   MoxDebugger* tracer = new MoxDebugger(*this, tracePrinter);
   tracer->setTrace(trace);
   interp->setDebugger(tracer);
+  interp->setTranslation(translation_);
   const bool nested = outer && outer->hasInstructionBudget();
   if (nested)
     interp->setInstructionBudget(true, outer->getInstructionsLeft());

@@ -1,21 +1,25 @@
-// Step kinds: the table the loop dispatches on, and runs with it against
-// runs without it. A run with an instruction budget takes the plain path
-// (every instruction alone, as the code says), so the same program run with
-// and without a budget must print the same and end the same.
+// The translated form: the cells made from a procedure's bytes, and runs
+// with it against runs of the bytes alone. Both must print the same, end
+// the same and leave the same stack.
 #include <dirent.h>
 
 #include <algorithm>
 
 #include "InterpTestUtil.h"
 #include "interpreter/MoxInterpreterImpl.h"
-#include "interpreter/MoxStepKinds.h"
+#include "interpreter/MoxTranslation.h"
 
 namespace {
 
-Bytes kindsOf(const Bytes& code) {
-  Bytes kinds(code.size());
-  moxBuildStepKinds(code.data(), uint32_t(code.size()), kinds.data());
-  return kinds;
+// The form of the cell at each offset ("-" where none starts), for code
+// with the given number of procedure elements.
+std::vector<std::string> formsOf(const Bytes& code, uint32_t literals = 8) {
+  MoxTranslation x;
+  EXPECT_TRUE(x.translate(code.data(), uint32_t(code.size()), literals));
+  std::vector<std::string> forms(code.size(), "-");
+  for (uint32_t pc = 0; pc < code.size(); ++pc)
+    if (x.cellAt(pc) != kMoxNoCell) forms[pc] = moxFormName(x.cells()[x.cellAt(pc)].form);
+  return forms;
 }
 
 struct Outcome {
@@ -26,14 +30,14 @@ struct Outcome {
 };
 
 // Compiles source (or the file at path, when one is given) into a fresh
-// machine and runs main, with or without a budget.
+// machine and runs main, translated or on the bytes alone.
 Outcome runOnce(const std::u16string& source, const std::u16string& path, bool plain) {
   MoxStringPrinter out, errors;
   MoxVirtualMachine vm(&out);
   Outcome o;
   o.ok = path.empty() ? vm.compileText(source.c_str()) : vm.compileFile(path.c_str());
   if (o.ok) {
-    if (plain) vm.setInstructionLimit(uint64_t(1) << 40);
+    vm.setTranslation(!plain);
     o.ok = vm.execute(u"main", 0, nullptr, false, &errors);
   }
   o.printed = out.a_str();
@@ -47,7 +51,7 @@ Outcome runOnce(const std::u16string& source, const std::u16string& path, bool p
   return o;
 }
 
-// The outcome of the run without a budget.
+// The outcome of the translated run.
 Outcome expectSameBothWays(const std::string& source, const std::string& label,
                            const std::string& path = "") {
   const std::u16string src = U(source), file = U(path);
@@ -62,7 +66,7 @@ Outcome expectSameBothWays(const std::string& source, const std::string& label,
 
 }  // namespace
 
-TEST(StepKinds, TableFollowsTheBytesAtEveryOffset) {
+TEST(Translation, CellsStartWhereTheBytesSay) {
   // for (i = 0; i < 10; i++) s = s + i; in the compiler's shape
   Bytes code;
   emit(code, OP_TREF, 0);                        // 0: loop test
@@ -75,84 +79,86 @@ TEST(StepKinds, TableFollowsTheBytesAtEveryOffset) {
   code.push_back(OP_INC);
   emit(code, OP_TSET, 0);
   code.push_back(OP_POP);
-  const Bytes kinds = kindsOf(code);
-  EXPECT_EQ(kinds[0], MSK_INT_COMPARE_BRANCH);
-  EXPECT_EQ(kinds[2], MSK_PUSH_VALUE);
-  EXPECT_EQ(kinds[5], MSK_COMPARE_BRANCH);
-  EXPECT_EQ(kinds[6], OP_BRT);
-  EXPECT_EQ(kinds[11], MSK_TEMP_STEP);
-  // An operand byte is what a jump there would run: byte 4 is the
-  // literal index 3 = OP_BR, byte 1 the temporary index 0 = OP_NOP.
-  EXPECT_EQ(kinds[1], OP_NOP);
-  EXPECT_EQ(kinds[3], OP_LIT);
-  EXPECT_EQ(kinds[4], OP_BR);
-  EXPECT_EQ(moxStepLength(code.data(), uint32_t(code.size()), 11, MSK_TEMP_STEP), 7u);
-  EXPECT_EQ(moxStepLength(code.data(), uint32_t(code.size()), 11, MSK_PUSH_VALUE), 0u);
+  std::vector<std::string> forms = formsOf(code);
+  EXPECT_EQ(forms[0], "MF_INT_COMPARE_BRANCH");
+  EXPECT_EQ(forms[11], "MF_TEMP_STEP");
+  // Inside a sequence, and on operand bytes, no cell starts: a jump there
+  // runs the bytes.
+  for (int pc : {1, 2, 4, 5, 6, 12, 17}) EXPECT_EQ(forms[size_t(pc)], "-") << pc;
 
-  // A step that `tset 1` instead of `tset 0` ends is no `a++`.
+  // A literal that is not among the procedure's elements is left to the
+  // byte loop's error; `tset 1` instead of `tset 0` is no `a++`.
+  EXPECT_EQ(formsOf(code, 3)[0], "MF_TEMP");
   Bytes other = code;
   other[15] = 1;
-  EXPECT_EQ(kindsOf(other)[11], MSK_TEMP);
+  EXPECT_EQ(formsOf(other)[11], "MF_TEMP");
   // Cut short, a sequence is not taken either.
   Bytes cut(code.begin(), code.begin() + 9);
-  EXPECT_EQ(kindsOf(cut)[0], MSK_INT_OP);
-  EXPECT_EQ(kindsOf(cut)[5], OP_LT);
+  EXPECT_EQ(formsOf(cut)[0], "MF_INT_OP");
+  EXPECT_EQ(formsOf(cut)[7], "-");  // a cut-off branch: the bytes report it
+
+  // A branch into the middle of a sequence splits it: the target starts a
+  // cell of its own.
+  Bytes split = code;
+  emitBranch(split, OP_BR, 2);
+  forms = formsOf(split);
+  EXPECT_EQ(forms[0], "MF_TEMP");
+  EXPECT_EQ(forms[2], "MF_PUSH_VALUE");
+  EXPECT_EQ(forms[18], "OP_BR");
+
+  // After a width prefix the bytes run alone until the width is 1 again.
+  Bytes wide = {OP_RWORD, OP_TREF, 0x00, 0x01, OP_RBYTE, OP_PUSH};
+  emit(wide, OP_LIT, 3);
+  forms = formsOf(wide);
+  EXPECT_EQ(forms[0], "-");
+  EXPECT_EQ(forms[1], "-");
+  EXPECT_EQ(forms[4], "-");
+  EXPECT_EQ(forms[5], "MF_PUSH_VALUE");
 }
 
-TEST(StepKinds, BytesOutsideTheOpcodeSetRunAsNothing) {
-  // Code that holds the byte values the table uses for its kinds must not
-  // reach their handlers.
-  Bytes code;
-  for (int b = MSK_PUSH_VALUE; b <= MSK_LAST; ++b) code.push_back(uint8_t(b));
-  code.push_back(200);
-  const Bytes kinds = kindsOf(code);
-  for (uint8_t k : kinds) EXPECT_EQ(k, OP_NOP);
-
-  Bytes run = code;
+TEST(Translation, BytesOutsideTheOpcodeSetRunAsNothing) {
+  Bytes run;
+  for (int b = 49; b < 128; ++b) run.push_back(uint8_t(b));
+  run.push_back(200);
   emit(run, OP_LIT, 3);
   run.push_back(OP_RETURN);
   for (bool plain : {true, false}) {
     Interp in;
     in.define("main", makeProc(run, {MoxValue(int32_t(7))}));
-    if (plain) in.in->setInstructionBudget(true, 1000);
+    in.in->setTranslation(!plain);
     ASSERT_TRUE(in.run()) << in.errors();
     EXPECT_EQ(in.topInt(), 7);
   }
 }
 
-TEST(StepKinds, WideOperandsAreNeverFolded) {
-  // OP_RWORD; OP_TREF 0x0100 ... : the width prefix keeps the plain path.
-  Bytes code = {OP_RWORD, OP_TREF, 0x00, 0x01, OP_RBYTE, OP_PUSH};
-  emit(code, OP_LIT, 3);
-  const Bytes kinds = kindsOf(code);
-  EXPECT_EQ(kinds[0], OP_RWORD);
-  EXPECT_EQ(kinds[1], MSK_TEMP);  // as a jump there with width 1 would run it
-  EXPECT_EQ(kinds[5], MSK_PUSH_VALUE);
-}
-
-TEST(StepKinds, TableIsKeptWithTheCodeAndDroppedWhenItChanges) {
+TEST(Translation, KeptWithTheCodeAndMadeAgainWhenCodeOrLiteralsChange) {
   Interp in;
   ASSERT_TRUE(in.runSource("main(;i, s) { s = 0; for (i = 0; i < 5; i++) s = s + i; return s; }"));
   EXPECT_EQ(in.topInt(), 10);
   MoxVector* proc = static_cast<MoxVector*>(in.vm.symbols().find(MoxString(u"main"))->getValue());
   MoxBuffer* code = moxProcCode(proc);
-  const unsigned char* kinds = code->stepKinds();
-  ASSERT_NE(kinds, nullptr);
+  const void* made = code->derived();
+  ASSERT_NE(made, nullptr);
   ASSERT_TRUE(in.run());
-  EXPECT_EQ(code->stepKinds(), kinds);  // made once
+  EXPECT_EQ(code->derived(), made);  // made once
   code->push_back(OP_NOP);
-  EXPECT_EQ(code->stepKinds(), nullptr);
+  EXPECT_EQ(code->derived(), nullptr);
   code->pop_back();
-  EXPECT_EQ(code->stepKinds(), nullptr);  // same size again, but not the same bytes
+  EXPECT_EQ(code->derived(), nullptr);  // same size again, but not the same bytes
   ASSERT_TRUE(in.run());
   EXPECT_EQ(in.topInt(), 10);
-  EXPECT_NE(code->stepKinds(), nullptr);
+  ASSERT_NE(code->derived(), nullptr);
+  // One more literal: literal operands are checked against the count.
+  proc->push_back(MoxValue(int32_t(1)));
+  ASSERT_TRUE(in.run());
+  EXPECT_EQ(in.topInt(), 10);
+  EXPECT_EQ(static_cast<const MoxTranslation*>(code->derived())->literalCount(), proc->size());
 }
 
 // Every kind, with the values that make each handler give up and leave the
 // step to the plain handlers: counted values in the slots it overwrites,
 // strings, doubles, floats, nulls, indices out of range, dead references.
-TEST(StepKinds, SameResultsWithAndWithoutTheTable) {
+TEST(Translation, SameResultsTranslatedAndOnTheBytes) {
   const char* programs[] = {
       // loop tests, i++ and i--, c = a op b on temporaries and literals
       "main(;i, j, s, t) { s = 0; for (i = 0; i < 300; i++) { t = i * 3; s = s + t; s = s - 1; }"
@@ -202,7 +208,7 @@ TEST(StepKinds, SameResultsWithAndWithoutTheTable) {
             "ok bye 0\nbye 1\n|ok |");
 }
 
-TEST(StepKinds, ProcedureReplacedWhileRunning) {
+TEST(Translation, ProcedureReplacedWhileRunning) {
   // A running procedure is recompiled from inside itself: the activation
   // goes on with the code it started with, the next call runs the new one.
   const char* source =
@@ -216,7 +222,7 @@ TEST(StepKinds, ProcedureReplacedWhileRunning) {
 }
 
 // The scripts of the suite that run without arguments or input, both ways.
-TEST(StepKinds, ScriptSuiteSameBothWays) {
+TEST(Translation, ScriptSuiteSameBothWays) {
   size_t seen = 0;
   for (const char* folder : {"language", "errors", "safety", "library"}) {
     const std::string dir = std::string(MOX_TEST_DATA_DIR) + "/scripts/" + folder;
@@ -251,7 +257,7 @@ TEST(StepKinds, ScriptSuiteSameBothWays) {
 
 // Hand-made code in which the top slot is a temporary (no PUSH after
 // TSPACE): a step must not read a temporary it is about to overwrite.
-TEST(StepKinds, TemporaryInTheTopSlotRunsAsWritten) {
+TEST(Translation, TemporaryInTheTopSlotRunsAsWritten) {
   Bytes code;
   emit(code, OP_TSPACE, 2);
   emit(code, OP_LIT, 3);  // the top is temporary 1: it becomes 3
@@ -263,13 +269,13 @@ TEST(StepKinds, TemporaryInTheTopSlotRunsAsWritten) {
   code.push_back(OP_ADD);
   emit(code, OP_TSET, 0);
   code.push_back(OP_RETURN);
-  ASSERT_EQ(kindsOf(code)[8], MSK_INT_ARITH_SET);
+  ASSERT_EQ(formsOf(code)[8], "MF_INT_ARITH_SET");
   for (bool plain : {true, false}) {
     Interp in;
     in.define("main", makeProc(code, {MoxValue(int32_t(3)), MoxValue(int32_t(5))}));
-    if (plain) in.in->setInstructionBudget(true, 1000);
+    in.in->setTranslation(!plain);
     ASSERT_TRUE(in.run()) << in.errors();
-    EXPECT_EQ(in.topInt(), 6) << (plain ? "plain" : "steps");
+    EXPECT_EQ(in.topInt(), 6) << (plain ? "bytes" : "cells");
   }
 }
 
@@ -302,7 +308,7 @@ std::vector<MoxValue> randomLiterals() {
 const uint32_t kRandomLiterals = 9;
 
 // Random code that only ever branches forward, so every run ends: single
-// instructions, the sequences the step kinds stand for, and stray bytes.
+// instructions, the sequences that make cells, and stray bytes.
 Bytes randomCode(Random& r) {
   Bytes code;
   emit(code, OP_TSPACE, 1 + r.below(4));
@@ -358,12 +364,16 @@ Bytes randomCode(Random& r) {
   return code;
 }
 
-// What a run left: success, the error text and the stack up to the top.
+// What a run left: success, the error text, the top and the whole stack,
+// the slots above the top included (what they hold decides when objects
+// die); slots past the last non-null one are left out, as the block may
+// have grown at different moments.
 std::string outcomeOf(Interp& in, bool ok) {
   std::string s = ok ? "ok|" : "failed|";
-  s += in.errors() + "|";
-  const int top = in.in->sp().current();
-  for (int i = 0; i <= top && i < int(in.in->size()); ++i) {
+  s += in.errors() + "|top " + std::to_string(in.in->sp().current()) + "|";
+  int last = int(in.in->size()) - 1;
+  while (last >= 0 && (*in.in)[unsigned(last)].type() == MVT_NULL) --last;
+  for (int i = 0; i <= last; ++i) {
     const MoxValue& v = (*in.in)[unsigned(i)];
     s += std::to_string(int(v.type()));
     if (v.type() == MVT_INTEGER) s += "=" + std::to_string(int32_t(v));
@@ -376,9 +386,9 @@ std::string outcomeOf(Interp& in, bool ok) {
 
 }  // namespace
 
-// Random forward-branching code runs alike with and without step kinds:
+// Random forward-branching code runs alike translated and on the bytes:
 // the same success, error text and stack.
-TEST(StepKinds, RandomCodeSameBothWays) {
+TEST(Translation, RandomCodeSameBothWays) {
   // MOX_RANDOM_ROUNDS and MOX_RANDOM_SEED run more or other programs.
   const char* rounds = getenv("MOX_RANDOM_ROUNDS");
   const char* seed = getenv("MOX_RANDOM_SEED");
@@ -387,15 +397,15 @@ TEST(StepKinds, RandomCodeSameBothWays) {
   int differ = 0, steps = 0;
   for (int round = 0; round < total && differ < 5; ++round) {
     const Bytes code = randomCode(r);
-    const Bytes kinds = kindsOf(code);
-    for (uint8_t k : kinds) steps += k >= MSK_PUSH_VALUE && k <= MSK_LAST;
+    for (const std::string& f : formsOf(code, 3 + kRandomLiterals))
+      steps += f.compare(0, 3, "MF_") == 0;
     std::string seen[2];
     for (int plain = 0; plain < 2; ++plain) {
       // Numbers as arguments: strings would take pointer bits, as above.
       Interp in;
       in.define("f", makeProc(code, randomLiterals()));
       ASSERT_TRUE(in.compile("main() { return f(7, 300, -1); }"));
-      if (plain) in.in->setInstructionBudget(true, 1000000);
+      in.in->setTranslation(!plain);
       const bool ok = in.run("main");
       seen[plain] = outcomeOf(in, ok);
     }
@@ -403,8 +413,8 @@ TEST(StepKinds, RandomCodeSameBothWays) {
       ++differ;
       std::string hex;
       for (uint8_t b : code) hex += fmt("%02x ", b);
-      ADD_FAILURE() << "round " << round << ": " << hex << "\n  steps: " << seen[0]
-                    << "\n  plain: " << seen[1];
+      ADD_FAILURE() << "round " << round << ": " << hex << "\n  cells: " << seen[0]
+                    << "\n  bytes: " << seen[1];
     }
   }
   EXPECT_GT(steps, total * 3);

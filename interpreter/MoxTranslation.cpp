@@ -1,0 +1,271 @@
+// Translating a procedure's code into cells.
+#include "interpreter/MoxTranslation.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "core/MoxBuffer.h"
+#include "interpreter/MoxOpCodes.h"
+
+static_assert(int(MF_FIRST) > int(OP_DUPX2) && int(MF_LAST) < int(OP_TRON),
+              "sequence forms must lie outside the opcode set");
+
+namespace {
+
+struct FormInfo {
+  MoxForm form;
+  const char* name;
+  const char* pattern;
+};
+
+const FormInfo kForms[] = {
+#define MOX_FORM_INFO(form, pattern) {form, #form, pattern},
+    MOX_FORM_LIST(MOX_FORM_INFO)
+#undef MOX_FORM_INFO
+};
+
+// One instruction of the linear decode from offset 0.
+struct Decoded {
+  uint32_t pc;
+  uint32_t length;
+  uint32_t operand;
+  uint8_t op;
+  bool narrow;    // decoded with width 1 and complete: it may start or join a cell
+  bool isTarget;  // some branch of the code goes here
+};
+
+// The instructions of code as the byte loop meets them running from offset
+// 0 without jumps, in a malloc'd array of *count entries; null when memory
+// runs out.
+Decoded* decodeAll(const uint8_t* code, uint32_t len, uint32_t* count) {
+  Decoded* out = static_cast<Decoded*>(malloc(sizeof(Decoded) * (len ? len : 1)));
+  if (!out) return nullptr;
+  uint32_t n = 0;
+  unsigned width = 1;
+  for (uint32_t pc = 0; pc < len;) {
+    MoxInstruction in;
+    const unsigned before = width;
+    const bool complete = moxDecodeInstruction(code, len, pc, &width, &in);
+    Decoded& d = out[n++];
+    d.pc = pc;
+    d.length = complete ? uint32_t(in.length) : len - pc;
+    d.operand = in.operand;
+    d.op = code[pc];
+    d.narrow = complete && before == 1 && moxPrefixWidth(d.op) == 0;
+    d.isTarget = false;
+    pc += d.length;
+  }
+  *count = n;
+  return out;
+}
+
+// Marks the instructions that branches go to. Returns the first index whose
+// pc is at least target, by binary search over the ordered offsets.
+uint32_t indexAt(const Decoded* d, uint32_t n, uint32_t pc) {
+  uint32_t lo = 0, hi = n;
+  while (lo < hi) {
+    const uint32_t mid = lo + (hi - lo) / 2;
+    if (d[mid].pc < pc) lo = mid + 1;
+    else hi = mid;
+  }
+  return lo;
+}
+
+void markTargets(Decoded* d, uint32_t n) {
+  for (uint32_t i = 0; i < n; ++i) {
+    const uint8_t op = d[i].op;
+    if (d[i].length != 1 + MOX_BRANCH_SIZE || (op != OP_BR && op != OP_BRT && op != OP_BRF))
+      continue;
+    const uint32_t k = indexAt(d, n, d[i].operand);
+    if (k < n && d[k].pc == d[i].operand) d[k].isTarget = true;
+  }
+}
+
+bool isBranch(uint8_t op) { return op == OP_BR || op == OP_BRT || op == OP_BRF; }
+
+bool isValue(uint8_t op) { return op == OP_TREF || op == OP_AREF || op == OP_LIT; }
+
+MoxOperandSource sourceOf(uint8_t op) {
+  return op == OP_TREF ? MOS_TEMP : op == OP_AREF ? MOS_ARG : MOS_LIT;
+}
+
+// Does one token of a pattern accept instruction d? Fills the cell as the
+// token says. A literal operand must be one of the procedure's elements, so that handlers need not check it again.
+bool takeToken(char token, const Decoded& d, uint32_t literals, MoxCell* cell,
+               unsigned* operands) {
+  const uint8_t op = d.op;
+  bool operand = false;
+  switch (token) {
+    case 'P': return op == OP_PUSH;
+    case 'D': return op == OP_DUP;
+    case 'O': return op == OP_POP;
+    case 'E': return op == OP_VREF;
+    case 'W': return op == OP_VSET;
+    case 'T': operand = op == OP_TREF; break;
+    case 'X': operand = op == OP_TREF || op == OP_AREF; break;
+    case 'V': operand = isValue(op); break;
+    case 'L': operand = op == OP_LIT; break;
+    case 'M': operand = op == OP_MREF; break;
+    case 'S': operand = op == OP_TSET; break;
+    case 's': return op == OP_TSET && *operands > 0 && d.operand == cell->opd[0];
+    case '+': if (op != OP_ADD && op != OP_SUB) return false; cell->op = op; return true;
+    case 'A': if (op < OP_ADD || op > OP_MUL) return false; cell->op = op; return true;
+    case 'C': if (op < OP_LT || op > OP_GT) return false; cell->op = op; return true;
+    case 'K':
+      if (!(op >= OP_ADD && op <= OP_MUL) && !(op >= OP_LT && op <= OP_GT)) return false;
+      cell->op = op;
+      return true;
+    case 'I': if (op != OP_INC && op != OP_DEC) return false; cell->op = op; return true;
+    case 'B':
+      if (op != OP_BRT && op != OP_BRF) return false;
+      cell->jumpIfTrue = op == OP_BRT;
+      cell->target = d.operand;
+      return true;
+    default: return false;
+  }
+  if (!operand || *operands >= 3 || (op == OP_LIT && d.operand >= literals)) return false;
+  cell->src[*operands] = sourceOf(op);
+  cell->opd[*operands] = d.operand;
+  ++*operands;
+  return true;
+}
+
+// Matches pattern at instruction i; on success fills *cell and returns the
+// number of instructions the sequence covers, else 0. Every instruction must
+// be narrow, and none but the first may be a branch target: a jump there
+// must find the instruction itself.
+uint32_t matchPattern(const char* pattern, const Decoded* d, uint32_t n, uint32_t i,
+                      uint32_t literals, MoxCell* cell) {
+  MoxCell c{};
+  unsigned operands = 0;
+  uint32_t k = i;
+  for (const char* p = pattern; *p; ++p) {
+    if (*p == ' ') continue;
+    if (*p == '>') {
+      // Lookahead: the next instruction must be the token after '>'.
+      ++p;
+      MoxCell scratch{};
+      unsigned none = 0;
+      if (k >= n || !takeToken(*p, d[k], literals, &scratch, &none)) return 0;
+      continue;
+    }
+    if (k >= n || !d[k].narrow || (k > i && d[k].isTarget)) return 0;
+    if (!takeToken(*p, d[k], literals, &c, &operands)) return 0;
+    ++k;
+  }
+  c.pc = d[i].pc;
+  c.next = k < n ? d[k].pc : d[n - 1].pc + d[n - 1].length;
+  *cell = c;
+  return k - i;
+}
+
+// The cell for the instruction(s) from i on, and how many it covers.
+uint32_t makeCell(const Decoded* d, uint32_t n, uint32_t i, uint32_t literals, MoxCell* cell) {
+  for (const FormInfo& f : kForms) {
+    if (uint32_t covered = matchPattern(f.pattern, d, n, i, literals, cell)) {
+      cell->form = f.form;
+      return covered;
+    }
+  }
+  MoxCell c{};
+  c.form = moxIsKnownOpcode(d[i].op) ? d[i].op : uint8_t(OP_NOP);
+  c.op = d[i].op;
+  c.pc = d[i].pc;
+  c.next = d[i].pc + d[i].length;
+  c.opd[0] = d[i].operand;
+  if (isBranch(c.form)) c.target = d[i].operand;
+  *cell = c;
+  return 1;
+}
+
+}  // namespace
+
+const char* moxFormName(uint8_t form) {
+  for (const FormInfo& f : kForms)
+    if (f.form == form) return f.name;
+  return moxOpInfo(form).narrowName;
+}
+
+MoxTranslation::~MoxTranslation() { clear(); }
+
+void MoxTranslation::clear() {
+  free(cells_);
+  free(starts_);
+  cells_ = nullptr;
+  starts_ = nullptr;
+  count_ = length_ = literals_ = 0;
+}
+
+bool MoxTranslation::translate(const uint8_t* code, uint32_t len, uint32_t literalCount) {
+  clear();
+  uint32_t n = 0;
+  Decoded* d = decodeAll(code, len, &n);
+  MoxCell* cells = static_cast<MoxCell*>(malloc(sizeof(MoxCell) * (n ? n : 1)));
+  uint32_t* starts = static_cast<uint32_t*>(malloc(sizeof(uint32_t) * (len ? len : 1)));
+  if (!d || !cells || !starts) {
+    free(d);
+    free(cells);
+    free(starts);
+    return false;
+  }
+  for (uint32_t pc = 0; pc < len; ++pc) starts[pc] = kMoxNoCell;
+  markTargets(d, n);
+  uint32_t count = 0;
+  for (uint32_t i = 0; i < n;) {
+    if (!d[i].narrow) {
+      ++i;
+      continue;
+    }
+    MoxCell& c = cells[count];
+    i += makeCell(d, n, i, literalCount, &c);
+    starts[c.pc] = count++;
+  }
+  free(d);
+  cells_ = cells;
+  count_ = count;
+  starts_ = starts;
+  length_ = len;
+  literals_ = literalCount;
+  // Links between cells. A sequence followed by an unconditional branch
+  // goes straight on to its target (the end of a loop's body to its test),
+  // which nobody can tell while no hook is on; a few hops at most, so that
+  // a branch to itself does not keep the translator busy. A single
+  // instruction keeps its own next offset: a failure there is reported at
+  // its line.
+  auto follow = [&](uint32_t* pc) {
+    uint32_t cell = cellAt(*pc);
+    for (int hop = 0; hop < 4 && cell != kMoxNoCell; ++hop) {
+      const MoxCell& b = cells_[cell];
+      if (b.form != OP_BR) break;
+      *pc = b.target;
+      cell = cellAt(*pc);
+    }
+    return cell;
+  };
+  for (uint32_t k = 0; k < count_; ++k) {
+    MoxCell& c = cells_[k];
+    const bool sequence = c.form >= MF_FIRST;
+    c.nextCell = sequence ? follow(&c.next) : cellAt(c.next);
+    const bool jumps = isBranch(c.form) || c.form == MF_INT_COMPARE_BRANCH ||
+                       c.form == MF_PUSH_INT_COMPARE_BRANCH || c.form == MF_COMPARE_BRANCH;
+    c.targetCell = jumps ? follow(&c.target) : kMoxNoCell;
+  }
+  return true;
+}
+
+namespace {
+void freeTranslation(void* t) { delete static_cast<MoxTranslation*>(t); }
+}  // namespace
+
+const MoxTranslation* moxTranslationOf(MoxBuffer* code, uint32_t literalCount) {
+  const MoxTranslation* kept = static_cast<const MoxTranslation*>(code->derived());
+  if (kept && kept->literalCount() == literalCount) return kept;
+  MoxTranslation* t = new (std::nothrow) MoxTranslation();
+  if (!t || !t->translate(code->data(), code->size(), literalCount)) {
+    delete t;
+    return nullptr;
+  }
+  code->setDerived(t, freeTranslation);
+  return t;
+}

@@ -1,0 +1,151 @@
+// The translated form of a procedure's code: the interpreter's private array
+// of fixed-size cells with decoded operands, made once from the bytes when a
+// procedure first runs and kept with its code buffer.
+//
+// A cell stands for one instruction or for one of the sequences in
+// MOX_FORM_LIST, which the compiler emits often. Its operands are decoded:
+// temporaries, arguments and literals as (source, index) pairs, the operator
+// of the sequence, branch targets as cell numbers. The loop runs cells while
+// no hook is on and the operand width is 1; a traced, single-stepped or
+// budgeted run, and any offset that is not the start of a cell (a jump into
+// the middle of an instruction or of a sequence, code after a width prefix),
+// runs the bytes one instruction at a time. The translation is a function of
+// the bytes and of the number of literals alone, and the bytes stay the
+// truth: listings, traces and module files see only them.
+//
+// A sequence's cell only says which handler to take: the handler still
+// checks at run time what the bytes cannot prove (value kinds, index ranges,
+// that no release can run a destructor) and, when a check fails, leaves the
+// first instruction of the sequence to the byte loop, which runs the rest as
+// the bytes say.
+#ifndef MOX_TRANSLATION_H
+#define MOX_TRANSLATION_H
+
+#include <cstdint>
+
+#include "core/MoxConfig.h"
+
+// Each sequence is written once here, as its pattern: a list of tokens, one
+// per instruction, from which the translator matches it and fills the cell.
+//   P PUSH     D DUP      O POP      E VREF     W VSET
+//   T TREF j   X TREF|AREF j   V TREF|AREF|LIT j   L LIT j   M MREF j
+//   S TSET j   s TSET of the same index as the first operand
+//   + ADD|SUB  A ADD|SUB|MUL  C LT..GT  K ADD|SUB|MUL|LT..GT  I INC|DEC
+//   B BRT|BRF with its target
+//   >P         a PUSH must follow (it is not part of the sequence)
+// Operands (T X V L M S) fill the cell's operand slots in pattern order;
+// the operator token (+ A C K I) sets its operator and B its branch. Where
+// two patterns match at one offset the earlier one in the list is taken.
+#define MOX_FORM_LIST(X)                                                                     \
+  /* t[i +/- k] as a new top: container on top, index temporary i, literal k */             \
+  X(MF_PUSH_TEMP_LIT_ELEM, "P T P L + E")                                                     \
+  /* element i of a temporary or argument c as a new top */                                  \
+  X(MF_PUSH_ELEM, "P X P T E")                                                                \
+  /* element i +/- k of a temporary or argument c as a new top */                            \
+  X(MF_PUSH_ELEM_OFFSET, "P X P T P L + E")                                                   \
+  /* a test of two integers in a new slot, and a branch on it */                             \
+  X(MF_PUSH_INT_COMPARE_BRANCH, "P X P V C B")                                                \
+  /* a op b in a new top */                                                                  \
+  X(MF_PUSH_INT_OP, "P X P V K")                                                              \
+  /* element i of the top as the new top */                                                  \
+  X(MF_PUSH_TEMP_ELEM, "P T E")                                                               \
+  /* the top combined with a literal */                                                      \
+  X(MF_PUSH_LIT_OP, "P L A")                                                                  \
+  /* a value in a new top */                                                                 \
+  X(MF_PUSH_VALUE, "P V")                                                                     \
+  /* a data member of the receiver in a new top */                                           \
+  X(MF_PUSH_MEMBER, "P M")                                                                    \
+  /* the statement a++ or a-- */                                                             \
+  X(MF_TEMP_STEP, "T D I s O")                                                                \
+  /* a test of two integers and a branch on it */                                            \
+  X(MF_INT_COMPARE_BRANCH, "X P V C B")                                                       \
+  /* c = a op b */                                                                           \
+  X(MF_INT_ARITH_SET, "X P V A S")                                                            \
+  /* the top becomes a op b */                                                               \
+  X(MF_INT_OP, "X P V K")                                                                     \
+  /* the top becomes element i of c */                                                       \
+  X(MF_LOAD_ELEM, "X P T E")                                                                  \
+  /* two values loaded, a container and an index, as an element store begins */             \
+  X(MF_LOAD_PAIR, "X P V >P")                                                                 \
+  /* a data member of the receiver */                                                        \
+  X(MF_MEMBER, "M")                                                                           \
+  /* a temporary */                                                                          \
+  X(MF_TEMP, "T")                                                                             \
+  /* an element store */                                                                     \
+  X(MF_ELEM_SET, "W")                                                                         \
+  /* a comparison and a branch on it */                                                      \
+  X(MF_COMPARE_BRANCH, "C B")                                                                 \
+  /* a result stored into a temporary (and s += t on a string temporary) */                  \
+  X(MF_ARITH_SET, "A S")
+
+// A cell of one instruction has the instruction's opcode as its form
+// (OP_NOP for a byte outside the opcode set), so that the loop dispatches
+// cells and bytes on one switch; the sequences take values that no opcode
+// has, from MF_FIRST on.
+enum MoxForm : uint8_t {
+  MF_BEFORE_FIRST = 63,
+#define MOX_FORM_ENUM(form, pattern) form,
+  MOX_FORM_LIST(MOX_FORM_ENUM)
+#undef MOX_FORM_ENUM
+  MF_END,
+  MF_FIRST = MF_BEFORE_FIRST + 1,
+  MF_LAST = MF_END - 1,
+};
+
+// Where a value operand comes from.
+enum MoxOperandSource : uint8_t { MOS_TEMP = 0, MOS_ARG = 1, MOS_LIT = 2 };
+
+// No cell: the offset is run by the byte loop.
+const uint32_t kMoxNoCell = 0xFFFFFFFFu;
+
+struct MoxCell {
+  uint8_t form;         // an opcode, or a MoxForm
+  uint8_t op;           // the sequence's operator
+  bool jumpIfTrue;      // the sense of the sequence's BRT or BRF
+  uint8_t src[3];       // sources of the value operands
+  uint32_t opd[3];      // operand indices, in pattern order
+  uint32_t pc;          // offset of the first instruction
+  uint32_t next;        // offset where the run goes on after the cell (for a
+                        // sequence, past an unconditional branch that follows)
+  uint32_t nextCell;    // the cell there, or kMoxNoCell
+  uint32_t target;      // offset of the branch target
+  uint32_t targetCell;  // the cell there, or kMoxNoCell
+};
+
+class MOX_API MoxTranslation {
+ public:
+  MoxTranslation() = default;
+  ~MoxTranslation();
+  MoxTranslation(const MoxTranslation&) = delete;
+  MoxTranslation& operator=(const MoxTranslation&) = delete;
+
+  // Translates code[0 .. len) of a procedure with literalCount elements,
+  // replacing what was there. False only when memory runs out.
+  bool translate(const uint8_t* code, uint32_t len, uint32_t literalCount);
+
+  // The cell that starts at offset pc, or kMoxNoCell.
+  uint32_t cellAt(uint32_t pc) const { return pc < length_ ? starts_[pc] : kMoxNoCell; }
+  const MoxCell* cells() const { return cells_; }
+  uint32_t size() const { return count_; }
+  uint32_t literalCount() const { return literals_; }
+
+ private:
+  void clear();
+
+  MoxCell* cells_ = nullptr;
+  uint32_t count_ = 0;
+  uint32_t* starts_ = nullptr;  // one per code byte
+  uint32_t length_ = 0;
+  uint32_t literals_ = 0;
+};
+
+// The name of a cell's form ("MF_INT_OP", "OP_LIT"), for tests and
+// diagnostics.
+MOX_API const char* moxFormName(uint8_t form);
+
+class MoxBuffer;
+// The translation kept with a code buffer for a procedure of literalCount
+// elements, made on first use; null when there is no memory for it.
+const MoxTranslation* moxTranslationOf(MoxBuffer* code, uint32_t literalCount);
+
+#endif
