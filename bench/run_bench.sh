@@ -9,6 +9,10 @@
 #   flock /tmp/mox-build.lock bench/run_bench.sh [path/to/mx2]
 #
 # RUNS (default 3) sets the number of rounds; BENCHES a subset by name.
+# PYTHON names the Python to compare with. By default it is the system's own
+# /usr/bin/python3 (Debian's package): a python3 found first on PATH may be a
+# version manager's shim, which adds about 0.45 s to every start and would
+# flatter mox.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 mx2=${1:-$here/../build/bin/mx2}
@@ -19,9 +23,12 @@ if [ ! -x "$mx2" ]; then
   exit 1
 fi
 lua=$(command -v lua5.4 || true)
-python=$(command -v python3 || true)
+python=${PYTHON:-}
+if [ -z "$python" ]; then
+  if [ -x /usr/bin/python3 ]; then python=/usr/bin/python3; else python=$(command -v python3 || true); fi
+fi
 if [ -z "$lua" ] || [ -z "$python" ]; then
-  echo "needs lua5.4 and python3 (apt-get install -y lua5.4)" >&2
+  echo "needs lua5.4 and python3 (apt-get install -y lua5.4 python3)" >&2
   exit 1
 fi
 
@@ -29,20 +36,29 @@ export MOX_ENVIRONMENT=$(mktemp)
 work=$(mktemp -d)
 trap 'rm -rf "$MOX_ENVIRONMENT" "$work"' EXIT
 
-# Runs one program; appends its time in seconds to $work/$2.times and
-# leaves its output in $work/$2.out.
+# Runs one program; appends its time in seconds to $work/$1.times, its peak
+# memory in KiB to $work/$1.rss (with GNU time, package "time"), and leaves
+# its output in $work/$1.out.
+gnutime=$([ -x /usr/bin/time ] && echo /usr/bin/time || true)
 timed() {
   local key=$1 start end
   shift
   start=$(date +%s%N)
-  "$@" > "$work/$key.out" 2>&1
+  if [ -n "$gnutime" ]; then
+    "$gnutime" -o "$work/$key.mem" -f %M "$@" > "$work/$key.out" 2>&1
+    cat "$work/$key.mem" >> "$work/$key.rss"
+  else
+    "$@" > "$work/$key.out" 2>&1
+  fi
   end=$(date +%s%N)
   awk -v ns=$((end - start)) 'BEGIN { printf "%.3f\n", ns / 1e9 }' >> "$work/$key.times"
 }
+peak() { [ -s "$1" ] && sort -n "$1" | tail -1 || echo 0; }
 median() { sort -n "$1" | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)   runs: $runs   mx2: $mx2"
-printf '%-9s %8s %8s %8s %8s %8s\n' bench mox lua python mox/lua mox/py
+echo "lua: $lua ($("$lua" -v 2>&1 | cut -d' ' -f1-2))   python: $python ($("$python" --version 2>&1))"
+printf '%-9s %8s %8s %8s %8s %8s %9s %9s\n' bench mox lua python mox/lua mox/py "mox KiB" "lua KiB"
 status=0
 for b in $benches; do
   for ((r = 0; r < runs; r++)); do
@@ -59,11 +75,16 @@ for b in $benches; do
   tm=$(median "$work/$b.mox.times")
   tl=$(median "$work/$b.lua.times")
   tp=$(median "$work/$b.py.times")
-  awk -v b="$b" -v m="$tm" -v l="$tl" -v p="$tp" \
-    'BEGIN { printf "%-9s %7.3fs %7.3fs %7.3fs %8.2f %8.2f\n", b, m, l, p, m / l, m / p }'
-  echo "$tm $tl $tp" >> "$work/all"
+  awk -v b="$b" -v m="$tm" -v l="$tl" -v p="$tp" -v rm="$(peak "$work/$b.mox.rss")" \
+    -v rl="$(peak "$work/$b.lua.rss")" \
+    'BEGIN { printf "%-9s %7.3fs %7.3fs %7.3fs %8.2f %8.2f %9d %9d\n", b, m, l, p, m / l, m / p, rm, rl }'
+  echo "$b $tm $tl $tp" >> "$work/all"
 done
-awk '{ sl += log($1 / $2); sp += log($1 / $3); n++ }
-     END { if (n) printf "%-9s %35s %8.2f %8.2f\n", "geomean", "", exp(sl / n), exp(sp / n) }' "$work/all"
+# The strings row mostly measures Lua's s = s .. piece, which copies the
+# whole string each time: the second mean leaves it out.
+awk '{ sl += log($2 / $3); sp += log($2 / $4); n++
+       if ($1 != "strings") { xl += log($2 / $3); xp += log($2 / $4); m++ } }
+     END { if (n) printf "%-9s %35s %8.2f %8.2f\n", "geomean", "", exp(sl / n), exp(sp / n)
+           if (m) printf "%-9s %35s %8.2f %8.2f\n", "(no str.)", "", exp(xl / m), exp(xp / m) }' "$work/all"
 echo "load after:  $(cut -d' ' -f1-3 /proc/loadavg)"
 exit $status

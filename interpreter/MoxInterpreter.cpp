@@ -610,6 +610,20 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
     goto nextInstruction;                                                        \
   } while (0)
 
+// After a call or a return, where the frame changed: the cell at pc runs
+// next when there is one and no hook is on, else the bytes.
+#define ENTER_CELLS()                                                          \
+  do {                                                                         \
+    if (MOX_LIKELY(xl && width == 1 && !hooked_.load(std::memory_order_relaxed))) { \
+      const uint32_t k_ = xl->cellAt(pc);                                      \
+      if (MOX_LIKELY(k_ != kMoxNoCell)) {                                      \
+        I = cells + k_;                                                        \
+        DISPATCH_CELL();                                                       \
+      }                                                                        \
+    }                                                                          \
+    goto nextInstruction;                                                      \
+  } while (0)
+
 // The end of a cell that jumps or runs a sequence: the cell k, which starts
 // at offset at, runs next. Where no cell starts there, or a hook has come
 // on (an interrupt from another thread), the bytes run from that offset. A
@@ -685,17 +699,15 @@ static bool appendInPlace(MoxValue* t, uint32_t k, MoxValue* temps, uint32_t nte
 }
 
 // a op b for ADD, SUB, MUL (wrapping) and the comparisons (1 or 0).
-static inline int32_t intResult(uint8_t op, int32_t a, int32_t b) {
-  switch (op) {
-    case OP_ADD: return int32_t(uint32_t(a) + uint32_t(b));
-    case OP_SUB: return int32_t(uint32_t(a) - uint32_t(b));
-    case OP_MUL: return int32_t(uint32_t(a) * uint32_t(b));
-    default: return moxCompareResult(op, a < b ? -1 : (a > b ? 1 : 0));
-  }
+static MOX_ALWAYS_INLINE int32_t intResult(uint8_t op, int32_t a, int32_t b) {
+  if (op >= OP_LT) return moxCompareResult(op, a < b ? -1 : (a > b ? 1 : 0));
+  if (op == OP_ADD) return int32_t(uint32_t(a) + uint32_t(b));
+  if (op == OP_SUB) return int32_t(uint32_t(a) - uint32_t(b));
+  return int32_t(uint32_t(a) * uint32_t(b));
 }
 
 // a op b on doubles for ADD, SUB and MUL.
-static inline double doubleResult(uint8_t op, double a, double b) {
+static MOX_ALWAYS_INLINE double doubleResult(uint8_t op, double a, double b) {
   return op == OP_ADD ? a + b : (op == OP_SUB ? a - b : a * b);
 }
 
@@ -804,6 +816,23 @@ static inline const MoxVector* selfMembers(const MoxValue* self, const MoxValue*
   return static_cast<MoxObject*>(self->getRef())->getMemberData();
 }
 
+// OP_CALL of anything but bytecode or an object: a native function, whose
+// arguments lie above base, or an error. sp_ is up to date.
+bool MoxInterpreter::callNative(int argc, int basei) {
+  const MoxValue& base = data()[basei];
+  if (base.type() != MVT_CODE && base.type() != MVT_CODEREF)
+    return returnError(u"call to non-procedure, type ", getValueTypeName(base.type()));
+  MoxNativeFunction f = moxNativeOf(base);
+  if (MOX_UNLIKELY(!f)) return returnError(u"call to non-procedure, type ", u"NULL native function");
+  moxDropDead(sp_.get(), argc);
+  if (!checkNativeStack()) return false;
+  if (!f(&vm_, argc, sp_)) {
+    noteNativeFrame(f);
+    return false;
+  }
+  return finishCall(basei);
+}
+
 // What is due before one instruction runs from the bytes while a hook is
 // on: an interrupt, a deferred failure, the instruction budget, the tracer
 // (and single-stepping) and the line hook. sp_ is up to date; whatever runs
@@ -884,7 +913,7 @@ bool MoxInterpreter::run() {
           const uint32_t k = xl->cellAt(pc);
           if (MOX_LIKELY(k != kMoxNoCell)) {
             I = cells + k;
-            continue;
+            DISPATCH_CELL();
           }
         }
       } else {
@@ -1161,44 +1190,26 @@ bool MoxInterpreter::run() {
         MoxValue* base = t - argc;
         const int basei = int(base - S);
         base->dropDead();
-        switch (base->type()) {
-          case MVT_CODE:
-          case MVT_CODEREF: {
-            MoxNativeFunction f = moxNativeOf(*base);
-            if (MOX_UNLIKELY(!f)) FAIL_WITH(u"call to non-procedure, type ", u"NULL native function");
-            moxDropDead(t, int(argc));
-            SYNC();
-            if (!checkNativeStack()) goto fail;
-            bool ok = f(&vm_, int(argc), sp_);
-            if (!ok) {
-              noteNativeFrame(f);
-              RELOAD_SAFE();
-              goto fail;
-            }
-            ok = finishCall(basei);
-            RELOAD();
-            if (!ok) goto fail;
-            break;
-          }
-          case MVT_BYTECODE:
-          case MVT_BYTECODEREF: {
-            MoxVector* callee = static_cast<MoxVector*>(base->getRef());
-            if (!callee) FAIL_WITH(u"no bytecode: ", u"interpret(MoxVector* byteCode)\n");
-            SYNC();
-            MoxProcInfo* caller = procInfo_;
-            if (!enterBytecode(callee, int(argc), int(t - S), MoxProcInfo::kLoopCall, basei))
-              goto fail;
-            ENTER_CALLEE(caller, sp_.current());
-            break;
-          }
-          case MVT_OBJECT:
-          case MVT_OBJECTREF:
-            sendArgc = int(argc);
-            sendSelector = u"OP_CALL";
-            goto doSend;
-          default:
-            FAIL_WITH(u"call to non-procedure, type ", getValueTypeName(base->type()));
+        const MoxValueType kind = base->type();
+        if (kind == MVT_BYTECODE || kind == MVT_BYTECODEREF) {
+          MoxVector* callee = static_cast<MoxVector*>(base->getRef());
+          if (!callee) FAIL_WITH(u"no bytecode: ", u"interpret(MoxVector* byteCode)\n");
+          SYNC();
+          MoxProcInfo* caller = procInfo_;
+          if (!enterBytecode(callee, int(argc), int(t - S), MoxProcInfo::kLoopCall, basei))
+            goto fail;
+          ENTER_CALLEE(caller, sp_.current());
+          ENTER_CELLS();
         }
+        if (kind == MVT_OBJECT || kind == MVT_OBJECTREF) {
+          sendArgc = int(argc);
+          sendSelector = u"OP_CALL";
+          goto doSend;
+        }
+        SYNC();
+        const bool ok = callNative(int(argc), basei);
+        RELOAD_SAFE();
+        if (!ok) goto fail;
         NEXT();
       }
 
@@ -1221,7 +1232,7 @@ bool MoxInterpreter::run() {
         RESUME_CALLER(procInfo_);
         RELOAD();
         if (!ok) goto fail;
-        NEXT();
+        ENTER_CELLS();
       }
 
       CASE(OP_TRON):
@@ -1434,41 +1445,19 @@ bool MoxInterpreter::run() {
     }
   doSend: {
     // Message send from this activation: the receiver lies sendArgc slots
-    // below the top. A bytecode method runs in this loop; a native one is
-    // called directly. The site's cache answers the common send without
-    // the general set-up.
+    // below the top. A bytecode method runs in this loop; anything else is
+    // done by startSend.
     SYNC();
     const int basei = sp_.current() - sendArgc;
-    MoxClass* running = moxProcClass(proc);
-    SendSite* site = sendSiteFor(proc, pc);
-    MoxVector* callee = sendSelector ? nullptr : cachedSendTarget(sendArgc, running, site);
+    MoxValue method;  // keeps the method alive until its activation does
     int methodArgc = sendArgc;
-    MoxValue method;
-    MoxValue nameHolder;
-    if (!callee) {
-      const MoxChar* name = nullptr;
-      const SendSetup setup = prepareSend(sendArgc, sendSelector, running, &method, &methodArgc,
-                                          &name, &nameHolder, site);
-      if (setup == kSendFailed) {
-        RELOAD_SAFE();
-        goto fail;
-      }
-      const MoxValueType mk = method.type();
-      if (setup != kSendCall || (mk != MVT_BYTECODE && mk != MVT_BYTECODEREF)) {
-        bool ok = true;
-        if (setup == kSendCall) ok = invokeMethod(method, name, methodArgc);
-        if (!ok && (mk == MVT_CODE || mk == MVT_CODEREF)) noteNativeFrame(moxNativeOf(method));
-        finishSend(basei);
-        RELOAD_SAFE();
-        if (!ok) goto fail;
-        NEXT();
-      }
-      callee = static_cast<MoxVector*>(method.getRef());
-      if (!callee) {
-        returnError(name, u" : NULL pointer to bytecode\n");
-        RELOAD_SAFE();
-        goto fail;
-      }
+    MoxVector* callee = nullptr;
+    const SendStep step =
+        startSend(proc, pc, sendArgc, sendSelector, basei, &method, &methodArgc, &callee);
+    if (step != kSendEnter) {
+      RELOAD_SAFE();
+      if (step == kSendStepFailed) goto fail;
+      goto sendDone;
     }
     MoxProcInfo* caller = procInfo_;
     const int top = sp_.current();
@@ -1478,8 +1467,14 @@ bool MoxInterpreter::run() {
     }
     ENTER_CALLEE(caller, top);
     RELOAD();
-    continue;
+    goto sendEntered;
   }
+  // Outside the block above, whose values must have ended before a jump
+  // to the next handler.
+  sendDone:
+    NEXT();
+  sendEntered:
+    ENTER_CELLS();
   }
 
 codeEnd:
@@ -1517,6 +1512,7 @@ unwind:
 #undef NEXT
 #undef GO_CELL
 #undef NEXT_CELL
+#undef ENTER_CELLS
 #undef BRANCH_CELL
 #undef FALLBACK
 #undef ENTER_CALLEE

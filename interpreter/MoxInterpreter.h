@@ -352,6 +352,10 @@ class MOX_API MoxInterpreter : public MoxVector {
   MoxVector* cachedSendTarget(int argc, MoxClass* bcClass, const SendSite* site);
   bool invokeMethod(const MoxValue& method, const MoxChar* name, int methodArgc);
   bool sendFrom(int argc, const MoxChar* selector, MoxClass* bcClass);
+  enum SendStep { kSendStepFailed, kSendStepDone, kSendEnter };
+  SendStep startSend(const MoxVector* proc, uint32_t pc, int argc, const MoxChar* selector,
+                     int basei, MoxValue* method, int* methodArgc, MoxVector** callee);
+  bool callNative(int argc, int basei);
   // After a send: the value at the top moves into base, the stack is trimmed
   // above it and the top is base.
   inline void finishSend(int base);

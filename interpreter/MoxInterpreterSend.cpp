@@ -422,3 +422,36 @@ MoxString* MoxInterpreter::getStringFromValue(MoxValue& value) {
   sp_ = saved;
   return result;
 }
+
+// The send of run(): the site's cache answers the common send without the
+// general set-up. A bytecode method is left to the loop (kSendEnter, with
+// the method in *method and *callee); a native one is called here and its
+// result put in place, as is the result of a send that needs no call.
+MoxInterpreter::SendStep MoxInterpreter::startSend(const MoxVector* proc, uint32_t pc, int argc,
+                                                   const MoxChar* selector, int basei,
+                                                   MoxValue* method, int* methodArgc,
+                                                   MoxVector** callee) {
+  MoxClass* running = moxProcClass(const_cast<MoxVector*>(proc));
+  SendSite* site = sendSiteFor(proc, pc);
+  *callee = selector ? nullptr : cachedSendTarget(argc, running, site);
+  if (*callee) return kSendEnter;
+  MoxValue nameHolder;
+  const MoxChar* name = nullptr;
+  const SendSetup setup =
+      prepareSend(argc, selector, running, method, methodArgc, &name, &nameHolder, site);
+  if (setup == kSendFailed) return kSendStepFailed;
+  const MoxValueType mk = method->type();
+  if (setup != kSendCall || (mk != MVT_BYTECODE && mk != MVT_BYTECODEREF)) {
+    bool ok = true;
+    if (setup == kSendCall) ok = invokeMethod(*method, name, *methodArgc);
+    if (!ok && (mk == MVT_CODE || mk == MVT_CODEREF)) noteNativeFrame(moxNativeOf(*method));
+    finishSend(basei);
+    return ok ? kSendStepDone : kSendStepFailed;
+  }
+  *callee = static_cast<MoxVector*>(method->getRef());
+  if (!*callee) {
+    returnError(name, u" : NULL pointer to bytecode\n");
+    return kSendStepFailed;
+  }
+  return kSendEnter;
+}
