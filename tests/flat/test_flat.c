@@ -414,6 +414,11 @@ static void testHostControls(void) {
 
   CHECK(Mox_Interrupt(vm) == 0);
   CHECK(Mox_ExecuteA(vm, "small", 0, NULL, 0, NULL, NULL) == 1);
+  /* The bytes alone give the same result. */
+  CHECK(Mox_SetTranslation(vm, 0) == 1);
+  CHECK(Mox_ExecuteA(vm, "small", 0, NULL, 0, NULL, NULL) == 1);
+  CHECK(Mox_GetIntResult(vm) == 4);
+  CHECK(Mox_SetTranslation(vm, 1) == 1 && Mox_SetTranslation(NULL, 1) == 0);
 
   Mox_SetInstructionLimit(vm, 0);
   Mox_SetMemoryLimit(vm, 0);
