@@ -30,6 +30,7 @@ MoxProcInfo::MoxProcInfo(MoxVector* proc, int nargs, ValPtr bp, ValPtr fp)
       resumePc_(0),
       resumeFp_(0),
       resumeTemps_(0),
+      resumeCell_(nullptr),
       resultSlot_(0) {
   if (proc_) proc_->addRef();
 }
@@ -46,6 +47,7 @@ MoxProcInfo::MoxProcInfo(const MoxProcInfo& o)
       resumePc_(o.resumePc_),
       resumeFp_(o.resumeFp_),
       resumeTemps_(o.resumeTemps_),
+      resumeCell_(o.resumeCell_),
       resultSlot_(o.resultSlot_) {
   if (proc_) proc_->addRef();
 }
@@ -73,6 +75,7 @@ MoxProcInfo& MoxProcInfo::operator=(const MoxProcInfo& o) {
   resumePc_ = o.resumePc_;
   resumeFp_ = o.resumeFp_;
   resumeTemps_ = o.resumeTemps_;
+  resumeCell_ = o.resumeCell_;
   resultSlot_ = o.resultSlot_;
   return *this;
 }
@@ -551,10 +554,12 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
 // temporaries start above slot top.
 #define ENTER_CALLEE(caller, top)                                  \
   do {                                                             \
-    (caller)->resumePc_ = pc;                                      \
+    (caller)->resumePc_ = I ? I->next : pc;                        \
     (caller)->resumeWidth_ = static_cast<unsigned char>(width);    \
     (caller)->resumeFp_ = fpi;                                     \
     (caller)->resumeTemps_ = ntemps;                               \
+    (caller)->resumeCell_ =                                        \
+        I && I->nextCell != kMoxNoCell ? cells + I->nextCell : nullptr; \
     LOAD_FRAME(procInfo_);                                         \
     fpi = (top);                                                   \
     ntemps = 0;                                                    \
@@ -578,7 +583,7 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
 // jump to the handler of the next cell, which the processor predicts for
 // each handler apart (most of a handler's cost otherwise, when all of them
 // share the jump of one switch); elsewhere the switch serves all.
-#if defined(__GNUC__)
+#if defined(__GNUC__) && !defined(MOX_NO_THREADING)
 #define MOX_THREADED_DISPATCH 1
 #define CASE(x) \
   case x:       \
@@ -586,7 +591,6 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
 #define DISPATCH_CELL()    \
   do {                     \
     op = I->form;          \
-    pc = I->next;          \
     goto* jumpTable_[op];  \
   } while (0)
 #else
@@ -605,6 +609,7 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
         I = cells + k_;                                                          \
         DISPATCH_CELL();                                                         \
       }                                                                          \
+      pc = I->next;                                                              \
       I = nullptr;                                                               \
     }                                                                            \
     goto nextInstruction;                                                        \
@@ -622,6 +627,34 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
       }                                                                        \
     }                                                                          \
     goto nextInstruction;                                                      \
+  } while (0)
+
+// After a call: the callee's first cell runs, when its code starts with
+// one and no hook is on.
+#define ENTER_FIRST_CELL()                                                     \
+  do {                                                                         \
+    if (MOX_LIKELY(xl && xl->size() && cells->pc == 0 &&                       \
+                   !hooked_.load(std::memory_order_relaxed))) {                \
+      I = cells;                                                               \
+      DISPATCH_CELL();                                                         \
+    }                                                                          \
+    goto nextInstruction;                                                      \
+  } while (0)
+
+// After a return: the cell the caller noted runs next, when it still
+// belongs to the translation in force and starts where the caller goes on
+// (native code may have replaced the code meanwhile); otherwise as above.
+#define RESUME_CELLS(rec)                                                      \
+  do {                                                                         \
+    const MoxCell* c_ = (rec)->resumeCell_;                                    \
+    const uintptr_t off_ = uintptr_t(c_) - uintptr_t(cells);                   \
+    if (MOX_LIKELY(c_ && xl && off_ < uintptr_t(xl->size()) * sizeof(MoxCell) && \
+                   off_ % sizeof(MoxCell) == 0 && c_->pc == pc && width == 1 && \
+                   !hooked_.load(std::memory_order_relaxed))) {                \
+      I = c_;                                                                  \
+      DISPATCH_CELL();                                                         \
+    }                                                                          \
+    ENTER_CELLS();                                                             \
   } while (0)
 
 // The end of a cell that jumps or runs a sequence: the cell k, which starts
@@ -709,6 +742,48 @@ static MOX_ALWAYS_INLINE int32_t intResult(uint8_t op, int32_t a, int32_t b) {
 // a op b on doubles for ADD, SUB and MUL.
 static MOX_ALWAYS_INLINE double doubleResult(uint8_t op, double a, double b) {
   return op == OP_ADD ? a + b : (op == OP_SUB ? a - b : a * b);
+}
+
+// The result of ADD, SUB, MUL or a comparison on two numbers that need no
+// method and no conversion, computed as the general path computes it:
+// integers wrap, an integer with a double is a double, comparisons give 1
+// or 0.
+struct NumberResult {
+  bool isDouble;
+  int32_t i;
+  double d;
+  void putInto(MoxValue* v) const {
+    if (isDouble) v->setDouble(d);
+    else v->setInt(i);
+  }
+};
+
+// False for pairs that are not two integers or a double with a double or
+// an integer.
+static MOX_ALWAYS_INLINE bool numberResult(uint8_t op, const MoxValue& a, const MoxValue& b,
+                                           NumberResult* r) {
+  if (MOX_LIKELY(a.isInt() && b.isInt())) {
+    r->isDouble = false;
+    r->i = intResult(op, a.asInt(), b.asInt());
+    return true;
+  }
+  double x, y;
+  if (!moxDoublePair(a, b, &x, &y)) return false;
+  if (op >= OP_LT) {
+    const double diff = x - y;
+    r->isDouble = false;
+    r->i = moxCompareResult(op, diff < 0 ? -1 : (diff > 0 ? 1 : 0));
+  } else {
+    r->isDouble = true;
+    r->d = doubleResult(op, x, y);
+  }
+  return true;
+}
+
+// *dst := the number n (an integer or a double).
+static MOX_ALWAYS_INLINE void putNumber(MoxValue* dst, const MoxValue& n) {
+  if (n.isInt()) dst->setInt(n.asInt());
+  else dst->setDouble(n.asDouble());
 }
 
 // Element access that the loop does itself: a vector, buffer or string
@@ -902,9 +977,9 @@ bool MoxInterpreter::run() {
     uint8_t op;
     if (MOX_LIKELY(I != nullptr)) {
       // A cell: its form is the opcode of its one instruction or the
-      // sequence it stands for; pc is where the bytes go on after it.
+      // sequence it stands for. While cells run, pc is not kept: where the
+      // bytes go on after a cell is I->next.
       op = I->form;
-      pc = I->next;
     } else {
       if (MOX_UNLIKELY(pc >= codeLen)) goto codeEnd;
       if (MOX_LIKELY(!hooked_.load(std::memory_order_relaxed))) {
@@ -1199,7 +1274,7 @@ bool MoxInterpreter::run() {
           if (!enterBytecode(callee, int(argc), int(t - S), MoxProcInfo::kLoopCall, basei))
             goto fail;
           ENTER_CALLEE(caller, sp_.current());
-          ENTER_CELLS();
+          ENTER_FIRST_CELL();
         }
         if (kind == MVT_OBJECT || kind == MVT_OBJECTREF) {
           sendArgc = int(argc);
@@ -1232,7 +1307,7 @@ bool MoxInterpreter::run() {
         RESUME_CALLER(procInfo_);
         RELOAD();
         if (!ok) goto fail;
-        ENTER_CELLS();
+        RESUME_CELLS(procInfo_);
       }
 
       CASE(OP_TRON):
@@ -1250,13 +1325,14 @@ bool MoxInterpreter::run() {
 
       // ---- Sequences (see MoxTranslation.h), reached only from cells. A
       // handler checks what the bytes cannot prove and otherwise leaves the
-      // sequence to the bytes (FALLBACK). It touches no value whose release
-      // could run a destructor, and leaves every slot as the instructions
+      // sequence to the bytes (FALLBACK). It releases no value whose release
+      // could run a destructor (a slot it overwrites may hold a reference,
+      // but not the last one), and leaves every slot as the instructions
       // would, the slots above the top included.
       CASE(MF_PUSH_VALUE): {
         ROOM(1);
         const MoxValue* v = CELL_VALUE(0, t + 1);
-        if (!v || t[1].isCounted()) FALLBACK();
+        if (!v || !moxReleaseIsQuiet(t[1])) FALLBACK();
         *++t = *v;
         NEXT_CELL();
       }
@@ -1264,7 +1340,7 @@ bool MoxInterpreter::run() {
         ROOM(1);
         // The index stays in the slot above, as VREF leaves it.
         const MoxValue* i = TEMP(I->opd[0], t);
-        if (!i || !i->isInt() || t[1].isCounted() || !elementRead(t, i->asInt())) FALLBACK();
+        if (!i || !i->isInt() || !moxReleaseIsQuiet(t[1]) || !elementRead(t, i->asInt())) FALLBACK();
         t[1].setInt(i->asInt());
         NEXT_CELL();
       }
@@ -1273,7 +1349,7 @@ bool MoxInterpreter::run() {
         // t[i +/- k]: the slots above keep the index and the literal.
         const MoxValue* i = TEMP(I->opd[0], t);
         const MoxValue& k = lits[I->opd[1]];
-        if (!i || !i->isInt() || !k.isInt() || t[1].isCounted() || t[2].isCounted()) FALLBACK();
+        if (!i || !i->isInt() || !k.isInt() || !moxReleaseIsQuiet(t[1]) || !moxReleaseIsQuiet(t[2])) FALLBACK();
         const int32_t index = intResult(I->op, i->asInt(), k.asInt());
         if (!elementRead(t, index)) FALLBACK();
         t[1].setInt(index);
@@ -1290,8 +1366,8 @@ bool MoxInterpreter::run() {
         const MoxValue* from = CELL_VALUE(0, t + 1);
         const MoxValue* i = TEMP(I->opd[1], t + 1);
         const MoxValue* k = offset ? lits + I->opd[2] : nullptr;
-        if (!from || !i || !i->isInt() || t[1].isCounted() || t[2].isCounted() ||
-            (offset && (!k->isInt() || t[3].isCounted())))
+        if (!from || !i || !i->isInt() || !moxReleaseIsQuiet(t[1]) || !moxReleaseIsQuiet(t[2]) ||
+            (offset && (!k->isInt() || !moxReleaseIsQuiet(t[3]))))
           FALLBACK();
         const int32_t index = offset ? intResult(I->op, i->asInt(), k->asInt()) : i->asInt();
         if (!elementLoad(*from, index, t + 1)) FALLBACK();
@@ -1304,7 +1380,7 @@ bool MoxInterpreter::run() {
         ROOM(1);
         const MoxValue* from = CELL_VALUE(0, t);
         const MoxValue* i = TEMP(I->opd[1], t);
-        if (!from || !i || !i->isInt() || t[1].isCounted() || !moxReleaseIsQuiet(*t) ||
+        if (!from || !i || !i->isInt() || !moxReleaseIsQuiet(t[1]) || !moxReleaseIsQuiet(*t) ||
             !elementLoad(*from, i->asInt(), t))
           FALLBACK();
         t[1].setInt(i->asInt());
@@ -1314,54 +1390,53 @@ bool MoxInterpreter::run() {
         ROOM(1);
         // `a++;`: the top takes the old value, the slot above ends empty.
         MoxValue* v = TEMP(I->opd[0], t);
-        if (!v || !v->isInt() || !moxReleaseIsQuiet(*t) || t[1].isCounted()) FALLBACK();
+        if (!v || !v->isInt() || !moxReleaseIsQuiet(*t) || !moxReleaseIsQuiet(t[1])) FALLBACK();
         const uint32_t old = uint32_t(v->asInt());
         t->setInt(int32_t(old));
         v->setInt(int32_t(I->op == OP_INC ? old + 1u : old - 1u));
         t[1].dispose();
         NEXT_CELL();
       }
-      CASE(MF_INT_COMPARE_BRANCH):
-      CASE(MF_INT_ARITH_SET):
-      CASE(MF_INT_OP): {
+      CASE(MF_NUM_COMPARE_BRANCH):
+      CASE(MF_NUM_ARITH_SET):
+      CASE(MF_NUM_OP): {
         // a; PUSH; b; operator; then BRT|BRF, TSET c or nothing. The top
         // takes the result, the slot above keeps b.
         ROOM(1);
         const MoxValue* va = CELL_VALUE(0, t);
         const MoxValue* vb = CELL_VALUE(1, t);
-        MoxValue* dst = I->form == MF_INT_ARITH_SET ? TEMP(I->opd[2], t) : t;
-        if (!va || !vb || !va->isInt() || !vb->isInt() || !moxReleaseIsQuiet(*t) ||
-            t[1].isCounted() || !dst || !moxReleaseIsQuiet(*dst))
+        MoxValue* dst = I->form == MF_NUM_ARITH_SET ? TEMP(I->opd[2], t) : t;
+        NumberResult res{};
+        if (!va || !vb || !moxReleaseIsQuiet(*t) || !moxReleaseIsQuiet(t[1]) || !dst ||
+            !moxReleaseIsQuiet(*dst) || !numberResult(I->op, *va, *vb, &res))
           FALLBACK();
-        const int32_t b = vb->asInt();
-        const int32_t res = intResult(I->op, va->asInt(), b);
-        t->setInt(res);
-        t[1].setInt(b);
-        dst->setInt(res);
-        if (I->form == MF_INT_COMPARE_BRANCH) BRANCH_CELL((res != 0) == I->jumpIfTrue);
+        putNumber(t + 1, *vb);
+        res.putInto(t);
+        res.putInto(dst);
+        if (I->form == MF_NUM_COMPARE_BRANCH) BRANCH_CELL((res.i != 0) == I->jumpIfTrue);
         NEXT_CELL();
       }
-      CASE(MF_PUSH_INT_COMPARE_BRANCH):
-      CASE(MF_PUSH_INT_OP): {
+      CASE(MF_PUSH_NUM_COMPARE_BRANCH):
+      CASE(MF_PUSH_NUM_OP): {
         // The same with the result in a new top.
         ROOM(2);
         const MoxValue* va = CELL_VALUE(0, t + 1);
         const MoxValue* vb = CELL_VALUE(1, t + 1);
-        if (!va || !vb || !va->isInt() || !vb->isInt() || t[1].isCounted() || t[2].isCounted())
+        NumberResult res{};
+        if (!va || !vb || !moxReleaseIsQuiet(t[1]) || !moxReleaseIsQuiet(t[2]) ||
+            !numberResult(I->op, *va, *vb, &res))
           FALLBACK();
-        const int32_t b = vb->asInt();
-        const int32_t res = intResult(I->op, va->asInt(), b);
         ++t;
-        t->setInt(res);
-        t[1].setInt(b);
-        if (I->form == MF_PUSH_INT_COMPARE_BRANCH) BRANCH_CELL((res != 0) == I->jumpIfTrue);
+        putNumber(t + 1, *vb);
+        res.putInto(t);
+        if (I->form == MF_PUSH_NUM_COMPARE_BRANCH) BRANCH_CELL((res.i != 0) == I->jumpIfTrue);
         NEXT_CELL();
       }
       CASE(MF_PUSH_LIT_OP): {
         // The top := top op literal k; the slot above keeps the literal.
         ROOM(1);
         const MoxValue& lit = lits[I->opd[0]];
-        if (t[1].isCounted()) FALLBACK();
+        if (!moxReleaseIsQuiet(t[1])) FALLBACK();
         double a, b;
         if (t->isInt() && lit.isInt()) {
           t->setInt(intResult(I->op, t->asInt(), lit.asInt()));
@@ -1378,7 +1453,7 @@ bool MoxInterpreter::run() {
         ROOM(1);
         const MoxValue* va = CELL_VALUE(0, t);
         const MoxValue* vb = CELL_VALUE(1, t);
-        if (!va || !vb || !moxReleaseIsQuiet(*t) || t[1].isCounted()) FALLBACK();
+        if (!va || !vb || !moxReleaseIsQuiet(*t) || !moxReleaseIsQuiet(t[1])) FALLBACK();
         *t = *va;
         *++t = *vb;
         NEXT_CELL();
@@ -1387,7 +1462,7 @@ bool MoxInterpreter::run() {
         ROOM(1);
         const MoxVector* m = selfMembers(S + bpi, E);
         const uint32_t j = I->opd[0];
-        if (!m || j >= m->size() || t[1].isCounted()) FALLBACK();
+        if (!m || j >= m->size() || !moxReleaseIsQuiet(t[1])) FALLBACK();
         *++t = (*m)[j];
         NEXT_CELL();
       }
@@ -1453,7 +1528,8 @@ bool MoxInterpreter::run() {
     int methodArgc = sendArgc;
     MoxVector* callee = nullptr;
     const SendStep step =
-        startSend(proc, pc, sendArgc, sendSelector, basei, &method, &methodArgc, &callee);
+        startSend(proc, I ? I->next : pc, sendArgc, sendSelector, basei, &method, &methodArgc,
+                  &callee);
     if (step != kSendEnter) {
       RELOAD_SAFE();
       if (step == kSendStepFailed) goto fail;
@@ -1474,7 +1550,7 @@ bool MoxInterpreter::run() {
   sendDone:
     NEXT();
   sendEntered:
-    ENTER_CELLS();
+    ENTER_FIRST_CELL();
   }
 
 codeEnd:
@@ -1485,7 +1561,7 @@ underflow:
   SYNC();
   returnError(u"stack corrupted", u" (stack underflow)");
 fail:
-  noteFailure(pc);
+  noteFailure(I ? I->next : pc);
 unwind:
   // Unwind every activation this loop started, down to its entry record.
   while (procInfo_ && procInfo_->kind_ != MoxProcInfo::kEntry) leaveProc();
@@ -1513,6 +1589,8 @@ unwind:
 #undef GO_CELL
 #undef NEXT_CELL
 #undef ENTER_CELLS
+#undef ENTER_FIRST_CELL
+#undef RESUME_CELLS
 #undef BRANCH_CELL
 #undef FALLBACK
 #undef ENTER_CALLEE

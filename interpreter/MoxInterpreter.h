@@ -32,6 +32,8 @@
 
 // One activation of a procedure. Records form a chain from the current one
 // through parent to the outermost; a record owns its parent.
+struct MoxCell;
+
 class MOX_API MoxProcInfo {
  public:
   // The record keeps the procedure alive while it runs.
@@ -90,6 +92,7 @@ class MOX_API MoxProcInfo {
     resumePc_ = 0;
     resumeFp_ = 0;
     resumeTemps_ = 0;
+    resumeCell_ = nullptr;
     resultSlot_ = 0;
   }
 
@@ -109,6 +112,9 @@ class MOX_API MoxProcInfo {
   unsigned int resumePc_;
   int resumeFp_;
   unsigned int resumeTemps_;
+  // The cell where the caller goes on, when it called from one: a return
+  // takes it up without looking for it.
+  const MoxCell* resumeCell_;
   // The slot that receives the callee's result (for kLoopCall the function
   // slot, for kLoopSend the receiver slot).
   int resultSlot_;

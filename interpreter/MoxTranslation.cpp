@@ -187,56 +187,59 @@ const char* moxFormName(uint8_t form) {
   return moxOpInfo(form).narrowName;
 }
 
-MoxTranslation::~MoxTranslation() { clear(); }
-
-void MoxTranslation::clear() {
-  free(cells_);
-  free(starts_);
-  cells_ = nullptr;
-  starts_ = nullptr;
-  count_ = length_ = literals_ = 0;
-}
-
-bool MoxTranslation::translate(const uint8_t* code, uint32_t len, uint32_t literalCount) {
-  clear();
+MoxTranslation* MoxTranslation::make(const uint8_t* code, uint32_t len, uint32_t literalCount) {
   uint32_t n = 0;
   Decoded* d = decodeAll(code, len, &n);
-  MoxCell* cells = static_cast<MoxCell*>(malloc(sizeof(MoxCell) * (n ? n : 1)));
-  uint32_t* starts = static_cast<uint32_t*>(malloc(sizeof(uint32_t) * (len ? len : 1)));
-  if (!d || !cells || !starts) {
+  MoxCell* made = static_cast<MoxCell*>(malloc(sizeof(MoxCell) * (n ? n : 1)));
+  if (!d || !made) {
     free(d);
-    free(cells);
-    free(starts);
-    return false;
+    free(made);
+    return nullptr;
   }
-  for (uint32_t pc = 0; pc < len; ++pc) starts[pc] = kMoxNoCell;
   markTargets(d, n);
   uint32_t count = 0;
   for (uint32_t i = 0; i < n;) {
-    if (!d[i].narrow) {
-      ++i;
-      continue;
-    }
-    MoxCell& c = cells[count];
-    i += makeCell(d, n, i, literalCount, &c);
-    starts[c.pc] = count++;
+    if (d[i].narrow) i += makeCell(d, n, i, literalCount, &made[count++]);
+    else ++i;
   }
   free(d);
-  cells_ = cells;
-  count_ = count;
-  starts_ = starts;
-  length_ = len;
-  literals_ = literalCount;
-  // Links between cells. A sequence followed by an unconditional branch
-  // goes straight on to its target (the end of a loop's body to its test),
-  // which nobody can tell while no hook is on; a few hops at most, so that
-  // a branch to itself does not keep the translator busy. A single
-  // instruction keeps its own next offset: a failure there is reported at
-  // its line.
+  // One block: this header, the cells, and the cell number of each offset.
+  void* block = malloc(sizeof(MoxTranslation) + sizeof(MoxCell) * count + sizeof(uint32_t) * len);
+  if (!block) {
+    free(made);
+    return nullptr;
+  }
+  MoxTranslation* t = new (block) MoxTranslation();
+  t->count_ = count;
+  t->length_ = len;
+  t->literals_ = literalCount;
+  MoxCell* cells = const_cast<MoxCell*>(t->cells());
+  if (count) memcpy(cells, made, sizeof(MoxCell) * count);
+  free(made);
+  uint32_t* starts = t->starts();
+  for (uint32_t pc = 0; pc < len; ++pc) starts[pc] = kMoxNoCell;
+  for (uint32_t k = 0; k < count; ++k) starts[cells[k].pc] = k;
+  t->link();
+  return t;
+}
+
+void MoxTranslation::destroy(MoxTranslation* t) {
+  if (!t) return;
+  t->~MoxTranslation();
+  free(t);
+}
+
+// Links between cells. A sequence followed by an unconditional branch goes
+// straight on to its target (the end of a loop's body to its test), which
+// nobody can tell while no hook is on; a few hops at most, so that a branch
+// to itself does not keep the translator busy. A single instruction keeps
+// its own next offset: a failure there is reported at its line.
+void MoxTranslation::link() {
+  MoxCell* cells = const_cast<MoxCell*>(this->cells());
   auto follow = [&](uint32_t* pc) {
     uint32_t cell = cellAt(*pc);
     for (int hop = 0; hop < 4 && cell != kMoxNoCell; ++hop) {
-      const MoxCell& b = cells_[cell];
+      const MoxCell& b = cells[cell];
       if (b.form != OP_BR) break;
       *pc = b.target;
       cell = cellAt(*pc);
@@ -244,28 +247,24 @@ bool MoxTranslation::translate(const uint8_t* code, uint32_t len, uint32_t liter
     return cell;
   };
   for (uint32_t k = 0; k < count_; ++k) {
-    MoxCell& c = cells_[k];
+    MoxCell& c = cells[k];
     const bool sequence = c.form >= MF_FIRST;
     c.nextCell = sequence ? follow(&c.next) : cellAt(c.next);
-    const bool jumps = isBranch(c.form) || c.form == MF_INT_COMPARE_BRANCH ||
-                       c.form == MF_PUSH_INT_COMPARE_BRANCH || c.form == MF_COMPARE_BRANCH;
+    const bool jumps = isBranch(c.form) || c.form == MF_NUM_COMPARE_BRANCH ||
+                       c.form == MF_PUSH_NUM_COMPARE_BRANCH || c.form == MF_COMPARE_BRANCH;
     c.targetCell = jumps ? follow(&c.target) : kMoxNoCell;
   }
-  return true;
 }
 
 namespace {
-void freeTranslation(void* t) { delete static_cast<MoxTranslation*>(t); }
+void freeTranslation(void* t) { MoxTranslation::destroy(static_cast<MoxTranslation*>(t)); }
 }  // namespace
 
 const MoxTranslation* moxTranslationOf(MoxBuffer* code, uint32_t literalCount) {
   const MoxTranslation* kept = static_cast<const MoxTranslation*>(code->derived());
   if (kept && kept->literalCount() == literalCount) return kept;
-  MoxTranslation* t = new (std::nothrow) MoxTranslation();
-  if (!t || !t->translate(code->data(), code->size(), literalCount)) {
-    delete t;
-    return nullptr;
-  }
+  MoxTranslation* t = MoxTranslation::make(code->data(), code->size(), literalCount);
+  if (!t) return nullptr;
   code->setDerived(t, freeTranslation);
   return t;
 }

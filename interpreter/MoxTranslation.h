@@ -43,10 +43,10 @@
   X(MF_PUSH_ELEM, "P X P T E")                                                                \
   /* element i +/- k of a temporary or argument c as a new top */                            \
   X(MF_PUSH_ELEM_OFFSET, "P X P T P L + E")                                                   \
-  /* a test of two integers in a new slot, and a branch on it */                             \
-  X(MF_PUSH_INT_COMPARE_BRANCH, "P X P V C B")                                                \
+  /* a test of two numbers in a new slot, and a branch on it */                             \
+  X(MF_PUSH_NUM_COMPARE_BRANCH, "P X P V C B")                                                \
   /* a op b in a new top */                                                                  \
-  X(MF_PUSH_INT_OP, "P X P V K")                                                              \
+  X(MF_PUSH_NUM_OP, "P X P V K")                                                              \
   /* element i of the top as the new top */                                                  \
   X(MF_PUSH_TEMP_ELEM, "P T E")                                                               \
   /* the top combined with a literal */                                                      \
@@ -57,12 +57,12 @@
   X(MF_PUSH_MEMBER, "P M")                                                                    \
   /* the statement a++ or a-- */                                                             \
   X(MF_TEMP_STEP, "T D I s O")                                                                \
-  /* a test of two integers and a branch on it */                                            \
-  X(MF_INT_COMPARE_BRANCH, "X P V C B")                                                       \
+  /* a test of two numbers and a branch on it */                                            \
+  X(MF_NUM_COMPARE_BRANCH, "X P V C B")                                                       \
   /* c = a op b */                                                                           \
-  X(MF_INT_ARITH_SET, "X P V A S")                                                            \
+  X(MF_NUM_ARITH_SET, "X P V A S")                                                            \
   /* the top becomes a op b */                                                               \
-  X(MF_INT_OP, "X P V K")                                                                     \
+  X(MF_NUM_OP, "X P V K")                                                                     \
   /* the top becomes element i of c */                                                       \
   X(MF_LOAD_ELEM, "X P T E")                                                                  \
   /* two values loaded, a container and an index, as an element store begins */             \
@@ -114,32 +114,36 @@ struct MoxCell {
 
 class MOX_API MoxTranslation {
  public:
-  MoxTranslation() = default;
-  ~MoxTranslation();
+  // The translation of code[0 .. len) of a procedure with literalCount
+  // elements, in one block with its cells; null only when memory runs out.
+  static MoxTranslation* make(const uint8_t* code, uint32_t len, uint32_t literalCount);
+  static void destroy(MoxTranslation* t);
   MoxTranslation(const MoxTranslation&) = delete;
   MoxTranslation& operator=(const MoxTranslation&) = delete;
 
-  // Translates code[0 .. len) of a procedure with literalCount elements,
-  // replacing what was there. False only when memory runs out.
-  bool translate(const uint8_t* code, uint32_t len, uint32_t literalCount);
-
   // The cell that starts at offset pc, or kMoxNoCell.
-  uint32_t cellAt(uint32_t pc) const { return pc < length_ ? starts_[pc] : kMoxNoCell; }
-  const MoxCell* cells() const { return cells_; }
+  uint32_t cellAt(uint32_t pc) const { return pc < length_ ? starts()[pc] : kMoxNoCell; }
+  // The cells follow the header directly, so that the first cell of a
+  // procedure is one step from its translation, not two.
+  const MoxCell* cells() const { return reinterpret_cast<const MoxCell*>(this + 1); }
   uint32_t size() const { return count_; }
   uint32_t literalCount() const { return literals_; }
 
  private:
-  void clear();
+  MoxTranslation() = default;
+  ~MoxTranslation() = default;
+  uint32_t* starts() const {
+    return reinterpret_cast<uint32_t*>(const_cast<MoxCell*>(cells()) + count_);
+  }
+  void link();
 
-  MoxCell* cells_ = nullptr;
   uint32_t count_ = 0;
-  uint32_t* starts_ = nullptr;  // one per code byte
-  uint32_t length_ = 0;
+  uint32_t length_ = 0;  // code bytes, one start entry each
   uint32_t literals_ = 0;
 };
+static_assert(sizeof(MoxTranslation) % alignof(MoxCell) == 0, "cells follow the header");
 
-// The name of a cell's form ("MF_INT_OP", "OP_LIT"), for tests and
+// The name of a cell's form ("MF_NUM_OP", "OP_LIT"), for tests and
 // diagnostics.
 MOX_API const char* moxFormName(uint8_t form);
 

@@ -14,11 +14,13 @@ namespace {
 // The form of the cell at each offset ("-" where none starts), for code
 // with the given number of procedure elements.
 std::vector<std::string> formsOf(const Bytes& code, uint32_t literals = 8) {
-  MoxTranslation x;
-  EXPECT_TRUE(x.translate(code.data(), uint32_t(code.size()), literals));
+  MoxTranslation* x = MoxTranslation::make(code.data(), uint32_t(code.size()), literals);
   std::vector<std::string> forms(code.size(), "-");
+  EXPECT_NE(x, nullptr);
+  if (!x) return forms;
   for (uint32_t pc = 0; pc < code.size(); ++pc)
-    if (x.cellAt(pc) != kMoxNoCell) forms[pc] = moxFormName(x.cells()[x.cellAt(pc)].form);
+    if (x->cellAt(pc) != kMoxNoCell) forms[pc] = moxFormName(x->cells()[x->cellAt(pc)].form);
+  MoxTranslation::destroy(x);
   return forms;
 }
 
@@ -80,7 +82,7 @@ TEST(Translation, CellsStartWhereTheBytesSay) {
   emit(code, OP_TSET, 0);
   code.push_back(OP_POP);
   std::vector<std::string> forms = formsOf(code);
-  EXPECT_EQ(forms[0], "MF_INT_COMPARE_BRANCH");
+  EXPECT_EQ(forms[0], "MF_NUM_COMPARE_BRANCH");
   EXPECT_EQ(forms[11], "MF_TEMP_STEP");
   // Inside a sequence, and on operand bytes, no cell starts: a jump there
   // runs the bytes.
@@ -94,7 +96,7 @@ TEST(Translation, CellsStartWhereTheBytesSay) {
   EXPECT_EQ(formsOf(other)[11], "MF_TEMP");
   // Cut short, a sequence is not taken either.
   Bytes cut(code.begin(), code.begin() + 9);
-  EXPECT_EQ(formsOf(cut)[0], "MF_INT_OP");
+  EXPECT_EQ(formsOf(cut)[0], "MF_NUM_OP");
   EXPECT_EQ(formsOf(cut)[7], "-");  // a cut-off branch: the bytes report it
 
   // A branch into the middle of a sequence splits it: the target starts a
@@ -269,7 +271,7 @@ TEST(Translation, TemporaryInTheTopSlotRunsAsWritten) {
   code.push_back(OP_ADD);
   emit(code, OP_TSET, 0);
   code.push_back(OP_RETURN);
-  ASSERT_EQ(formsOf(code)[8], "MF_INT_ARITH_SET");
+  ASSERT_EQ(formsOf(code)[8], "MF_NUM_ARITH_SET");
   for (bool plain : {true, false}) {
     Interp in;
     in.define("main", makeProc(code, {MoxValue(int32_t(3)), MoxValue(int32_t(5))}));
