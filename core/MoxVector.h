@@ -69,6 +69,13 @@ class MOX_API MoxVector : public MoxRefObject, public MoxTrackLink {
     if (__builtin_expect(size_ < capacity_, 1)) ++size_;
     else extendTo(size_ + 1);
   }
+  // Grows to n slots in one step (nothing when it has n already); the new
+  // slots are null.
+  void growTo(unsigned int n) {
+    if (n <= size_) return;
+    if (__builtin_expect(n <= capacity_, 1)) size_ = n;
+    else extendTo(n);
+  }
   // Forgets the last slot, which the caller has emptied (made null).
   void dropEmptyLast() { --size_; }
   // Forgets the slots from n on, which the caller has emptied.

@@ -432,15 +432,15 @@ bool MoxInterpreter::call(int argc, MoxVector* proc) {
 
 // Makes the k slots above the top part of the stack; slots past its size
 // are null, so new ones hold nothing.
-#define ROOM(k)                          \
-  do {                                   \
-    while (MOX_UNLIKELY(t + (k) >= E)) { \
-      const int ti_ = int(t - S);        \
-      growByOne();                       \
-      S = data();                        \
-      E = S + size();                    \
-      t = S + ti_;                       \
-    }                                    \
+#define ROOM(k)                                   \
+  do {                                            \
+    if (MOX_UNLIKELY(t + (k) >= E)) {             \
+      const int ti_ = int(t - S);                 \
+      growTo(unsigned(ti_ + (k) + 1));            \
+      S = data();                                 \
+      E = S + size();                             \
+      t = S + ti_;                                \
+    }                                             \
   } while (0)
 
 // Opens a new top slot, growing the stack when needed.
@@ -658,14 +658,15 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
   } while (0)
 
 // The end of a cell that jumps or runs a sequence: the cell k, which starts
-// at offset at, runs next. Where no cell starts there, or a hook has come
-// on (an interrupt from another thread), the bytes run from that offset. A
-// sequence's handler touches no value whose release could run code, so
-// nothing else can switch a hook on meanwhile.
-#define GO_CELL(k, at)                                                         \
+// at offset at, runs next. Where no cell starts there the bytes run from
+// that offset. A sequence's handler runs no code of others, so only an
+// interrupt from another thread can have switched a hook on: the flag is
+// read where the run goes back (back is set), which every loop does.
+#define GO_CELL(k, at, back)                                                   \
   do {                                                                         \
     const uint32_t k_ = (k), at_ = (at);                                       \
-    if (MOX_UNLIKELY(k_ == kMoxNoCell || hooked_.load(std::memory_order_relaxed))) { \
+    if (MOX_UNLIKELY(k_ == kMoxNoCell ||                                       \
+                     ((back) && hooked_.load(std::memory_order_relaxed)))) {   \
       I = nullptr;                                                             \
       pc = at_;                                                                \
       goto nextInstruction;                                                    \
@@ -673,12 +674,12 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
     I = cells + k_;                                                            \
     DISPATCH_CELL();                                                           \
   } while (0)
-#define NEXT_CELL() GO_CELL(I->nextCell, I->next)
+#define NEXT_CELL() GO_CELL(I->nextCell, I->next, I->nextBack)
 // The cell's branch, taken when yes.
-#define BRANCH_CELL(yes)                                   \
-  do {                                                     \
-    if (yes) GO_CELL(I->targetCell, I->target);            \
-    NEXT_CELL();                                           \
+#define BRANCH_CELL(yes)                                          \
+  do {                                                            \
+    if (yes) GO_CELL(I->targetCell, I->target, I->targetBack);    \
+    NEXT_CELL();                                                  \
   } while (0)
 
 // A check of a sequence's handler failed: its first instruction runs from

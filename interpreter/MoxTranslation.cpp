@@ -253,6 +253,8 @@ void MoxTranslation::link() {
     const bool jumps = isBranch(c.form) || c.form == MF_NUM_COMPARE_BRANCH ||
                        c.form == MF_PUSH_NUM_COMPARE_BRANCH || c.form == MF_COMPARE_BRANCH;
     c.targetCell = jumps ? follow(&c.target) : kMoxNoCell;
+    c.nextBack = c.nextCell != kMoxNoCell && c.nextCell <= k;
+    c.targetBack = c.targetCell != kMoxNoCell && c.targetCell <= k;
   }
 }
 

@@ -103,6 +103,8 @@ struct MoxCell {
   uint8_t op;           // the sequence's operator
   bool jumpIfTrue;      // the sense of the sequence's BRT or BRF
   uint8_t src[3];       // sources of the value operands
+  bool nextBack;        // the next cell is this one or an earlier one
+  bool targetBack;      // the same for the branch target
   uint32_t opd[3];      // operand indices, in pattern order
   uint32_t pc;          // offset of the first instruction
   uint32_t next;        // offset where the run goes on after the cell (for a
