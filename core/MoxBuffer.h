@@ -67,7 +67,9 @@ class MOX_API MoxBuffer : public MoxRefObject {
   // What the interpreter derives from these bytes when they run as code
   // (their translation), kept with the buffer while its size stays the
   // same; null when there is none. Bytes of code edited in place after it
-  // ran are not noticed: replace the buffer or the procedure instead.
+  // ran are not noticed, and a buffer of code that is running must not
+  // change its size (native code could; scripts cannot reach code
+  // buffers): replace the procedure instead.
   const void* derived() const { return derivedSize_ == size_ ? derived_ : nullptr; }
   // Takes derived data made for the current size, which release frees when
   // the buffer changes size or ends.

@@ -580,9 +580,10 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
   } while (0)
 
 // Dispatch. With GCC's labels as values, every handler ends in its own
-// jump to the handler of the next cell, which the processor predicts for
-// each handler apart (most of a handler's cost otherwise, when all of them
-// share the jump of one switch); elsewhere the switch serves all.
+// jump to the handler of the next cell, so that a processor can predict
+// each handler's successor apart instead of all of them at the one jump of
+// the switch; elsewhere, or built with MOX_NO_THREADING to compare, the
+// switch serves all (bench/README.md has what each measured).
 #if defined(__GNUC__) && !defined(MOX_NO_THREADING)
 #define MOX_THREADED_DISPATCH 1
 #define CASE(x) \
