@@ -694,6 +694,18 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
     goto dispatch;         \
   } while (0)
 
+// ROOM for a sequence. When growing the stack went over the memory limit
+// (which fails the run at the next instruction), the bytes take over from
+// the sequence's first instruction, so that the failure comes where they
+// report it.
+#define CELL_ROOM(k)                                                 \
+  do {                                                               \
+    if (MOX_UNLIKELY(t + (k) >= E)) {                                \
+      ROOM(k);                                                       \
+      if (hooked_.load(std::memory_order_relaxed)) FALLBACK();       \
+    }                                                                \
+  } while (0)
+
 // The temporary j, or null when j is not one of this activation's
 // temporaries or its slot is not below lim. A handler passes the first
 // slot it writes as lim: compiled code never reads a temporary or argument
@@ -1332,14 +1344,14 @@ bool MoxInterpreter::run() {
       // but not the last one), and leaves every slot as the instructions
       // would, the slots above the top included.
       CASE(MF_PUSH_VALUE): {
-        ROOM(1);
+        CELL_ROOM(1);
         const MoxValue* v = CELL_VALUE(0, t + 1);
         if (!v || !moxReleaseIsQuiet(t[1])) FALLBACK();
         *++t = *v;
         NEXT_CELL();
       }
       CASE(MF_PUSH_TEMP_ELEM): {
-        ROOM(1);
+        CELL_ROOM(1);
         // The index stays in the slot above, as VREF leaves it.
         const MoxValue* i = TEMP(I->opd[0], t);
         if (!i || !i->isInt() || !moxReleaseIsQuiet(t[1]) || !elementRead(t, i->asInt())) FALLBACK();
@@ -1347,7 +1359,7 @@ bool MoxInterpreter::run() {
         NEXT_CELL();
       }
       CASE(MF_PUSH_TEMP_LIT_ELEM): {
-        ROOM(2);
+        CELL_ROOM(2);
         // t[i +/- k]: the slots above keep the index and the literal.
         const MoxValue* i = TEMP(I->opd[0], t);
         const MoxValue& k = lits[I->opd[1]];
@@ -1364,7 +1376,7 @@ bool MoxInterpreter::run() {
         // the container is read where it lies, so its count does not move.
         // The slots above keep the index (and the literal).
         const bool offset = I->form == MF_PUSH_ELEM_OFFSET;
-        ROOM(3);
+        CELL_ROOM(3);
         const MoxValue* from = CELL_VALUE(0, t + 1);
         const MoxValue* i = TEMP(I->opd[1], t + 1);
         const MoxValue* k = offset ? lits + I->opd[2] : nullptr;
@@ -1379,7 +1391,7 @@ bool MoxInterpreter::run() {
         NEXT_CELL();
       }
       CASE(MF_LOAD_ELEM): {
-        ROOM(1);
+        CELL_ROOM(1);
         const MoxValue* from = CELL_VALUE(0, t);
         const MoxValue* i = TEMP(I->opd[1], t);
         if (!from || !i || !i->isInt() || !moxReleaseIsQuiet(t[1]) || !moxReleaseIsQuiet(*t) ||
@@ -1389,7 +1401,7 @@ bool MoxInterpreter::run() {
         NEXT_CELL();
       }
       CASE(MF_TEMP_STEP): {
-        ROOM(1);
+        CELL_ROOM(1);
         // `a++;`: the top takes the old value, the slot above ends empty.
         MoxValue* v = TEMP(I->opd[0], t);
         if (!v || !v->isInt() || !moxReleaseIsQuiet(*t) || !moxReleaseIsQuiet(t[1])) FALLBACK();
@@ -1404,7 +1416,7 @@ bool MoxInterpreter::run() {
       CASE(MF_NUM_OP): {
         // a; PUSH; b; operator; then BRT|BRF, TSET c or nothing. The top
         // takes the result, the slot above keeps b.
-        ROOM(1);
+        CELL_ROOM(1);
         const MoxValue* va = CELL_VALUE(0, t);
         const MoxValue* vb = CELL_VALUE(1, t);
         MoxValue* dst = I->form == MF_NUM_ARITH_SET ? TEMP(I->opd[2], t) : t;
@@ -1421,7 +1433,7 @@ bool MoxInterpreter::run() {
       CASE(MF_PUSH_NUM_COMPARE_BRANCH):
       CASE(MF_PUSH_NUM_OP): {
         // The same with the result in a new top.
-        ROOM(2);
+        CELL_ROOM(2);
         const MoxValue* va = CELL_VALUE(0, t + 1);
         const MoxValue* vb = CELL_VALUE(1, t + 1);
         NumberResult res{};
@@ -1436,7 +1448,7 @@ bool MoxInterpreter::run() {
       }
       CASE(MF_PUSH_LIT_OP): {
         // The top := top op literal k; the slot above keeps the literal.
-        ROOM(1);
+        CELL_ROOM(1);
         const MoxValue& lit = lits[I->opd[0]];
         if (!moxReleaseIsQuiet(t[1])) FALLBACK();
         double a, b;
@@ -1452,7 +1464,7 @@ bool MoxInterpreter::run() {
       }
       CASE(MF_LOAD_PAIR): {
         // The top := value a, then a new top := value b.
-        ROOM(1);
+        CELL_ROOM(1);
         const MoxValue* va = CELL_VALUE(0, t);
         const MoxValue* vb = CELL_VALUE(1, t);
         if (!va || !vb || !moxReleaseIsQuiet(*t) || !moxReleaseIsQuiet(t[1])) FALLBACK();
@@ -1461,7 +1473,7 @@ bool MoxInterpreter::run() {
         NEXT_CELL();
       }
       CASE(MF_PUSH_MEMBER): {
-        ROOM(1);
+        CELL_ROOM(1);
         const MoxVector* m = selfMembers(S + bpi, E);
         const uint32_t j = I->opd[0];
         if (!m || j >= m->size() || !moxReleaseIsQuiet(t[1])) FALLBACK();
@@ -1508,7 +1520,16 @@ bool MoxInterpreter::run() {
           const double res = doubleResult(I->op, a, b);
           t[-1].setDouble(res);
           dst->setDouble(res);
-        } else if (!(I->op == OP_ADD && appendInPlace(t, k, S + fpi + 1, ntemps))) {
+        } else if (I->op == OP_ADD && appendInPlace(t, k, S + fpi + 1, ntemps)) {
+          // Growing the string may have gone over the memory limit: the
+          // bytes fail at the TSET, where they would have noticed it.
+          if (MOX_UNLIKELY(hooked_.load(std::memory_order_relaxed))) {
+            --t;
+            pc = I->pc + 1;
+            I = nullptr;
+            goto nextInstruction;
+          }
+        } else {
           FALLBACK();
         }
         --t;
@@ -1598,5 +1619,6 @@ unwind:
 #undef ENTER_CALLEE
 #undef RESUME_CALLER
 #undef ROOM
+#undef CELL_ROOM
 #undef ARG
 #undef CELL_VALUE

@@ -160,12 +160,13 @@ uint32_t matchPattern(const char* pattern, const Decoded* d, uint32_t n, uint32_
   return k - i;
 }
 
-// The cell for the instruction(s) from i on, and how many it covers.
-uint32_t makeCell(const Decoded* d, uint32_t n, uint32_t i, uint32_t literals, MoxCell* cell) {
+// The cell that starts at instruction i: the first sequence that matches
+// there, else the instruction alone.
+void makeCell(const Decoded* d, uint32_t n, uint32_t i, uint32_t literals, MoxCell* cell) {
   for (const FormInfo& f : kForms) {
-    if (uint32_t covered = matchPattern(f.pattern, d, n, i, literals, cell)) {
+    if (matchPattern(f.pattern, d, n, i, literals, cell)) {
       cell->form = f.form;
-      return covered;
+      return;
     }
   }
   MoxCell c{};
@@ -176,7 +177,6 @@ uint32_t makeCell(const Decoded* d, uint32_t n, uint32_t i, uint32_t literals, M
   c.opd[0] = d[i].operand;
   if (isBranch(c.form)) c.target = d[i].operand;
   *cell = c;
-  return 1;
 }
 
 }  // namespace
@@ -197,11 +197,14 @@ MoxTranslation* MoxTranslation::make(const uint8_t* code, uint32_t len, uint32_t
     return nullptr;
   }
   markTargets(d, n);
+  // Every instruction starts a cell, also one inside a sequence: the run
+  // goes on through the cells that follow each other, and the others serve
+  // where the bytes take over from a sequence whose checks failed (after
+  // its first instruction they find the cells of the rest again) and where
+  // a jump lands.
   uint32_t count = 0;
-  for (uint32_t i = 0; i < n;) {
-    if (d[i].narrow) i += makeCell(d, n, i, literalCount, &made[count++]);
-    else ++i;
-  }
+  for (uint32_t i = 0; i < n; ++i)
+    if (d[i].narrow) makeCell(d, n, i, literalCount, &made[count++]);
   free(d);
   // One block: this header, the cells, and the cell number of each offset.
   void* block = malloc(sizeof(MoxTranslation) + sizeof(MoxCell) * count + sizeof(uint32_t) * len);

@@ -16,8 +16,10 @@
 // A sequence's cell only says which handler to take: the handler still
 // checks at run time what the bytes cannot prove (value kinds, index ranges,
 // that no release can run a destructor) and, when a check fails, leaves the
-// first instruction of the sequence to the byte loop, which runs the rest as
-// the bytes say.
+// first instruction of the sequence to the byte loop. Every instruction
+// starts a cell, also inside a sequence, so the run takes up cells again
+// right after it (`s = s + "ab"` on strings fails the test of numbers but
+// still appends in place at its `ADD; TSET`).
 #ifndef MOX_TRANSLATION_H
 #define MOX_TRANSLATION_H
 

@@ -84,9 +84,23 @@ TEST(Translation, CellsStartWhereTheBytesSay) {
   std::vector<std::string> forms = formsOf(code);
   EXPECT_EQ(forms[0], "MF_NUM_COMPARE_BRANCH");
   EXPECT_EQ(forms[11], "MF_TEMP_STEP");
-  // Inside a sequence, and on operand bytes, no cell starts: a jump there
-  // runs the bytes.
-  for (int pc : {1, 2, 4, 5, 6, 12, 17}) EXPECT_EQ(forms[size_t(pc)], "-") << pc;
+  // Every instruction starts a cell, also inside a sequence (where the run
+  // goes on when a sequence's checks fail); on operand bytes none does, and
+  // a jump there runs the bytes.
+  EXPECT_EQ(forms[2], "MF_PUSH_VALUE");
+  EXPECT_EQ(forms[5], "MF_COMPARE_BRANCH");
+  EXPECT_EQ(forms[15], "OP_TSET");
+  for (int pc : {1, 4, 7, 12, 16}) EXPECT_EQ(forms[size_t(pc)], "-") << pc;
+  // s = s + "ab": on strings the test of numbers fails at 0, and the run
+  // takes up the append in place at the ADD.
+  Bytes append;
+  emit(append, OP_TREF, 0);
+  append.push_back(OP_PUSH);
+  emit(append, OP_LIT, 3);
+  append.push_back(OP_ADD);
+  emit(append, OP_TSET, 0);
+  EXPECT_EQ(formsOf(append)[0], "MF_NUM_ARITH_SET");
+  EXPECT_EQ(formsOf(append)[5], "MF_ARITH_SET");
 
   // A literal that is not among the procedure's elements is left to the
   // byte loop's error; `tset 1` instead of `tset 0` is no `a++`.
@@ -208,6 +222,42 @@ TEST(Translation, SameResultsTranslatedAndOnTheBytes) {
             "ok |ok |ok str 3\n|error subscript out of range\n|error subscript out of range\n|"
             "error invalid value type MVT_INTEGER, MVT_OBJECT expected\n|ok 101 100\n|"
             "ok bye 0\nbye 1\n|ok |");
+}
+
+// Going over the memory limit inside a sequence (a string grown in place, a
+// stack grown by a deep recursion) fails where the bytes fail: the same
+// error and the same trace, lines included, although the sequences that
+// follow on other lines would run on.
+TEST(Translation, MemoryLimitFailsWhereTheBytesFail) {
+  const char* source =
+      "grow(;s, i, j) { s = \"\"; for (i = 0; i < 10000000; i++) {\n"
+      " s = s + \"abcdefgh\";\n"
+      " j = i + 1; }\n"
+      " return 0; }\n"
+      "deep(n;a, b) {\n"
+      " a = n + 1;\n"
+      " b = a * 2;\n"
+      " if (n > 0) return deep(n - 1) + a + b;\n"
+      " return b; }\n"
+      "first() { return grow(); }\nsecond() { return deep(5000); }";
+  int failures = 0;
+  for (size_t limit : {size_t(1) << 16, size_t(3) << 15, size_t(1) << 17, size_t(5) << 15,
+                       size_t(3) << 16, size_t(7) << 15}) {
+    for (const char16_t* fn : {u"first", u"second"}) {
+      std::string seen[2];
+      for (int plain = 0; plain < 2; ++plain) {
+        MoxStringPrinter out, errors;
+        MoxVirtualMachine vm(&out);
+        ASSERT_TRUE(vm.compileText(U(source).c_str()));
+        vm.setTranslation(plain == 0);
+        vm.setMemoryLimit(limit);
+        if (!vm.execute(fn, 0, nullptr, false, &errors)) ++failures;
+        seen[plain] = std::string(errors.a_str()) + "|" + N(vm.getErrorTrace());
+      }
+      EXPECT_EQ(seen[0], seen[1]) << limit;
+    }
+  }
+  EXPECT_EQ(failures, 24);
 }
 
 TEST(Translation, ProcedureReplacedWhileRunning) {
