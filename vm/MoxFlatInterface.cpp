@@ -114,6 +114,12 @@ int copyOut(const std::basic_string<Unit>& text, Unit* buffer, int size) {
   return text.size() > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(text.size());
 }
 
+// The value of a global, null when there is none. (Out of the extern "C"
+// block: it returns a C++ type.)
+MoxValue globalOf(MoxVMHandle vm, const char* name) {
+  return vm && name ? machine(vm)->getGlobal(MoxString(name).c_str()) : MoxValue();
+}
+
 }  // namespace
 
 extern "C" {
@@ -417,12 +423,6 @@ int Mox_SetGlobalStringA(MoxVMHandle vm, const char* name, const char* value) {
 int Mox_SetGlobalNull(MoxVMHandle vm, const char* name) {
   return vm && name && machine(vm)->setGlobal(MoxString(name).c_str(), MoxValue()) ? 1 : 0;
 }
-
-namespace {
-MoxValue globalOf(MoxVMHandle vm, const char* name) {
-  return vm && name ? machine(vm)->getGlobal(MoxString(name).c_str()) : MoxValue();
-}
-}  // namespace
 
 int Mox_GetGlobalType(MoxVMHandle vm, const char* name) { return typeOf(globalOf(vm, name)); }
 int32_t Mox_GetGlobalInt(MoxVMHandle vm, const char* name) {
