@@ -801,11 +801,11 @@ static MOX_ALWAYS_INLINE void putNumber(MoxValue* dst, const MoxValue& n) {
 }
 
 // Element access that the loop does itself: a vector, buffer or string
-// (counted kinds only) with an index in range, where no release can run
-// code. The result replaces the container in *c. False, with nothing
+// (counted kinds only) with an index in range, where no release can delete
+// anything. The result replaces the container in *c. False, with nothing
 // changed, leaves the case to doOP_VREF / doOP_VSET.
 static MOX_ALWAYS_INLINE bool elementRead(MoxValue* c, int32_t i) {
-  if (!moxReleaseRunsNoCode(*c) || !c->getRef() || i < 0) return false;
+  if (!moxReleaseIsQuiet(*c) || !c->getRef() || i < 0) return false;
   switch (c->type()) {
     case MVT_VECTOR: {
       MoxVector* v = static_cast<MoxVector*>(c->getRef());
@@ -1340,13 +1340,13 @@ bool MoxInterpreter::run() {
       // ---- Sequences (see MoxTranslation.h), reached only from cells. A
       // handler checks what the bytes cannot prove and otherwise leaves the
       // sequence to the bytes (FALLBACK). It releases no value whose release
-      // could run code (a slot it overwrites may hold a reference, but not
-      // the last one of an object or a container), and leaves every slot as
-      // the instructions would, the slots above the top included.
+      // could run a destructor (a slot it overwrites may hold a reference,
+      // but not the last one), and leaves every slot as the instructions
+      // would, the slots above the top included.
       CASE(MF_PUSH_VALUE): {
         CELL_ROOM(1);
         const MoxValue* v = CELL_VALUE(0, t + 1);
-        if (!v || !moxReleaseRunsNoCode(t[1])) FALLBACK();
+        if (!v || !moxReleaseIsQuiet(t[1])) FALLBACK();
         *++t = *v;
         NEXT_CELL();
       }
@@ -1354,7 +1354,7 @@ bool MoxInterpreter::run() {
         CELL_ROOM(1);
         // The index stays in the slot above, as VREF leaves it.
         const MoxValue* i = TEMP(I->opd[0], t);
-        if (!i || !i->isInt() || !moxReleaseRunsNoCode(t[1]) || !elementRead(t, i->asInt())) FALLBACK();
+        if (!i || !i->isInt() || !moxReleaseIsQuiet(t[1]) || !elementRead(t, i->asInt())) FALLBACK();
         t[1].setInt(i->asInt());
         NEXT_CELL();
       }
@@ -1363,7 +1363,7 @@ bool MoxInterpreter::run() {
         // t[i +/- k]: the slots above keep the index and the literal.
         const MoxValue* i = TEMP(I->opd[0], t);
         const MoxValue& k = lits[I->opd[1]];
-        if (!i || !i->isInt() || !k.isInt() || !moxReleaseRunsNoCode(t[1]) || !moxReleaseRunsNoCode(t[2])) FALLBACK();
+        if (!i || !i->isInt() || !k.isInt() || !moxReleaseIsQuiet(t[1]) || !moxReleaseIsQuiet(t[2])) FALLBACK();
         const int32_t index = intResult(I->op, i->asInt(), k.asInt());
         if (!elementRead(t, index)) FALLBACK();
         t[1].setInt(index);
@@ -1380,8 +1380,8 @@ bool MoxInterpreter::run() {
         const MoxValue* from = CELL_VALUE(0, t + 1);
         const MoxValue* i = TEMP(I->opd[1], t + 1);
         const MoxValue* k = offset ? lits + I->opd[2] : nullptr;
-        if (!from || !i || !i->isInt() || !moxReleaseRunsNoCode(t[1]) || !moxReleaseRunsNoCode(t[2]) ||
-            (offset && (!k->isInt() || !moxReleaseRunsNoCode(t[3]))))
+        if (!from || !i || !i->isInt() || !moxReleaseIsQuiet(t[1]) || !moxReleaseIsQuiet(t[2]) ||
+            (offset && (!k->isInt() || !moxReleaseIsQuiet(t[3]))))
           FALLBACK();
         const int32_t index = offset ? intResult(I->op, i->asInt(), k->asInt()) : i->asInt();
         if (!elementLoad(*from, index, t + 1)) FALLBACK();
@@ -1394,7 +1394,7 @@ bool MoxInterpreter::run() {
         CELL_ROOM(1);
         const MoxValue* from = CELL_VALUE(0, t);
         const MoxValue* i = TEMP(I->opd[1], t);
-        if (!from || !i || !i->isInt() || !moxReleaseRunsNoCode(t[1]) || !moxReleaseRunsNoCode(*t) ||
+        if (!from || !i || !i->isInt() || !moxReleaseIsQuiet(t[1]) || !moxReleaseIsQuiet(*t) ||
             !elementLoad(*from, i->asInt(), t))
           FALLBACK();
         t[1].setInt(i->asInt());
@@ -1404,7 +1404,7 @@ bool MoxInterpreter::run() {
         CELL_ROOM(1);
         // `a++;`: the top takes the old value, the slot above ends empty.
         MoxValue* v = TEMP(I->opd[0], t);
-        if (!v || !v->isInt() || !moxReleaseRunsNoCode(*t) || !moxReleaseRunsNoCode(t[1])) FALLBACK();
+        if (!v || !v->isInt() || !moxReleaseIsQuiet(*t) || !moxReleaseIsQuiet(t[1])) FALLBACK();
         const uint32_t old = uint32_t(v->asInt());
         t->setInt(int32_t(old));
         v->setInt(int32_t(I->op == OP_INC ? old + 1u : old - 1u));
@@ -1421,8 +1421,8 @@ bool MoxInterpreter::run() {
         const MoxValue* vb = CELL_VALUE(1, t);
         MoxValue* dst = I->form == MF_NUM_ARITH_SET ? TEMP(I->opd[2], t) : t;
         NumberResult res{};
-        if (!va || !vb || !moxReleaseRunsNoCode(*t) || !moxReleaseRunsNoCode(t[1]) || !dst ||
-            !moxReleaseRunsNoCode(*dst) || !numberResult(I->op, *va, *vb, &res))
+        if (!va || !vb || !moxReleaseIsQuiet(*t) || !moxReleaseIsQuiet(t[1]) || !dst ||
+            !moxReleaseIsQuiet(*dst) || !numberResult(I->op, *va, *vb, &res))
           FALLBACK();
         putNumber(t + 1, *vb);
         res.putInto(t);
@@ -1437,7 +1437,7 @@ bool MoxInterpreter::run() {
         const MoxValue* va = CELL_VALUE(0, t + 1);
         const MoxValue* vb = CELL_VALUE(1, t + 1);
         NumberResult res{};
-        if (!va || !vb || !moxReleaseRunsNoCode(t[1]) || !moxReleaseRunsNoCode(t[2]) ||
+        if (!va || !vb || !moxReleaseIsQuiet(t[1]) || !moxReleaseIsQuiet(t[2]) ||
             !numberResult(I->op, *va, *vb, &res))
           FALLBACK();
         ++t;
@@ -1450,7 +1450,7 @@ bool MoxInterpreter::run() {
         // The top := top op literal k; the slot above keeps the literal.
         CELL_ROOM(1);
         const MoxValue& lit = lits[I->opd[0]];
-        if (!moxReleaseRunsNoCode(t[1])) FALLBACK();
+        if (!moxReleaseIsQuiet(t[1])) FALLBACK();
         double a, b;
         if (t->isInt() && lit.isInt()) {
           t->setInt(intResult(I->op, t->asInt(), lit.asInt()));
@@ -1467,7 +1467,7 @@ bool MoxInterpreter::run() {
         CELL_ROOM(1);
         const MoxValue* va = CELL_VALUE(0, t);
         const MoxValue* vb = CELL_VALUE(1, t);
-        if (!va || !vb || !moxReleaseRunsNoCode(*t) || !moxReleaseRunsNoCode(t[1])) FALLBACK();
+        if (!va || !vb || !moxReleaseIsQuiet(*t) || !moxReleaseIsQuiet(t[1])) FALLBACK();
         *t = *va;
         *++t = *vb;
         NEXT_CELL();
@@ -1476,20 +1476,20 @@ bool MoxInterpreter::run() {
         CELL_ROOM(1);
         const MoxVector* m = selfMembers(S + bpi, E);
         const uint32_t j = I->opd[0];
-        if (!m || j >= m->size() || !moxReleaseRunsNoCode(t[1])) FALLBACK();
+        if (!m || j >= m->size() || !moxReleaseIsQuiet(t[1])) FALLBACK();
         *++t = (*m)[j];
         NEXT_CELL();
       }
       CASE(MF_MEMBER): {
         const MoxVector* m = selfMembers(S + bpi, E);
         const uint32_t j = I->opd[0];
-        if (!m || j >= m->size() || !moxReleaseRunsNoCode(*t)) FALLBACK();
+        if (!m || j >= m->size() || !moxReleaseIsQuiet(*t)) FALLBACK();
         *t = (*m)[j];
         NEXT_CELL();
       }
       CASE(MF_TEMP): {
         const MoxValue* v = TEMP(I->opd[0], E);
-        if (!v || !moxReleaseRunsNoCode(*t)) FALLBACK();
+        if (!v || !moxReleaseIsQuiet(*t)) FALLBACK();
         *t = *v;
         NEXT_CELL();
       }
@@ -1499,7 +1499,7 @@ bool MoxInterpreter::run() {
         NEXT_CELL();
       CASE(MF_COMPARE_BRANCH): {
         int c;
-        if (t == S || !moxQuickCompare(t[-1], *t, &c) || !moxReleaseRunsNoCode(t[-1])) FALLBACK();
+        if (t == S || !moxQuickCompare(t[-1], *t, &c) || !moxReleaseIsQuiet(t[-1])) FALLBACK();
         --t;
         const bool yes = moxCompareResult(I->op, c) != 0;
         t->setInt(yes ? 1 : 0);
@@ -1512,11 +1512,11 @@ bool MoxInterpreter::run() {
         MoxValue* dst = TEMP(k, t - 1);
         if (t == S || !dst) FALLBACK();
         double a, b;
-        if (t[-1].isInt() && t->isInt() && moxReleaseRunsNoCode(*dst)) {
+        if (t[-1].isInt() && t->isInt() && moxReleaseIsQuiet(*dst)) {
           const int32_t res = intResult(I->op, t[-1].asInt(), t->asInt());
           t[-1].setInt(res);
           dst->setInt(res);
-        } else if (moxDoublePair(t[-1], *t, &a, &b) && moxReleaseRunsNoCode(*dst)) {
+        } else if (moxDoublePair(t[-1], *t, &a, &b) && moxReleaseIsQuiet(*dst)) {
           const double res = doubleResult(I->op, a, b);
           t[-1].setDouble(res);
           dst->setDouble(res);

@@ -190,16 +190,6 @@ inline bool moxReleaseIsQuiet(const MoxValue& v) {
   return !v.isCounted() || !v.getRef() || v.getRef()->getRefCnt() > 1;
 }
 
-// True when releasing v runs no code: it holds no counted reference, not
-// the last one, or the last one of a string or a buffer, whose end runs no
-// destructor and releases nothing else. (A temporary string left above the
-// top is the common case: "k" + string(i) as a key.)
-inline bool moxReleaseRunsNoCode(const MoxValue& v) {
-  if (moxReleaseIsQuiet(v)) return true;
-  const MoxValueType k = v.type();
-  return k == MVT_STRING || k == MVT_BUFFER || k == MVT_CHARBUFFER;
-}
-
 // Releases the content of dst under the same rules.
 inline void moxSafeClear(MoxValue* dst) {
   MoxValue old(std::move(*dst));
