@@ -912,7 +912,8 @@ bool MoxInterpreter::callNative(int argc, int basei) {
   if (base.type() != MVT_CODE && base.type() != MVT_CODEREF)
     return returnError(u"call to non-procedure, type ", getValueTypeName(base.type()));
   MoxNativeFunction f = moxNativeOf(base);
-  if (MOX_UNLIKELY(!f)) return returnError(u"call to non-procedure, type ", u"NULL native function");
+  if (MOX_UNLIKELY(!f))
+    return returnError(u"call to non-procedure, type ", u"NULL native function");
   moxDropDead(sp_.get(), argc);
   if (!checkNativeStack()) return false;
   if (!f(&vm_, argc, sp_)) {
@@ -1354,7 +1355,8 @@ bool MoxInterpreter::run() {
         CELL_ROOM(1);
         // The index stays in the slot above, as VREF leaves it.
         const MoxValue* i = TEMP(I->opd[0], t);
-        if (!i || !i->isInt() || !moxReleaseIsQuiet(t[1]) || !elementRead(t, i->asInt())) FALLBACK();
+        if (!i || !i->isInt() || !moxReleaseIsQuiet(t[1]) || !elementRead(t, i->asInt()))
+          FALLBACK();
         t[1].setInt(i->asInt());
         NEXT_CELL();
       }
@@ -1363,7 +1365,9 @@ bool MoxInterpreter::run() {
         // t[i +/- k]: the slots above keep the index and the literal.
         const MoxValue* i = TEMP(I->opd[0], t);
         const MoxValue& k = lits[I->opd[1]];
-        if (!i || !i->isInt() || !k.isInt() || !moxReleaseIsQuiet(t[1]) || !moxReleaseIsQuiet(t[2])) FALLBACK();
+        if (!i || !i->isInt() || !k.isInt() || !moxReleaseIsQuiet(t[1]) ||
+            !moxReleaseIsQuiet(t[2]))
+          FALLBACK();
         const int32_t index = intResult(I->op, i->asInt(), k.asInt());
         if (!elementRead(t, index)) FALLBACK();
         t[1].setInt(index);

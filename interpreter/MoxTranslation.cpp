@@ -91,7 +91,8 @@ MoxOperandSource sourceOf(uint8_t op) {
 }
 
 // Does one token of a pattern accept instruction d? Fills the cell as the
-// token says. A literal operand must be one of the procedure's elements, so that handlers need not check it again.
+// token says. A literal operand must be one of the procedure's elements, so
+// that handlers need not check it again.
 bool takeToken(char token, const Decoded& d, uint32_t literals, MoxCell* cell,
                unsigned* operands) {
   const uint8_t op = d.op;

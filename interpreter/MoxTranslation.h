@@ -8,8 +8,8 @@
 // of the sequence, branch targets as cell numbers. The loop runs cells while
 // no hook is on and the operand width is 1; a traced, single-stepped or
 // budgeted run, and any offset that is not the start of a cell (a jump into
-// the middle of an instruction or of a sequence, code after a width prefix),
-// runs the bytes one instruction at a time. The translation is a function of
+// the middle of an instruction, code after a width prefix), runs the bytes
+// one instruction at a time. The translation is a function of
 // the bytes and of the number of literals alone, and the bytes stay the
 // truth: listings, traces and module files see only them.
 //
@@ -102,7 +102,7 @@ const uint32_t kMoxNoCell = 0xFFFFFFFFu;
 
 struct MoxCell {
   uint8_t form;         // an opcode, or a MoxForm
-  uint8_t op;           // the sequence's operator
+  uint8_t op;           // the sequence's operator; a single instruction's opcode byte
   bool jumpIfTrue;      // the sense of the sequence's BRT or BRF
   uint8_t src[3];       // sources of the value operands
   bool nextBack;        // the next cell is this one or an earlier one
