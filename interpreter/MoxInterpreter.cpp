@@ -286,14 +286,6 @@ bool MoxInterpreter::enterBytecodeSlow(MoxVector* callee, int argc, int top,
   return true;
 }
 
-bool MoxInterpreter::returnToCaller() {
-  const bool wasCall = procInfo_->kind_ == MoxProcInfo::kLoopCall;
-  const int result = procInfo_->resultSlot_;
-  leaveProc();
-  if (wasCall) return finishCall(result);
-  finishSend(result);
-  return true;
-}
 
 MoxInterpreter::SendSite* MoxInterpreter::sendSiteFor(const MoxVector* proc, uint32_t pc) {
   const uintptr_t h = (reinterpret_cast<uintptr_t>(proc) >> 4) * 31u + pc;

@@ -304,7 +304,7 @@ class MOX_API MoxInterpreter : public MoxVector {
   // The one way back from an activation the loop started: leaves it and
   // moves its result into the caller's result slot, releasing the slots
   // above. procInfo_ is then the caller.
-  bool returnToCaller();
+  inline bool returnToCaller();
   // Depth and native stack checks made before a new activation starts.
   bool checkCallDepth();
   // The budget rides on the per-instruction hook test, so an unbudgeted run

@@ -222,7 +222,8 @@ inline void moxMakeRef(MoxValue* v) {
 // destructor. Everything else takes the out-of-line versions, which do the
 // same work in the same order.
 
-inline void MoxInterpreter::enterProc(MoxVector* proc, int argc, ValPtr bp, ValPtr fp) {
+MOX_ALWAYS_INLINE void MoxInterpreter::enterProc(MoxVector* proc, int argc, ValPtr bp,
+                                                 ValPtr fp) {
   MoxProcInfo* rec = freeRecords_;
   if (MOX_UNLIKELY(!rec || trace_ || step_)) {
     enterProcSlow(proc, argc, bp, fp);
@@ -256,8 +257,8 @@ inline void MoxInterpreter::recycleRecord(MoxProcInfo* old) {
   if (proc) proc->release();
 }
 
-inline bool MoxInterpreter::enterBytecode(MoxVector* callee, int argc, int top,
-                                          MoxProcInfo::Kind kind, int resultSlot) {
+MOX_ALWAYS_INLINE bool MoxInterpreter::enterBytecode(MoxVector* callee, int argc, int top,
+                                                     MoxProcInfo::Kind kind, int resultSlot) {
   if (MOX_UNLIKELY(kind == MoxProcInfo::kEntry || depth_ >= kMaxCallDepth || !moxProcCode(callee)))
     return enterBytecodeSlow(callee, argc, top, kind, resultSlot);
   enterProc(callee, argc, ValPtr(this, top - argc), ValPtr(this, top));
@@ -269,7 +270,7 @@ inline bool MoxInterpreter::enterBytecode(MoxVector* callee, int argc, int top,
 // The result on top moves into base and the slots above base are emptied
 // from the end down, as finishSendSlow does; the first release that could
 // run a destructor hands the rest over to it.
-inline void MoxInterpreter::finishSend(int base) {
+MOX_ALWAYS_INLINE void MoxInterpreter::finishSend(int base) {
   const int cur = sp_.current();
   MoxValue* S = data();
   const unsigned n = size();
@@ -289,6 +290,26 @@ inline void MoxInterpreter::finishSend(int base) {
   sp_ = ValPtr(this, base);
   // The result is in place: the slow path only empties what is left.
   if (MOX_UNLIKELY(v > keep)) finishSendSlow(base);
+}
+
+// The end of an activation this loop started: its record goes, and the
+// result takes the place of what was called (a function and its arguments,
+// or a receiver, selector and arguments). Inline, as the common case of
+// every return.
+MOX_ALWAYS_INLINE bool MoxInterpreter::returnToCaller() {
+  const bool wasCall = procInfo_->kind_ == MoxProcInfo::kLoopCall;
+  const int result = procInfo_->resultSlot_;
+  leaveProc();
+  if (!wasCall) {
+    finishSend(result);
+    return true;
+  }
+  // finishCall, whose common case is this.
+  if (MOX_LIKELY(sp_.current() > result)) {
+    finishSend(result);
+    return true;
+  }
+  return finishCall(result);
 }
 
 #endif
