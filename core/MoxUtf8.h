@@ -15,6 +15,17 @@
 MOX_API void moxUtf8Decode(const char* s, size_t len, std::u16string& out);
 // Appends the UTF-8 form of len units of s to out.
 MOX_API void moxUtf8Encode(const MoxChar* s, size_t len, std::string& out);
+// The UTF-8 form of s, and the UTF-16 form of s, as new strings.
+inline std::string moxToUtf8(const std::u16string& s) {
+  std::string out;
+  moxUtf8Encode(s.c_str(), s.size(), out);
+  return out;
+}
+inline std::u16string moxFromUtf8(const std::string& s) {
+  std::u16string out;
+  moxUtf8Decode(s.data(), s.size(), out);
+  return out;
+}
 // Appends the UTF-16 form of the zero-terminated s, stopping before the
 // character that would make the appended units exceed maxUnits. Never reads
 // beyond the terminator or beyond the bytes of the last character taken.

@@ -38,18 +38,6 @@ const char kHelp[] =
     "list, l       the source around this line\n"
     "quit, q       end the program\n";
 
-std::string narrow(const std::u16string& s) {
-  std::string out;
-  moxUtf8Encode(s.c_str(), s.size(), out);
-  return out;
-}
-
-std::u16string wide(const std::string& s) {
-  std::u16string out;
-  moxUtf8Decode(s.data(), s.size(), out);
-  return out;
-}
-
 std::string baseName(const std::string& path) {
   const size_t slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -69,7 +57,7 @@ class LineDebugger {
   void onLine(const MoxChar* source, int32_t line) {
     MoxInterpreter* in = vm_.interpreter();
     if (!in || !in->getProcInfo()) return;
-    const std::string file = narrow(source ? source : u"");
+    const std::string file = moxToUtf8(source ? source : u"");
     MoxVector* proc = in->getProcInfo()->getProc();
     const int depth = in->getCallDepth();
     const bool entered = proc != lastProc_ && depth > lastDepth_;
@@ -89,7 +77,7 @@ class LineDebugger {
     for (const Breakpoint& b : breakpoints_) {
       const bool atLine =
           b.line > 0 && b.line == line && (b.file == file || b.file == baseName(file));
-      const bool atEntry = b.line == 0 && entered && b.function == narrow(moxProcedureName(proc));
+      const bool atEntry = b.line == 0 && entered && b.function == moxToUtf8(moxProcedureName(proc));
       if (atLine || atEntry) {
         hit = &b;
         break;
@@ -225,9 +213,9 @@ class LineDebugger {
         int32_t line = 0;
         const uint32_t pc = rec->getResumePc();
         if (vm_.lineTables().lookup(rec->getProc(), pc > 0 ? pc - 1 : 0, &source, &line))
-          where = baseName(narrow(source)) + ":" + std::to_string(line);
+          where = baseName(moxToUtf8(source)) + ":" + std::to_string(line);
       }
-      printf("#%d %s(%s)%s%s\n", n, narrow(moxProcedureName(rec->getProc())).c_str(),
+      printf("#%d %s(%s)%s%s\n", n, moxToUtf8(moxProcedureName(rec->getProc())).c_str(),
              arguments(rec).c_str(), where.empty() ? "" : " at ", where.c_str());
       innermost = false;
       if (rec->isEntry()) break;
@@ -242,7 +230,7 @@ class LineDebugger {
     for (int i = 0; i < shown; ++i) {
       const MoxValue* v = slot(rec->bp().current() + i + 1);
       if (i) out += ", ";
-      if (names) out += narrow(names->arguments[size_t(i)]) + "=";
+      if (names) out += moxToUtf8(names->arguments[size_t(i)]) + "=";
       out += v ? moxValueText(vm_, *v) : "?";
     }
     return out;
@@ -254,7 +242,7 @@ class LineDebugger {
     MoxInterpreter* in = vm_.interpreter();
     MoxProcInfo* rec = in ? in->getProcInfo() : nullptr;
     if (!rec) return false;
-    const std::u16string key = wide(name);
+    const std::u16string key = moxFromUtf8(name);
     if (const MoxProcNames* names = vm_.lineTables().names(rec->getProc())) {
       for (size_t i = 0; i < names->arguments.size() && int(i) < rec->getNargs(); ++i)
         if (names->arguments[i] == key) return read(slot(rec->bp().current() + int(i) + 1), out);
@@ -323,8 +311,8 @@ class LineDebugger {
     MoxProcInfo* rec = in ? in->getProcInfo() : nullptr;
     const MoxProcNames* names = rec ? vm_.lineTables().names(rec->getProc()) : nullptr;
     if (!names) return;
-    for (const std::u16string& n : names->arguments) print(narrow(n));
-    for (const std::u16string& n : names->temporaries) print(narrow(n));
+    for (const std::u16string& n : names->arguments) print(moxToUtf8(n));
+    for (const std::u16string& n : names->temporaries) print(moxToUtf8(n));
   }
 
   void list() {

@@ -49,18 +49,6 @@ const char16_t kEntryName[] = u"__entry__";
 // Elements of a container shown before "...".
 const unsigned kShownElements = 20;
 
-std::u16string wide(const std::string& s) {
-  std::u16string out;
-  moxUtf8Decode(s.data(), s.size(), out);
-  return out;
-}
-
-std::string narrow(const std::u16string& s) {
-  std::string out;
-  moxUtf8Encode(s.c_str(), s.size(), out);
-  return out;
-}
-
 std::string trim(const std::string& s) {
   const size_t a = s.find_first_not_of(" \t\r\n");
   if (a == std::string::npos) return std::string();
@@ -278,7 +266,7 @@ class ValueShow {
         return v.getRef() ? dictionary(static_cast<MoxDictionary*>(v.getRef()), depth) : "null";
       case MVT_OBJECT:
       case MVT_OBJECTREF: return v.getRef() ? object(v) : "null";
-      default: return "<" + narrow(getValueTypeName(v.type())) + ">";
+      default: return "<" + moxToUtf8(getValueTypeName(v.type())) + ">";
     }
   }
 
@@ -301,7 +289,7 @@ class ValueShow {
     for (MoxDictionaryEntry* e = dict->getFirst(); e; e = e->getNext(), ++n) {
       if (n) out += ", ";
       if (n == kShownElements) return out + "... (" + std::to_string(dict->count()) + " in all)}";
-      out += quoted(e->getKey() ? narrow(e->getKey()->c_str()) : std::string()) + ": ";
+      out += quoted(e->getKey() ? moxToUtf8(e->getKey()->c_str()) : std::string()) + ": ";
       out += (*this)(e->getValue(), depth + 1);
     }
     return out + "}";
@@ -311,7 +299,7 @@ class ValueShow {
   std::string object(const MoxValue& v) {
     MoxObject* obj = static_cast<MoxObject*>(v.getRef());
     MoxClass* cls = obj->getClass();
-    std::string name = cls && cls->getClassName() ? narrow(cls->getClassName()->c_str()) : "?";
+    std::string name = cls && cls->getClassName() ? moxToUtf8(cls->getClassName()->c_str()) : "?";
     MoxDictionaryEntry* m = cls ? cls->findMember(MoxString(u"toString"), true) : nullptr;
     if (m && m->getSymbolType() == SYM_METHOD) {
       if (!helper_) helper_ = vm_.compileText(u"__show__(o) { return string(o); }");
@@ -348,24 +336,24 @@ class Session {
     if (entry.empty()) return true;
     if (entry[0] == ':') return command(entry);
     if (isDeclaration(entry)) {
-      vm_.compileText(wide(entry).c_str());
+      vm_.compileText(moxFromUtf8(entry).c_str());
       return true;
     }
     const char last = entry.back();
     if (last != ';' && last != '}') {
       // An expression, when it compiles as one: its value is printed.
       MoxStringPrinter quiet;
-      const std::u16string asValue = std::u16string(kEntryName) + u"() { return (" + wide(entry) + u"); }";
+      const std::u16string asValue = std::u16string(kEntryName) + u"() { return (" + moxFromUtf8(entry) + u"); }";
       if (vm_.compileText(asValue.c_str(), false, false, &quiet)) {
         if (run()) {
           // A copy: showing an object runs its toString, a run of its own.
           const MoxValue value = vm_.getResult();
-          printer_(u"=> %s\n", wide(show_(value)).c_str());
+          printer_(u"=> %s\n", moxFromUtf8(show_(value)).c_str());
         }
         return true;
       }
     }
-    std::u16string body = wide(entry);
+    std::u16string body = moxFromUtf8(entry);
     if (last != ';' && last != '}') body += u";";
     const std::u16string asStatements = std::u16string(kEntryName) + u"() { " + body + u"\n}";
     if (vm_.compileText(asStatements.c_str())) run();
@@ -377,7 +365,7 @@ class Session {
     if (vm_.execute(kEntryName)) return true;
     fflush(stdout);
     // The calls that led to the error, without the entry's own function.
-    const std::string trace = narrow(vm_.getErrorTrace());
+    const std::string trace = moxToUtf8(vm_.getErrorTrace());
     size_t at = 0;
     while (at < trace.size()) {
       size_t end = trace.find('\n', at);
@@ -396,13 +384,13 @@ class Session {
     const std::string arg = space == std::string::npos ? std::string() : trim(entry.substr(space));
     if (name == ":quit" || name == ":q") return false;
     if (name == ":help") {
-      printer_(u"%s", wide(kHelp).c_str());
+      printer_(u"%s", moxFromUtf8(kHelp).c_str());
     } else if (name == ":load" && !arg.empty()) {
-      vm_.compileFile(wide(arg).c_str());
+      vm_.compileFile(moxFromUtf8(arg).c_str());
     } else if (name == ":vars") {
       vars();
     } else {
-      printer_(u"unknown command %s (:help lists them)\n", wide(entry).c_str());
+      printer_(u"unknown command %s (:help lists them)\n", moxFromUtf8(entry).c_str());
     }
     return true;
   }
@@ -411,10 +399,10 @@ class Session {
     for (MoxDictionaryEntry* e = vm_.symbols().getFirst(); e; e = e->getNext()) {
       const MoxSymbolType kind = e->getSymbolType();
       if ((kind != SYM_VARIABLE && kind != SYM_UNDEFINED) || !e->getKey()) continue;
-      const std::string name = narrow(e->getKey()->c_str());
+      const std::string name = moxToUtf8(e->getKey()->c_str());
       if (name == "stdin" || name == "stdout" || name == "stderr") continue;
       if (e->getValue().type() == MVT_NULL && kind == SYM_UNDEFINED) continue;
-      printer_(u"%s = %s\n", wide(name).c_str(), wide(show_(e->getValue())).c_str());
+      printer_(u"%s = %s\n", moxFromUtf8(name).c_str(), moxFromUtf8(show_(e->getValue())).c_str());
     }
   }
 

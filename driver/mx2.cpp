@@ -141,20 +141,13 @@ MoxValue nameValue(const MoxChar* arg, const MoxChar* suffix) {
   return MoxValue(name, false);
 }
 
-// Narrow (UTF-8) form of a text, for standard error.
-std::string narrow(const std::u16string& text) {
-  std::string out;
-  moxUtf8Encode(text.c_str(), text.size(), out);
-  return out;
-}
-
 // Frames printed at each end of a long trace; the ones between are counted.
 const size_t kTraceEnds = 10;
 
 // Writes the trace of the run-time error that ended the run on standard
 // error, shortening a long recursion to its first and last frames.
 void printErrorTrace(const MoxVirtualMachine& vm) {
-  std::string text = narrow(vm.getErrorTrace());
+  std::string text = moxToUtf8(vm.getErrorTrace());
   std::vector<std::string> lines;
   for (size_t at = 0; at < text.size();) {
     size_t end = text.find('\n', at);
@@ -186,21 +179,21 @@ bool checkMain(MoxVirtualMachine& vm) {
 // assign (a loop variable both forgot to make local).
 void warnUndefinedNames(MoxVirtualMachine& vm) {
   for (const MoxUndefinedUse& use : moxFindUndefinedNames(vm)) {
-    std::string where = use.line > 0 ? narrow(use.source.empty() ? u"<text>" : use.source) + ":" +
+    std::string where = use.line > 0 ? moxToUtf8(use.source.empty() ? u"<text>" : use.source) + ":" +
                                            std::to_string(use.line) + ": "
                                      : std::string();
     fprintf(stderr, "%swarning: '%s' is used in %s but never defined\n", where.c_str(),
-            narrow(use.name).c_str(), narrow(use.function).c_str());
+            moxToUtf8(use.name).c_str(), moxToUtf8(use.function).c_str());
   }
   for (const MoxSharedAssignment& use : moxFindSharedAssignments(vm)) {
-    std::string where = use.line > 0 ? narrow(use.source.empty() ? u"<text>" : use.source) + ":" +
+    std::string where = use.line > 0 ? moxToUtf8(use.source.empty() ? u"<text>" : use.source) + ":" +
                                            std::to_string(use.line) + ": "
                                      : std::string();
     fprintf(stderr,
             "%swarning: '%s' is assigned in %s and %s without a declaration: they share one "
             "global\n",
-            where.c_str(), narrow(use.name).c_str(), narrow(use.first).c_str(),
-            narrow(use.second).c_str());
+            where.c_str(), moxToUtf8(use.name).c_str(), moxToUtf8(use.first).c_str(),
+            moxToUtf8(use.second).c_str());
   }
 }
 
@@ -320,7 +313,7 @@ int controlOption(int argc, MoxChar** argv, int* i, RunControls& controls, IMoxP
 class LineTracer {
  public:
   void operator()(const MoxChar* source, int32_t line) {
-    const std::string name = narrow(source ? source : u"");
+    const std::string name = moxToUtf8(source ? source : u"");
     fflush(stdout);
     fprintf(stderr, "%s:%d: %s\n", name.empty() ? "<text>" : name.c_str(), int(line),
             lines_.line(name, line).c_str());
