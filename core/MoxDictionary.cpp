@@ -1,23 +1,33 @@
 // Dictionaries: a linked list of entries that fixes the iteration order,
 // plus, once a dictionary holds more than a few entries, an index from key
-// text to entry (hashed for unsorted dictionaries, ordered for sorted ones)
-// so that lookup, insertion and removal do not walk the list.
+// text to entry (hashed for every indexed dictionary, and ordered as well for
+// sorted ones) so that lookup, insertion and removal do not walk the list.
 //
-// The index keeps its own copy of each key's text, made when the entry was
-// indexed, so it stays sound even if a key string is edited in place later.
+// The ordered index keeps its own copy of each key's text, made when the
+// entry was indexed, so it stays sound even if a key string is edited in
+// place later.
 #include "core/MoxDictionary.h"
 
+#include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <unordered_map>
 #include <vector>
 
 #include "vm/MoxMemory.h"
 
+// A dictionary allocates an entry per key: on 64-bit targets it should stay
+// within the heap's 64-byte chunk.
+static_assert(sizeof(void*) != 8 || sizeof(MoxDictionaryEntry) <= 56,
+              "dictionary entries outgrow their heap chunk");
+
 namespace {
 
-// The address that marks a removed entry in the index.
-const char kTombMarker = 0;
+// The address that marks a removed entry in a slot that has no spare bits.
+const char kRemovedMarker = 0;
 
 // Dictionaries up to this size are searched along the list.
 const uint32_t kIndexThreshold = 8;
@@ -45,121 +55,179 @@ bool keyEquals(const MoxDictionaryEntry* e, KeyView key) {
   return t[key.size()] == 0;
 }
 
-// Open addressing with linear probing over (hash, entry) slots. Entries are
-// found by their key text and removed by identity, from the hash stored in
-// the entry, so an edited key string can only make its entry unfindable,
-// never leave a stale slot behind.
-class HashIndex {
- public:
-  HashIndex() : slots_(16), used_(0), tombs_(0) {}
-
-  MoxDictionaryEntry* find(KeyView key, uint32_t h) const {
-    size_t mask = slots_.size() - 1;
-    for (size_t i = h & mask;; i = (i + 1) & mask) {
-      const Slot& s = slots_[i];
-      if (!s.entry) return nullptr;
-      if (s.entry != tomb() && s.hash == h && keyEquals(s.entry, key)) return s.entry;
-    }
-  }
-
-  void add(MoxDictionaryEntry* e, uint32_t h) {
-    if ((used_ + tombs_ + 1) * 4 > slots_.size() * 3) rehash();
-    size_t mask = slots_.size() - 1;
-    size_t i = h & mask;
-    while (slots_[i].entry && slots_[i].entry != tomb()) i = (i + 1) & mask;
-    if (slots_[i].entry == tomb()) --tombs_;
-    slots_[i].entry = e;
-    slots_[i].hash = h;
-    ++used_;
-  }
-
-  void remove(MoxDictionaryEntry* e, uint32_t h) {
-    size_t mask = slots_.size() - 1;
-    for (size_t i = h & mask; slots_[i].entry; i = (i + 1) & mask) {
-      if (slots_[i].entry == e) {
-        slots_[i].entry = tomb();
-        --used_;
-        ++tombs_;
-        return;
-      }
-    }
-  }
-
- private:
-  struct Slot {
-    Slot() : hash(0), entry(nullptr) {}
-    uint32_t hash;
-    MoxDictionaryEntry* entry;
-  };
-
-  // A slot's marker for a removed entry: only its address is used, and it
-  // is never written.
-  static MoxDictionaryEntry* tomb() {
-    return reinterpret_cast<MoxDictionaryEntry*>(const_cast<char*>(&kTombMarker));
-  }
-
-  void rehash() {
-    size_t size = slots_.size();
-    while ((used_ + 1) * 2 > size) size *= 2;
-    std::vector<Slot> old(size);
-    old.swap(slots_);
-    used_ = 0;
-    tombs_ = 0;
-    for (const Slot& s : old)
-      if (s.entry && s.entry != tomb()) add(s.entry, s.hash);
-  }
-
-  std::vector<Slot> slots_;
-  size_t used_;
-  size_t tombs_;
-};
-
 }  // namespace
 
 // Hash lookup for every indexed dictionary; sorted ones also keep an ordered
 // index over copies of the key texts to find where a new key belongs.
 struct MoxDictionaryIndex {
+  // A hash slot on 64-bit targets, in one word: the entry's address with
+  // the top 16 bits of its hash above it, so that a probe passes over
+  // nearly every other entry without reading it. User-space addresses leave
+  // those bits clear; an address that does not is kept whole, marked in its
+  // low bits, and compared by the hash stored in the entry. Entries are
+  // aligned, so neither 0 (free) nor 1 (removed) is an address.
+  class TaggedSlot {
+   public:
+    TaggedSlot() : bits_(0) {}
+    TaggedSlot(MoxDictionaryEntry* e, uint32_t h) {
+      const uint64_t a = uint64_t(reinterpret_cast<uintptr_t>(e));
+      bits_ = (a >> kTagShift) == 0 ? a | (uint64_t(h >> 16) << kTagShift) : a | kWhole;
+    }
+    static TaggedSlot removed() {
+      TaggedSlot s;
+      s.bits_ = kRemoved;
+      return s;
+    }
+    bool isFree() const { return bits_ == 0; }
+    bool isRemoved() const { return bits_ == kRemoved; }
+    bool isUsed() const { return bits_ > kRemoved; }
+    MoxDictionaryEntry* entry() const {
+      const uint64_t a = (bits_ & kWhole) ? bits_ & ~kLowBits : bits_ & kAddressBits;
+      return reinterpret_cast<MoxDictionaryEntry*>(uintptr_t(a));
+    }
+    // For a slot that is not free: whether it may hold an entry with hash h.
+    bool mayHold(uint32_t h) const {
+      if ((bits_ & kLowBits) == 0) return (bits_ >> kTagShift) == (h >> 16);
+      return (bits_ & kWhole) && entry()->hash_ == h;
+    }
+
+   private:
+    static const int kTagShift = 48;
+    static const uint64_t kAddressBits = (uint64_t(1) << kTagShift) - 1;
+    static const uint64_t kRemoved = 1;
+    static const uint64_t kWhole = 2;
+    static const uint64_t kLowBits = 3;
+    uint64_t bits_;
+  };
+
+  // A hash slot elsewhere: the whole hash beside the address, which is as
+  // small on 32-bit targets.
+  class PairSlot {
+   public:
+    PairSlot() : hash_(0), entry_(nullptr) {}
+    PairSlot(MoxDictionaryEntry* e, uint32_t h) : hash_(h), entry_(e) {}
+    static PairSlot removed() { return PairSlot(marker(), 0); }
+    bool isFree() const { return !entry_; }
+    bool isRemoved() const { return entry_ == marker(); }
+    bool isUsed() const { return entry_ && entry_ != marker(); }
+    MoxDictionaryEntry* entry() const { return entry_; }
+    bool mayHold(uint32_t h) const { return hash_ == h && entry_ != marker(); }
+
+   private:
+    // Only the address is used; nothing is ever written there.
+    static MoxDictionaryEntry* marker() {
+      return reinterpret_cast<MoxDictionaryEntry*>(const_cast<char*>(&kRemovedMarker));
+    }
+    uint32_t hash_;
+    MoxDictionaryEntry* entry_;
+  };
+
+  static_assert(alignof(MoxDictionaryEntry) >= 4, "slots keep marks in the low address bits");
+  typedef std::conditional<sizeof(void*) == 8, TaggedSlot, PairSlot>::type Slot;
+
+  // Open addressing with linear probing. Entries are found by their key
+  // text and removed by identity, from the hash stored in the entry, so an
+  // edited key string can only make its entry unfindable, never leave a
+  // stale slot behind.
+  class HashIndex {
+   public:
+    HashIndex() : slots_(16), used_(0), removed_(0) {}
+
+    MoxDictionaryEntry* find(KeyView key, uint32_t h) const {
+      const size_t mask = slots_.size() - 1;
+      for (size_t i = h & mask;; i = (i + 1) & mask) {
+        const Slot s = slots_[i];
+        if (s.isFree()) return nullptr;
+        if (s.mayHold(h) && keyEquals(s.entry(), key)) return s.entry();
+      }
+    }
+
+    void add(MoxDictionaryEntry* e, uint32_t h) {
+      if ((used_ + removed_ + 1) * 4 > slots_.size() * 3) rehash();
+      place(Slot(e, h), h);
+      ++used_;
+    }
+
+    void remove(MoxDictionaryEntry* e, uint32_t h) {
+      const size_t mask = slots_.size() - 1;
+      for (size_t i = h & mask; !slots_[i].isFree(); i = (i + 1) & mask) {
+        if (slots_[i].isUsed() && slots_[i].entry() == e) {
+          slots_[i] = Slot::removed();
+          --used_;
+          ++removed_;
+          return;
+        }
+      }
+    }
+
+   private:
+    void place(Slot s, uint32_t h) {
+      const size_t mask = slots_.size() - 1;
+      size_t i = h & mask;
+      while (slots_[i].isUsed()) i = (i + 1) & mask;
+      if (slots_[i].isRemoved()) --removed_;
+      slots_[i] = s;
+    }
+
+    // At most half full afterwards.
+    void rehash() {
+      size_t size = slots_.size();
+      while ((used_ + 1) * 2 > size) size *= 2;
+      std::vector<Slot> old(size);
+      old.swap(slots_);
+      removed_ = 0;
+      // A slot may keep only part of the hash: the entry has all of it.
+      for (const Slot& s : old)
+        if (s.isUsed()) place(s, s.entry()->hash_);
+    }
+
+    std::vector<Slot> slots_;
+    size_t used_;
+    size_t removed_;
+  };
+
+  typedef std::map<std::u16string, MoxDictionaryEntry*, std::less<>> Tree;
+
   explicit MoxDictionaryIndex(bool sortedIndex) : sorted(sortedIndex), hintValid(false) {}
-  ~MoxDictionaryIndex() {
-    // Only an empty dictionary drops its index; free whatever is left anyway.
-    for (auto& item : tree) delete item.second.text;
-  }
 
   MoxDictionaryEntry* find(KeyView key) const { return hash.find(key, hashOf(key)); }
 
   void add(MoxDictionaryEntry* e) {
-    if (!e->getKey()) return;
-    KeyView key = viewOf(*e->getKey());
-    uint32_t h = hashOf(key);
-    hash.add(e, h);
+    if (!e->key_) return;
+    KeyView key = viewOf(*e->key_);
+    const uint32_t h = hashOf(key);
     e->hash_ = h;
-    e->hashed_ = true;
+    hash.add(e, h);
     if (!sorted) return;
-    // A second entry with the same text exists only after a key string was
-    // edited in place; it stays out of the ordered index.
-    std::u16string* text = new std::u16string(key);
-    size_t before = tree.size();
     // The position found by predecessor() for this very key saves a second
     // descent; emplace_hint stays correct whatever the hint.
-    auto at = hintValid ? hint : tree.lower_bound(KeyView(*text));
+    auto at = hintValid ? hint : tree.lower_bound(key);
     hintValid = false;
-    tree.emplace_hint(at, KeyView(*text), Node{e, text});
-    if (tree.size() != before)
-      e->indexKey_ = text;
-    else
-      delete text;
+    const size_t before = tree.size();
+    auto it = tree.emplace_hint(at, std::u16string(key), e);
+    if (tree.size() != before) {
+      places.emplace(e, it);
+    } else if (!keyEquals(it->second, key)) {
+      // The text is filed for an entry whose key string was edited in place
+      // since. The entry that has the text now takes the place over, or
+      // keys inserted next to it would be ordered as if it were missing
+      // once the edited one goes.
+      places.erase(it->second);
+      it->second = e;
+      places.emplace(e, it);
+    }
+    // Otherwise two entries have this text (one key string was edited to
+    // equal another's); the second stays out of the ordered index.
   }
 
   void remove(MoxDictionaryEntry* e) {
     hintValid = false;
-    if (e->hashed_) hash.remove(e, e->hash_);
-    e->hashed_ = false;
-    if (e->indexKey_) {
-      const std::u16string* text = static_cast<const std::u16string*>(e->indexKey_);
-      tree.erase(KeyView(*text));
-      delete text;
-      e->indexKey_ = nullptr;
-    }
+    if (e->key_) hash.remove(e, e->hash_);
+    if (!sorted) return;
+    auto at = places.find(e);
+    if (at == places.end()) return;
+    tree.erase(at->second);
+    places.erase(at);
   }
 
   // Sorted only: the entry with the largest key below key (null for none).
@@ -169,32 +237,30 @@ struct MoxDictionaryIndex {
     hintValid = true;
     if (it == tree.begin()) return nullptr;
     --it;
-    return it->second.entry;
+    return it->second;
   }
-
-  struct Node {
-    MoxDictionaryEntry* entry;
-    std::u16string* text;
-  };
 
   bool sorted;
   HashIndex hash;
-  std::map<KeyView, Node> tree;
-  std::map<KeyView, Node>::iterator hint;
+  // Sorted only: the ordered index, and where each entry in it was filed
+  // (its key may no longer hold that text).
+  Tree tree;
+  std::unordered_map<const MoxDictionaryEntry*, Tree::iterator> places;
+  Tree::iterator hint;
   bool hintValid;
 };
 
 // ---- MoxDictionaryEntry ----
 
 MoxDictionaryEntry::MoxDictionaryEntry(MoxString* key, const MoxValue& value, MoxSymbolType type)
-    : type_(type), key_(key), value_(value), dict_(nullptr), next_(nullptr), prev_(nullptr),
-      hash_(0), hashed_(false), indexKey_(nullptr) {
+    : type_(type), hash_(0), key_(key), value_(value), dict_(nullptr), next_(nullptr),
+      prev_(nullptr) {
   if (key_) key_->addRef();
 }
 
 MoxDictionaryEntry::MoxDictionaryEntry(const MoxDictionaryEntry& other)
-    : type_(other.type_), key_(other.key_), value_(other.value_), dict_(nullptr),
-      next_(nullptr), prev_(nullptr), hash_(0), hashed_(false), indexKey_(nullptr) {
+    : type_(other.type_), hash_(0), key_(other.key_), value_(other.value_), dict_(nullptr),
+      next_(nullptr), prev_(nullptr) {
   if (key_) key_->addRef();
 }
 
@@ -285,7 +351,8 @@ MoxDictionaryEntry* MoxDictionary::insert(const MoxChar* text, MoxString* keyObj
       after = e;
     }
   }
-  MoxString* key = copyKey ? new MoxString(*keyObject) : keyObject;
+  MoxString* key =
+      copyKey ? MoxString::create(keyObject->c_str(), keyObject->length()) : keyObject;
   MoxDictionaryEntry* entry = new MoxDictionaryEntry(key, MoxValue(), SYM_UNDEFINED);
   link(entry, after);
   if (!index_ && count_ > kIndexThreshold) buildIndex();

@@ -23,13 +23,14 @@ enum MoxSymbolType : int32_t {
 
 struct MoxDictionaryIndex;
 
-class MOX_API MoxDictionaryEntry {
+class MOX_API MoxDictionaryEntry final {
  public:
   // Takes a reference on key (when non-null); not in any dictionary.
   MoxDictionaryEntry(MoxString* key, const MoxValue& value, MoxSymbolType type);
   MoxDictionaryEntry(const MoxDictionaryEntry& other);
-  // Unlinks the entry from its dictionary first.
-  virtual ~MoxDictionaryEntry();
+  // Unlinks the entry from its dictionary first. Not virtual (the class is
+  // final): a dictionary allocates an entry per key, so each word counts.
+  ~MoxDictionaryEntry();
 
   // Takes value and kind; the key only when this entry is in no dictionary.
   MoxDictionaryEntry& operator=(const MoxDictionaryEntry& other);
@@ -53,16 +54,14 @@ class MOX_API MoxDictionaryEntry {
   friend struct MoxDictionaryIndex;
 
   MoxSymbolType type_;
+  // The hash the index filed the entry under, valid while it is in an
+  // indexed dictionary and has a key (exactly then it is in the index).
+  uint32_t hash_;
   MoxString* key_;
   MoxValue value_;
   MoxDictionary* dict_;
   MoxDictionaryEntry* next_;
-  // Private list and index links: the hash the entry is filed under, and
-  // the index's own copy of the key text for the ordered index.
   MoxDictionaryEntry* prev_;
-  uint32_t hash_;
-  bool hashed_;
-  const void* indexKey_;
 };
 
 class MOX_API MoxDictionary : public MoxRefObject, public MoxTrackLink {

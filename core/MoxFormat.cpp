@@ -551,6 +551,22 @@ size_t runEngine(std::u16string& out, const MoxChar* format, Source& src) {
 
 }  // namespace
 
+unsigned moxIntText(int32_t v, MoxChar buf[kMoxIntTextUnits]) {
+  // Digits from the right into a scratch area; the magnitude as unsigned,
+  // so that the smallest integer needs no special case.
+  MoxChar digits[kMoxIntTextUnits];
+  unsigned n = 0;
+  uint32_t m = v < 0 ? 0u - uint32_t(v) : uint32_t(v);
+  do {
+    digits[n++] = MoxChar(u'0' + m % 10u);
+    m /= 10u;
+  } while (m);
+  unsigned len = 0;
+  if (v < 0) buf[len++] = u'-';
+  while (n) buf[len++] = digits[--n];
+  return len;
+}
+
 size_t moxVFormat(std::u16string& out, const MoxChar* format, va_list args) {
   if (!format) return 0;
   VaSource src(args);

@@ -63,4 +63,10 @@ MOX_API uint64_t moxFormatFieldUnits(const MoxChar* format, bool* beyond);
 // Number of UTF-16 units the format would produce.
 MOX_API int moxVFormatLength(const MoxChar* format, va_list args);
 
+// The decimal text of v, as "%ld" formats it, written to buf without a
+// terminator; returns its length. For the conversions that run in loops
+// (string(i), "k" + string(i)), which need none of the engine above.
+const unsigned kMoxIntTextUnits = 11;
+MOX_API unsigned moxIntText(int32_t v, MoxChar buf[kMoxIntTextUnits]);
+
 #endif

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwctype>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -138,7 +139,59 @@ MoxString::MoxString(const MoxString& other) : MoxString() {
   adopt(newBlock(other.text_, n), n);
 }
 
-MoxString::~MoxString() { mox::freemem(text_); }
+MoxString* MoxString::create(const MoxChar* left, unsigned int leftLen, const MoxChar* right,
+                             unsigned int rightLen) {
+  size_t n = size_t(leftLen) + rightLen;
+  if (n > kMaxLength) n = leftLen;  // the right part would not fit
+  if (n == 0) return new MoxString();
+  // One block from the allocator of all heap objects, starting at the
+  // object: release, delete and the uncounted holders of a dead object all
+  // free it as a whole from there.
+  static_assert(sizeof(MoxString) % alignof(MoxChar) == 0, "text must follow the object");
+  char* block = static_cast<char*>(mox::allocmem(sizeof(MoxString) + (n + 1) * sizeof(MoxChar)));
+  MoxString* s = ::new (block) MoxString();
+  MoxChar* text = reinterpret_cast<MoxChar*>(block + sizeof(MoxString));
+  copyUnits(text, left, leftLen);
+  copyUnits(text + leftLen, right, n - leftLen);
+  text[n] = 0;
+  s->text_ = text;
+  s->len_ = uint32_t(n);
+  s->cap_ = uint32_t(n);
+  s->inBlock_ = true;
+  return s;
+}
+
+MoxString::~MoxString() {
+  if (!inBlock_) mox::freemem(text_);
+}
+
+void MoxString::dropText() {
+  if (!inBlock_) mox::freemem(text_);
+  text_ = nullptr;
+  cap_ = 0;
+  inBlock_ = false;
+}
+
+void MoxString::take(MoxString& other) {
+  if (other.inBlock_) {
+    // That text is part of other's allocation and goes when other goes.
+    size_t n = other.length();
+    text_ = newBlock(other.text_, n);
+    cap_ = uint32_t(n);
+    len_ = uint32_t(n);
+    exposed_ = false;
+    other.dropText();
+  } else {
+    text_ = other.text_;
+    len_ = other.len_;
+    cap_ = other.cap_;
+    exposed_ = other.exposed_;
+    other.text_ = nullptr;
+    other.cap_ = 0;
+  }
+  other.len_ = 0;
+  other.exposed_ = false;
+}
 
 unsigned int MoxString::measure() const {
   size_t n = unitLength(text_);
@@ -161,9 +214,7 @@ MoxChar* MoxString::exposeText() {
 
 void MoxString::setLength(size_t n) {
   if (n == 0) {
-    mox::freemem(text_);
-    text_ = nullptr;
-    cap_ = 0;
+    dropText();
   } else {
     text_[n] = 0;
   }
@@ -179,13 +230,13 @@ void MoxString::reserve(size_t n) {
   MoxChar* block = static_cast<MoxChar*>(mox::allocmem((cap + 1) * sizeof(MoxChar)));
   copyUnits(block, text_, len);
   block[len] = 0;
-  mox::freemem(text_);
+  dropText();
   text_ = block;
   cap_ = uint32_t(cap);
 }
 
 void MoxString::adopt(MoxChar* block, size_t len) {
-  mox::freemem(text_);
+  dropText();
   text_ = block;
   cap_ = uint32_t(len);
   len_ = exposed_ ? uint32_t(kUnmeasured) : uint32_t(len);
@@ -223,15 +274,8 @@ MoxString& MoxString::operator=(const MoxString& other) {
 
 MoxString& MoxString::operator=(MoxString&& other) noexcept {
   if (this != &other) {
-    mox::freemem(text_);
-    text_ = other.text_;
-    len_ = other.len_;
-    cap_ = other.cap_;
-    exposed_ = other.exposed_;
-    other.text_ = nullptr;
-    other.len_ = 0;
-    other.cap_ = 0;
-    other.exposed_ = false;
+    dropText();
+    take(other);
   }
   return *this;
 }

@@ -1,7 +1,8 @@
 // The library's text type: zero-terminated UTF-16 in a heap block that keeps
 // its length and, once appended to, some room to grow. A null block is the
 // empty string. Script strings, dictionary keys, names and error texts are
-// all MoxStrings.
+// all MoxStrings. Strings made by create() keep their text in the object's
+// own allocation, right behind it, until an edit needs more room.
 #ifndef MOX_STRING_H
 #define MOX_STRING_H
 
@@ -10,7 +11,7 @@
 
 class MOX_API MoxString : public MoxRefObject {
  public:
-  MoxString() : text_(nullptr), len_(0), cap_(0), exposed_(false) {}
+  MoxString() : text_(nullptr), len_(0), cap_(0), exposed_(false), inBlock_(false) {}
   // Copy of the text; null gives the empty string.
   MoxString(const MoxChar* text);
   // The first len units of text (stops early at a zero unit).
@@ -21,19 +22,25 @@ class MOX_API MoxString : public MoxRefObject {
   // right, in one block; the texts must hold no zero unit within those counts.
   MoxString(const MoxChar* left, unsigned int leftLen, const MoxChar* right, unsigned int rightLen);
   MoxString(const MoxString& other);
-  MoxString(MoxString&& other) noexcept
-      : MoxRefObject(), text_(other.text_), len_(other.len_), cap_(other.cap_), exposed_(other.exposed_) {
-    other.text_ = nullptr;
-    other.len_ = 0;
-    other.cap_ = 0;
-    other.exposed_ = false;
-  }
+  MoxString(MoxString&& other) noexcept : MoxString() { take(other); }
   // Formats up to argc script values args[0], args[1], ... with format.
   MoxString(const MoxChar* format, unsigned int argc, ValPtr& args);
   ~MoxString() override;
 
   // printf-style formatting of a UTF-16 format ("%s" takes UTF-16 text).
   static MoxString format(const MoxChar* format, ...);
+
+  // A new heap string (reference count 0, freed by release or delete) made
+  // in a single allocation that holds the object and its text: half the
+  // allocations of new MoxString and less memory, for strings that are
+  // kept as they are (dictionary keys) or made and dropped at a high rate
+  // (concatenation results). The arguments are those of the matching
+  // constructors; the texts must hold no zero unit within the counts.
+  static MoxString* create(const MoxChar* text, unsigned int len) {
+    return create(text, len, nullptr, 0);
+  }
+  static MoxString* create(const MoxChar* left, unsigned int leftLen, const MoxChar* right,
+                           unsigned int rightLen);
 
   MoxString& operator=(const MoxString& other);
   MoxString& operator=(MoxString&& other) noexcept;
@@ -114,6 +121,11 @@ class MOX_API MoxString : public MoxRefObject {
   // Replaces the text with len units of text (which may alias nothing of ours).
   void assign(const MoxChar* text, size_t len);
   void append(const MoxChar* text, size_t len);
+  // Frees the text unless it lies in the object's own allocation, and
+  // leaves the string with no text.
+  void dropText();
+  // Moves other's text here (this holds none); other is left empty.
+  void take(MoxString& other);
 
   MoxChar* text_;
   // Units before the terminator, or kUnmeasured.
@@ -121,6 +133,9 @@ class MOX_API MoxString : public MoxRefObject {
   // Units the block holds before its terminator slot.
   uint32_t cap_;
   bool exposed_;
+  // text_ lies right behind the object in its allocation: it is never freed
+  // on its own, and it cannot be handed to another string.
+  bool inBlock_;
 };
 
 #endif

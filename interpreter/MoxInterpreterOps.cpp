@@ -114,15 +114,15 @@ bool MoxInterpreter::stringConcat() {
   if (ls && rs) {
     const MoxString& a = *static_cast<MoxString*>(l.getRef());
     const MoxString& b = *static_cast<MoxString*>(r.getRef());
-    s = new MoxString(a.c_str(), a.length(), b.c_str(), b.length());
+    s = MoxString::create(a.c_str(), a.length(), b.c_str(), b.length());
   } else if (ls) {
     const MoxString& a = *static_cast<MoxString*>(l.getRef());
     const MoxChar ch = MoxChar(uint32_t(r.asInt()) & 0xFFFFu);
-    s = new MoxString(a.c_str(), a.length(), &ch, ch ? 1 : 0);
+    s = MoxString::create(a.c_str(), a.length(), &ch, ch ? 1 : 0);
   } else {
     const MoxString& b = *static_cast<MoxString*>(r.getRef());
     const MoxChar ch = MoxChar(uint32_t(l.asInt()) & 0xFFFFu);
-    s = new MoxString(&ch, ch ? 1 : 0, b.c_str(), b.length());
+    s = MoxString::create(&ch, ch ? 1 : 0, b.c_str(), b.length());
   }
   MOX_BINARY_RESULT(MoxValue(s, false));
   return true;

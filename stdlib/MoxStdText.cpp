@@ -30,8 +30,11 @@ bool isNumber(const MoxValue& v) {
 
 // A number's text as string() gives it.
 std::u16string numberText(const MoxValue& v) {
-  MoxString s = v.getType() == MVT_INTEGER ? MoxString::format(u"%ld", static_cast<int32_t>(v))
-                                           : MoxString::format(u"%f", static_cast<double>(v));
+  if (v.getType() == MVT_INTEGER) {
+    MoxChar text[kMoxIntTextUnits];
+    return std::u16string(text, moxIntText(v.asInt(), text));
+  }
+  MoxString s = MoxString::format(u"%f", static_cast<double>(v));
   return std::u16string(s.c_str(), s.length());
 }
 

@@ -363,8 +363,11 @@ bool MoxDefaultFunctions::Mox_string(MoxVirtualMachine* vm, int argc, ValPtr& ar
   if (!checkCount(vm, argc, 1, 1)) return false;
   const MoxValue& v = *args;
   switch (v.getType()) {
-    case MVT_INTEGER:
-      return result(args, argc, newStringValue(new MoxString(MoxString::format(u"%ld", static_cast<int32_t>(v)))));
+    case MVT_INTEGER: {
+      MoxChar text[kMoxIntTextUnits];
+      const unsigned len = moxIntText(v.asInt(), text);
+      return result(args, argc, newStringValue(MoxString::create(text, len)));
+    }
     case MVT_FLOAT:
     case MVT_DOUBLE:
       // The text is formed at its full length: large magnitudes are never cut.

@@ -214,3 +214,32 @@ TEST(Dictionary, ManyKeysAreFoundQuickly) {
   EXPECT_EQ(keys(u).front(), key(1));
   EXPECT_EQ(keys(s).back(), key(n - 1));
 }
+
+TEST(Dictionary, KeysEditedInPlaceKeepOrderAndIndexSound) {
+  for (bool sorted : {false, true}) {
+    MoxDictionary d(sorted);
+    for (int i = 0; i < 40; ++i) d[MoxString(key(i).c_str())].setValue(MoxValue(int32_t(i)));
+    // Copied keys belong to the dictionary, but a script that gets one back
+    // can still edit it: past its length, to nothing, to another key.
+    MoxDictionaryEntry* grown = d.find(MoxString(key(3).c_str()));
+    *grown->getKey() += u"-and-a-longer-tail";
+    MoxDictionaryEntry* emptied = d.find(MoxString(key(4).c_str()));
+    emptied->getKey()->clear();
+    MoxDictionaryEntry* renamed = d.find(MoxString(key(5).c_str()));
+    *renamed->getKey() = MoxString(key(6).c_str());
+    MoxDictionaryEntry& again = d[MoxString(key(3).c_str())];
+    EXPECT_NE(&again, grown);
+    again.setValue(MoxValue(int32_t(-3)));
+    EXPECT_TRUE(d.erase(grown));
+    EXPECT_TRUE(d.erase(emptied));
+    EXPECT_TRUE(d.erase(renamed));
+    EXPECT_EQ(d.find(MoxString(key(3).c_str())), &again);
+    EXPECT_EQ(d.find(MoxString(key(6).c_str()))->getValue().asInt(), 6);
+    // New keys next to the re-made one still land in order.
+    d[MoxString((key(3) + u"0").c_str())];
+    d[MoxString(key(5).c_str())];
+    d[MoxString(key(4).c_str())];
+    expectConsistent(d);
+    EXPECT_EQ(d.count(), 41u);
+  }
+}

@@ -118,6 +118,15 @@ TEST(Format, IntegersAgreeWithCLibraryForAllFlagsWidthsAndPrecisions) {
           }
 }
 
+TEST(Format, IntTextIsWhatPercentLdGives) {
+  const int32_t values[] = {0, 7, -7, 10, -10, 99, 1000000, INT32_MAX, INT32_MIN, INT32_MIN + 1};
+  for (int32_t v : values) {
+    MoxChar text[kMoxIntTextUnits];
+    const unsigned n = moxIntText(v, text);
+    ASSERT_EQ(utf8(std::u16string(text, n)), F(u"%ld", v)) << v;
+  }
+}
+
 TEST(Format, FloatsAgreeWithCLibrary) {
   const char* specs[] = {"%f", "%e", "%E", "%g", "%G", "%a", "%A", "%F", "%5.2f", "%-12.3e",
                          "%+g", "% .0f", "%#.0f", "%012.4f", "%#g", "%.15g", "%10.3a"};

@@ -119,6 +119,58 @@ TEST(StringLength, TextHandedToNativeCodeIsMeasured) {
   EXPECT_EQ(MoxString().exposeText(), nullptr);
 }
 
+TEST(StringLength, OneBlockStringsEditMoveAndDieLikeOthers) {
+  // Edits inside the text the string was made with, then past it.
+  MoxValue owner(MoxString::create(u"key", 3, u"123", 3));
+  MoxString& s = *static_cast<MoxString*>(owner);
+  expectMeasured(s, u"key123");
+  s.erase(0, 3);
+  s += u"45";
+  expectMeasured(s, u"12345");
+  s += s;
+  expectMeasured(s, u"1234512345");
+  s.erase(0, -1);
+  s.insert(0, u'x', 2);
+  expectMeasured(s, u"xx");
+  MoxString* assigned = MoxString::create(u"abc", 3);
+  *assigned = s;
+  expectMeasured(*assigned, u"xx");
+  assigned->release();
+
+  // Moving out of one copies the text, which stays part of its block.
+  MoxString* from = MoxString::create(u"moved", 5);
+  MoxString taken(std::move(*from));
+  expectMeasured(taken, u"moved");
+  expectMeasured(*from, u"");
+  *from += u"again";
+  expectMeasured(*from, u"again");
+  MoxString* other = MoxString::create(u"other", 5);
+  taken = std::move(*other);
+  expectMeasured(taken, u"other");
+  expectMeasured(*other, u"");
+  *other = std::move(taken);
+  expectMeasured(*other, u"other");
+  delete from;
+  delete other;
+
+  MoxString* native = MoxString::create(u"native", 6);
+  native->exposeText()[3] = 0;
+  expectMeasured(*native, u"nat");
+  native->clear();
+  expectMeasured(*native, u"");
+  delete native;
+  MoxString* empty = MoxString::create(nullptr, 0);
+  expectMeasured(*empty, u"");
+  delete empty;
+
+  // A dead one's block goes with its last uncounted holder.
+  MoxValue counted(MoxString::create(u"dead", 4));
+  MoxValue uncounted(static_cast<MoxString*>(counted), true);
+  counted.dispose();
+  EXPECT_TRUE(uncounted.isDeadRef());
+  uncounted.dispose();
+}
+
 TEST(StringLength, SearchAgreesWithNaiveSearch) {
   std::mt19937 rng(12345);
   for (int round = 0; round < 3000; ++round) {
