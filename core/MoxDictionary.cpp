@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "vm/MoxMemory.h"
+#include "vm/MoxPlatform.h"
 
 // A dictionary allocates an entry per key: on 64-bit targets it should stay
 // within the heap's 64-byte chunk.
@@ -54,6 +55,22 @@ bool keyEquals(const MoxDictionaryEntry* e, KeyView key) {
     if (t[i] != key[i]) return false;
   return t[key.size()] == 0;
 }
+
+// The standard containers of the index take their memory where entries do,
+// so that the memory limit counts the index too.
+template <class T>
+struct CountedAllocator {
+  typedef T value_type;
+  CountedAllocator() = default;
+  template <class U>
+  CountedAllocator(const CountedAllocator<U>&) {}
+  T* allocate(size_t n) { return static_cast<T*>(mox::allocmem(n * sizeof(T))); }
+  void deallocate(T* p, size_t) { mox::freemem(p); }
+  template <class U>
+  bool operator==(const CountedAllocator<U>&) const { return true; }
+  template <class U>
+  bool operator!=(const CountedAllocator<U>&) const { return false; }
+};
 
 }  // namespace
 
@@ -173,7 +190,7 @@ struct MoxDictionaryIndex {
     void rehash() {
       size_t size = slots_.size();
       while ((used_ + 1) * 2 > size) size *= 2;
-      std::vector<Slot> old(size);
+      std::vector<Slot, CountedAllocator<Slot>> old(size);
       old.swap(slots_);
       removed_ = 0;
       // A slot may keep only part of the hash: the entry has all of it.
@@ -181,12 +198,14 @@ struct MoxDictionaryIndex {
         if (s.isUsed()) place(s, s.entry()->hash_);
     }
 
-    std::vector<Slot> slots_;
+    std::vector<Slot, CountedAllocator<Slot>> slots_;
     size_t used_;
     size_t removed_;
   };
 
-  typedef std::map<std::u16string, MoxDictionaryEntry*, std::less<>> Tree;
+  typedef std::map<std::u16string, MoxDictionaryEntry*, std::less<>,
+                   CountedAllocator<std::pair<const std::u16string, MoxDictionaryEntry*>>>
+      Tree;
 
   explicit MoxDictionaryIndex(bool sortedIndex) : sorted(sortedIndex), hintValid(false) {}
 
@@ -245,12 +264,19 @@ struct MoxDictionaryIndex {
   // Sorted only: the ordered index, and where each entry in it was filed
   // (its key may no longer hold that text).
   Tree tree;
-  std::unordered_map<const MoxDictionaryEntry*, Tree::iterator> places;
+  std::unordered_map<const MoxDictionaryEntry*, Tree::iterator,
+                     std::hash<const MoxDictionaryEntry*>,
+                     std::equal_to<const MoxDictionaryEntry*>,
+                     CountedAllocator<std::pair<const MoxDictionaryEntry* const, Tree::iterator>>>
+      places;
   Tree::iterator hint;
   bool hintValid;
 };
 
 // ---- MoxDictionaryEntry ----
+
+void* MoxDictionaryEntry::operator new(size_t size) { return mox::allocmem(size); }
+void MoxDictionaryEntry::operator delete(void* block) { mox::freemem(block); }
 
 MoxDictionaryEntry::MoxDictionaryEntry(MoxString* key, const MoxValue& value, MoxSymbolType type)
     : type_(type), hash_(0), key_(key), value_(value), dict_(nullptr), next_(nullptr),

@@ -31,6 +31,10 @@ class MOX_API MoxDictionaryEntry final {
   // Unlinks the entry from its dictionary first. Not virtual (the class is
   // final): a dictionary allocates an entry per key, so each word counts.
   ~MoxDictionaryEntry();
+  // Entries come from the counted allocation of the value model, like the
+  // keys and values they hold, so a machine's memory limit sees them.
+  static void* operator new(size_t size);
+  static void operator delete(void* block);
 
   // Takes value and kind; the key only when this entry is in no dictionary.
   MoxDictionaryEntry& operator=(const MoxDictionaryEntry& other);

@@ -42,6 +42,14 @@ TEST(MemoryLimit, OverTheLimitFailsTheRunAndTheMachineGoesOn) {
   ASSERT_TRUE(vm.compileText(u"fewHog() { return hog(100); }"));
   EXPECT_TRUE(vm.execute(u"fewHog"));
 
+  // A dictionary counts with its entries and its index, not only its keys
+  // and values: 20000 entries kept in a global hold over 100 bytes each.
+  ASSERT_TRUE(vm.compileText(
+      u"fill(;i) { kept = newdict(); for (i = 0; i < 20000; i++) kept[string(i)] = i; return 0; }"));
+  const size_t beforeDict = vm.getMemoryUsed();
+  EXPECT_TRUE(vm.execute(u"fill"));
+  EXPECT_GT(vm.getMemoryUsed(), beforeDict + 20000 * 100);
+
   // A single request beyond what is left fails before anything is made.
   errors.clear();
   ASSERT_TRUE(vm.compileText(u"one() { return newbuffer(100000000); }"));
