@@ -287,11 +287,6 @@ bool MoxInterpreter::enterBytecodeSlow(MoxVector* callee, int argc, int top,
 }
 
 
-MoxInterpreter::SendSite* MoxInterpreter::sendSiteFor(const MoxVector* proc, uint32_t pc) {
-  const uintptr_t h = (reinterpret_cast<uintptr_t>(proc) >> 4) * 31u + pc;
-  return &sendSites_[(h ^ (h >> 8)) % kSendSites];
-}
-
 bool MoxInterpreter::checkCallDepth() {
   if (depth_ >= kMaxCallDepth) return returnError(u"call depth limit exceeded", nullptr);
   return true;
@@ -1545,14 +1540,18 @@ bool MoxInterpreter::run() {
     const int basei = sp_.current() - sendArgc;
     MoxValue method;  // keeps the method alive until its activation does
     int methodArgc = sendArgc;
-    MoxVector* callee = nullptr;
-    const SendStep step =
-        startSend(proc, I ? I->next : pc, sendArgc, sendSelector, basei, &method, &methodArgc,
-                  &callee);
-    if (step != kSendEnter) {
-      RELOAD_SAFE();
-      if (step == kSendStepFailed) goto fail;
-      goto sendDone;
+    const uint32_t at = I ? I->next : pc;
+    MoxVector* callee =
+        sendSelector ? nullptr
+                     : cachedSendTarget(S + basei, sendArgc, moxProcClass(proc), sendSiteFor(proc, at));
+    if (!callee) {
+      const SendStep step =
+          startSend(proc, at, sendArgc, sendSelector, basei, &method, &methodArgc, &callee);
+      if (step != kSendEnter) {
+        RELOAD_SAFE();
+        if (step == kSendStepFailed) goto fail;
+        goto sendDone;
+      }
     }
     MoxProcInfo* caller = procInfo_;
     const int top = sp_.current();

@@ -9,6 +9,8 @@
 
 #include "core/MoxBuffer.h"
 #include "core/MoxClass.h"
+#include "core/MoxDictionary.h"
+#include "core/MoxString.h"
 #include "core/MoxValue.h"
 #include "core/MoxVector.h"
 #include "interpreter/MoxInterpreter.h"
@@ -214,6 +216,51 @@ inline void moxMakeRef(MoxValue* v) {
   new (hold) MoxValue(std::move(*v));
   *v = MoxValue(obj, twin);
   if (obj && obj->getRefCnt() >= 1) obj->setRefCnt(obj->getRefCnt() - 1);
+}
+
+// Two zero-terminated texts are equal.
+inline bool moxSameText(const MoxChar* a, const MoxChar* b) {
+  while (*a && *a == *b) {
+    ++a;
+    ++b;
+  }
+  return *a == *b;
+}
+
+// ---------------------------------------------------------------------------
+// Sends through the cache of their site.
+
+inline bool MoxInterpreter::SendSite::holds(const MoxClass* c, const MoxClass* bc,
+                                            const MoxChar* text) const {
+  return epoch == MoxClass::methodEpoch() && cls == c && bcClass == bc &&
+         moxSameText(text, selector.c_str());
+}
+
+inline MoxInterpreter::SendSite* MoxInterpreter::sendSiteFor(const MoxVector* proc, uint32_t pc) {
+  const uintptr_t h = (reinterpret_cast<uintptr_t>(proc) >> 4) * 31u + pc;
+  return &sendSites_[(h ^ (h >> 8)) % kSendSites];
+}
+
+MOX_ALWAYS_INLINE MoxVector* MoxInterpreter::cachedSendTarget(MoxValue* receiver, int argc,
+                                                              MoxClass* bcClass,
+                                                              const SendSite* site) {
+  if (argc < 1) return nullptr;
+  MoxValue* selector = receiver + 1;
+  if (receiver->type() != MVT_OBJECT || !receiver->getRef() || selector->type() != MVT_STRING ||
+      !selector->getRef())
+    return nullptr;
+  MoxClass* cls = static_cast<MoxObject*>(receiver->getRef())->getClass();
+  if (!cls || !site->holds(cls, bcClass, static_cast<MoxString*>(selector->getRef())->c_str()))
+    return nullptr;
+  const MoxDictionaryEntry* entry = site->entry;
+  if (entry->getSymbolType() == SYM_FUNCTION) return nullptr;  // static: the slow path
+  const MoxValue& method = entry->getValue();
+  if ((method.type() != MVT_BYTECODE && method.type() != MVT_BYTECODEREF) || !method.getRef())
+    return nullptr;
+  // The selector's slot takes the receiver. Releasing a string runs no
+  // script code, so the plain store is safe.
+  *selector = *receiver;
+  return static_cast<MoxVector*>(method.getRef());
 }
 
 // ---------------------------------------------------------------------------

@@ -12,14 +12,6 @@ namespace {
 
 bool startsWithBC(const MoxChar* s) { return s[0] == u'B' && s[1] == u'C' && s[2] == u'_'; }
 
-bool sameText(const MoxChar* a, const MoxChar* b) {
-  while (*a && *a == *b) {
-    ++a;
-    ++b;
-  }
-  return *a == *b;
-}
-
 bool isObjectKind(MoxValueType k) { return k == MVT_OBJECT || k == MVT_OBJECTREF; }
 
 }  // namespace
@@ -135,12 +127,6 @@ MoxDictionaryEntry* MoxInterpreter::findMethod(MoxClass* cls, MoxClass* bcClass,
   return entry;
 }
 
-inline bool MoxInterpreter::SendSite::holds(const MoxClass* c, const MoxClass* bc,
-                                            const MoxChar* text) const {
-  return epoch == MoxClass::methodEpoch() && cls == c && bcClass == bc &&
-         sameText(text, selector.c_str());
-}
-
 MoxDictionaryEntry* MoxInterpreter::findMethodCached(SendSite* site, MoxClass* cls,
                                                     MoxClass* bcClass, const MoxChar** wantedp,
                                                     const MoxString* selectorString) {
@@ -161,28 +147,6 @@ MoxDictionaryEntry* MoxInterpreter::findMethodCached(SendSite* site, MoxClass* c
     site->entry = entry;
   }
   return entry;
-}
-
-MoxVector* MoxInterpreter::cachedSendTarget(int argc, MoxClass* bcClass, const SendSite* site) {
-  const int top = sp_.current();
-  if (argc < 1 || top < argc || unsigned(top) >= size()) return nullptr;
-  MoxValue* receiver = data() + (top - argc);
-  MoxValue* selector = receiver + 1;
-  if (receiver->type() != MVT_OBJECT || !receiver->getRef() || selector->type() != MVT_STRING ||
-      !selector->getRef())
-    return nullptr;
-  MoxClass* cls = static_cast<MoxObject*>(receiver->getRef())->getClass();
-  if (!cls || !site->holds(cls, bcClass, static_cast<MoxString*>(selector->getRef())->c_str()))
-    return nullptr;
-  const MoxDictionaryEntry* entry = site->entry;
-  if (entry->getSymbolType() == SYM_FUNCTION) return nullptr;  // static: the slow path
-  const MoxValue& method = entry->getValue();
-  if ((method.type() != MVT_BYTECODE && method.type() != MVT_BYTECODEREF) || !method.getRef())
-    return nullptr;
-  // The selector's slot takes the receiver. Releasing a string runs no
-  // script code, so the plain store is safe.
-  *selector = *receiver;
-  return static_cast<MoxVector*>(method.getRef());
 }
 
 MoxInterpreter::SendSetup MoxInterpreter::prepareSend(int argc, const MoxChar* selector,
@@ -234,7 +198,7 @@ MoxInterpreter::SendSetup MoxInterpreter::prepareSend(int argc, const MoxChar* s
 
   const bool isStatic = entry && entry->getSymbolType() == SYM_FUNCTION;
   if (!entry) {
-    if (!sameText(wanted, kMoxDestructorName)) {
+    if (!moxSameText(wanted, kMoxDestructorName)) {
       // wanted points into *name's text, which stays alive until we return.
       noMethod(wanted);
       return kSendFailed;
@@ -423,8 +387,8 @@ MoxString* MoxInterpreter::getStringFromValue(MoxValue& value) {
   return result;
 }
 
-// The send of run(): the site's cache answers the common send without the
-// general set-up. A bytecode method is left to the loop (kSendEnter, with
+// The send of run() that the site's cache did not answer (see
+// cachedSendTarget). A bytecode method is left to the loop (kSendEnter, with
 // the method in *method and *callee); a native one is called here and its
 // result put in place, as is the result of a send that needs no call.
 MoxInterpreter::SendStep MoxInterpreter::startSend(const MoxVector* proc, uint32_t pc, int argc,
@@ -433,8 +397,7 @@ MoxInterpreter::SendStep MoxInterpreter::startSend(const MoxVector* proc, uint32
                                                    MoxVector** callee) {
   MoxClass* running = moxProcClass(const_cast<MoxVector*>(proc));
   SendSite* site = sendSiteFor(proc, pc);
-  *callee = selector ? nullptr : cachedSendTarget(argc, running, site);
-  if (*callee) return kSendEnter;
+  *callee = nullptr;
   MoxValue nameHolder;
   const MoxChar* name = nullptr;
   const SendSetup setup =
