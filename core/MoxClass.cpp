@@ -6,6 +6,7 @@
 #include "core/MoxClass.h"
 
 #include <atomic>
+#include <new>
 #include <vector>
 
 #include "vm/MoxVirtualMachine.h"
@@ -218,7 +219,9 @@ unsigned int MoxObject::slotCount(MoxClass* cls) {
 void MoxObject::adoptMemberData(MoxVector* data, MoxClass* cls) {
   data_ = data;
   data_->addRef();
-  (*data_)[0] = MoxValue(cls, false);
+  // Fresh member data holds null values only, so element 0 takes the class
+  // without an assignment: there is nothing to let go.
+  ::new (static_cast<void*>(&(*data_)[0])) MoxValue(static_cast<MoxRefObject*>(cls), MVT_CLASS);
 }
 
 MoxObject::MoxObject(MoxClass* cls) : data_(nullptr) {
@@ -252,13 +255,9 @@ MoxObject::MoxObject(const MoxObject& other) : MoxRefObject(), data_(nullptr) {
 
 MoxObject::~MoxObject() {
   if (!data_) return;
-  if (data_->size() > 0) {
-    MoxValueType t = (*data_)[0].type();
-    MoxClass* cls = (*data_)[0];
-    // Only a class with a destructor has anything to run.
-    if (cls && (t == MVT_CLASS || t == MVT_CLASSREF) && cls->hasDestructor())
-      cls->notifyObjDelete(this);
-  }
+  // Only a class with a destructor has anything to run.
+  MoxClass* cls = getClass();
+  if (cls && cls->hasDestructor()) cls->notifyObjDelete(this);
   MoxVector* data = data_;
   data_ = nullptr;
   if (data->isEmbedded())

@@ -114,7 +114,9 @@ class MOX_API MoxRefObject {
   // so releasing a deep structure does not use deep native recursion.
   void destroy();
   // Runs the destructor; frees the block unless uncounted values hold it.
-  void kill();
+  // Defined inline in MoxValue.cpp, its one user (an exported member is
+  // otherwise never inlined), so that a deletion is one call.
+  inline void kill();
   static void freeBlock(MoxRefObject* o);
   static uint32_t* weakWord(const MoxRefObject* o);
   static int32_t* countWord(MoxRefObject* o);

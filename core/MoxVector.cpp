@@ -28,6 +28,61 @@ void copyValues(MoxValue* dst, const MoxValue* src, unsigned int n) {
 
 }  // namespace
 
+MoxVector::MoxVector(unsigned int n, MoxValue* slots) : size_(n), capacity_(n), data_(slots) {
+  MoxMemoryLedger::track(this);
+}
+
+void MoxVector::releaseAll(const MoxValue* own) {
+  while (size_ > 0) data_[--size_].dispose();
+  if (data_ != own) mox::freemem(data_);
+  data_ = nullptr;
+  capacity_ = 0;
+}
+
+// The kinds of vector with slots in their own block. Neither leaves this
+// file (the library does not export them).
+
+// A vector whose first slots follow it in its own block (newFilled).
+class MoxFilledVector : public MoxVector {
+ public:
+  MoxFilledVector(unsigned int n, MoxValue* slots) : MoxVector(n, slots) {}
+  ~MoxFilledVector() override {
+    if (data()) releaseAll(slotsOf(this));
+  }
+  MoxFilledVector(const MoxFilledVector&) = delete;
+  MoxFilledVector& operator=(const MoxFilledVector&) = delete;
+
+  static const MoxValue* slotsOf(const MoxFilledVector* v) {
+    return reinterpret_cast<const MoxValue*>(static_cast<const MoxVector*>(v) + 1);
+  }
+
+ private:
+  const MoxValue* ownSlots() const override { return slotsOf(this); }
+};
+
+// Member data inside its object's block (placeEmbedded).
+class MoxEmbeddedVector final : public MoxFilledVector {
+ public:
+  MoxEmbeddedVector(unsigned int n, MoxValue* slots) : MoxFilledVector(n, slots) {}
+  // Released here, so that the vector still says it is embedded while its
+  // elements go.
+  ~MoxEmbeddedVector() override { releaseAll(slotsOf(this)); }
+  bool isEmbedded() const override { return true; }
+};
+
+// The slots sit at sizeof(MoxVector) whatever the kind.
+static_assert(sizeof(MoxFilledVector) == sizeof(MoxVector) &&
+                  sizeof(MoxEmbeddedVector) == sizeof(MoxVector),
+              "the kinds of vector add no members");
+// An object made by MoxObject::create is one block: its header, this vector
+// and the slots, so each word added here moves every object into the next
+// malloc size class. With glibc an object of up to three slots then fits
+// the 128-byte chunks of the fast bins, which malloc and free serve far
+// more cheaply than larger chunks.
+static_assert(sizeof(MoxVector) == sizeof(MoxRefObject) + sizeof(MoxTrackLink) +
+                                       2 * sizeof(uint32_t) + sizeof(MoxValue*),
+              "a vector is its counts, its link and its three fields, without padding");
+
 MoxVector::MoxVector() : size_(0), capacity_(2), data_(allocValues(2)) {
   MoxMemoryLedger::track(this);
 }
@@ -44,42 +99,35 @@ MoxVector::MoxVector(const MoxVector& other)
   MoxMemoryLedger::track(this);
 }
 
-MoxVector::MoxVector(unsigned int n, MoxValue* slots)
-    : size_(n), capacity_(n), data_(slots), inlineData_(true) {
-  MoxMemoryLedger::track(this);
-}
-
-size_t MoxVector::filledBytes(unsigned int n) {
-  return sizeof(MoxVector) + size_t(n) * sizeof(MoxValue);
-}
-
 MoxVector* MoxVector::newFilled(unsigned int n) {
   // The block is freed as a whole by MoxRefObject's operator delete, like
   // that of any object made by new.
   char* block = static_cast<char*>(MoxRefObject::operator new(filledBytes(n)));
   MoxValue* slots = reinterpret_cast<MoxValue*>(block + sizeof(MoxVector));
   memset(static_cast<void*>(slots), 0, size_t(n) * sizeof(MoxValue));
-  return ::new (block) MoxVector(n, slots);
+  return ::new (block) MoxFilledVector(n, slots);
 }
 
 MoxVector* MoxVector::placeEmbedded(void* place, unsigned int n) {
   char* at = static_cast<char*>(place);
   MoxValue* slots = reinterpret_cast<MoxValue*>(at + sizeof(MoxVector));
   memset(static_cast<void*>(slots), 0, size_t(n) * sizeof(MoxValue));
-  MoxVector* v = ::new (at) MoxVector(n, slots);
-  v->embedded_ = true;
-  return v;
+  return ::new (at) MoxEmbeddedVector(n, slots);
+}
+
+void MoxVector::endEmbedded() {
+  // Only placeEmbedded makes embedded vectors: the kind is known, and the
+  // destructor needs no virtual call.
+  static_cast<MoxEmbeddedVector*>(this)->~MoxEmbeddedVector();
 }
 
 void MoxVector::freeData(MoxValue* data) const {
-  if (!inlineData_ || data != reinterpret_cast<const MoxValue*>(this + 1)) mox::freemem(data);
+  if (data != ownSlots()) mox::freemem(data);
 }
 
+// The kinds with slots of their own have let go of everything already.
 MoxVector::~MoxVector() {
-  // Dispose from the back: a value's release may run code that looks at the
-  // vector, which then sees only live elements.
-  while (size_ > 0) data_[--size_].dispose();
-  freeData(data_);
+  if (data_) releaseAll(nullptr);
 }
 
 MoxVector& MoxVector::operator=(const MoxVector& other) {
@@ -99,14 +147,16 @@ MoxVector& MoxVector::operator=(const MoxVector& other) {
 unsigned int MoxVector::setCapacity(unsigned int n) {
   if (n == 0) n = 2;
   if (n < size_) n = size_;
-  if (n != capacity_ && inlineData_ && data_ == reinterpret_cast<MoxValue*>(this + 1)) {
+  if (n == capacity_) return capacity_;
+  const MoxValue* own = ownSlots();
+  if (own && data_ == own) {
     // The slots that came with the vector stay behind, unused.
     MoxValue* block = allocValues(n);
     memcpy(static_cast<void*>(block), static_cast<const void*>(data_), size_t(size_) * sizeof(MoxValue));
     memset(static_cast<void*>(data_), 0, size_t(size_) * sizeof(MoxValue));
     data_ = block;
     capacity_ = n;
-  } else if (n != capacity_) {
+  } else {
     void* block = mox::reallocmem(static_cast<void*>(data_), size_t(n) * sizeof(MoxValue));
     data_ = static_cast<MoxValue*>(block);
     if (n > capacity_)
@@ -186,9 +236,10 @@ int MoxVector::getVarIndex(const MoxDictionaryEntry* e) const {
 void MoxVector::extendTo(unsigned int n) {
   if (n <= size_) return;
   if (n > capacity_) {
-    // The same capacities that pushing one null value at a time would give.
+    // The same capacities that pushing one null value at a time would give;
+    // a vector with no slots at all (newFilled(0)) gets 2 first.
     unsigned int cap = capacity_;
-    while (cap < n) cap = cap > 0x7FFFFFFFu ? n : cap * 2;
+    while (cap < n) cap = cap == 0 ? 2 : cap > 0x7FFFFFFFu ? n : cap * 2;
     setCapacity(cap);
   }
   size_ = n;

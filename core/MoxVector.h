@@ -20,14 +20,21 @@ class MOX_API MoxVector : public MoxRefObject, public MoxTrackLink {
   // into a block of its own.
   static MoxVector* newFilled(unsigned int n);
   // The bytes newFilled(n) takes: the vector and its n slots.
-  static size_t filledBytes(unsigned int n);
+  static size_t filledBytes(unsigned int n) {
+    return sizeof(MoxVector) + size_t(n) * sizeof(MoxValue);
+  }
   // newFilled's vector made at place, inside a block its owner allocated
   // and frees (an object's member data). The owner ends it with
   // endEmbedded(); it must never be released to 0 by anyone else.
   static MoxVector* placeEmbedded(void* place, unsigned int n);
-  bool isEmbedded() const { return embedded_; }
+  // True for a vector made by placeEmbedded. The vectors with slots in
+  // their own block are kinds of vector (MoxVector.cpp) rather than flags:
+  // a word of flags would move every object's block into the next malloc
+  // size class.
+  virtual bool isEmbedded() const { return false; }
   // Destroys an embedded vector in place, leaving its block to the owner.
-  void endEmbedded() { this->~MoxVector(); }
+  // Only for a vector that isEmbedded().
+  void endEmbedded();
   ~MoxVector() override;
   MoxVector& operator=(const MoxVector& other);
 
@@ -82,21 +89,32 @@ class MOX_API MoxVector : public MoxRefObject, public MoxTrackLink {
   void dropEmptyFrom(unsigned int n) { size_ = n; }
 
  private:
+  // The slots that came in the vector's own block, or null. data_ points
+  // there until the vector first grows.
+  virtual const MoxValue* ownSlots() const { return nullptr; }
+  // The next two serve the kinds with slots in their own block, which only
+  // MoxVector.cpp makes. They are defined inline there: the library never
+  // inlines a member of an exported class that is not declared inline, and
+  // making and ending an object's member data should take no calls of
+  // their own.
+  // n elements in the null slots that follow the vector.
+  inline MoxVector(unsigned int n, MoxValue* slots);
+  // Disposes the elements, last first (a value's release may run code that
+  // looks at the vector, which then sees only live elements), and frees
+  // data_ unless it is the slots given as own. Leaves no block behind.
+  inline void releaseAll(const MoxValue* own);
+  friend class MoxFilledVector;
+  friend class MoxEmbeddedVector;
+
   // Grows by pushing null elements until size = n.
   void extendTo(unsigned int n);
-  // For newFilled: n elements in the zeroed slots that follow the vector.
-  MoxVector(unsigned int n, MoxValue* slots);
-  // Frees data_ unless it is the block that came with the vector.
+  // Frees data unless it is the block that came with the vector.
   void freeData(MoxValue* data) const;
   friend class ValPtr;
 
   uint32_t size_;
   uint32_t capacity_;
   MoxValue* data_;
-  // data_ was allocated with the vector (newFilled) and is not its own block.
-  bool inlineData_ = false;
-  // The vector lives inside another object's block (placeEmbedded).
-  bool embedded_ = false;
 };
 
 // A (vector, index) cursor. It never keeps its vector alive. Stepping

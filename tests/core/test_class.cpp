@@ -188,3 +188,39 @@ TEST_F(ClassTest, ObjectsWithMembersInTheirBlock) {
   MoxValue none(MoxObject::create(nullptr), false);
   EXPECT_EQ(static_cast<MoxObject*>(none)->getMemberData(), nullptr);
 }
+
+// Member data in the object's block takes a whole vector by assignment like
+// any other: the block's own slots stay behind unused, the object's end
+// frees only what the data holds, and a copy of the object gets data of its
+// own.
+TEST_F(ClassTest, MemberDataInTheBlockAssignedAndCopied) {
+  MoxValue node(new MoxClass(vm, MoxString(u"Node"), nullptr), false);
+  MoxClass* N = node;
+  N->addDataMember(MoxString(u"a"));
+  N->fixupDataDefs();
+  MoxValue text(new MoxString(u"t"), false);
+  MoxVector source;
+  source.push_back(node);
+  for (int i = 0; i < 4; ++i) source.push_back(text);
+  {
+    MoxValue o(MoxObject::create(N), false);
+    MoxObject* obj = o;
+    MoxVector* data = obj->getMemberData();
+    *data = source;
+    EXPECT_TRUE(data->isEmbedded());
+    EXPECT_EQ(data->size(), 5u);
+    EXPECT_EQ(obj->getClass(), N);
+    EXPECT_EQ(text.getRef()->getRefCnt(), 9);
+    MoxValue copy(new MoxObject(*obj), false);
+    MoxVector* copied = static_cast<MoxObject*>(copy)->getMemberData();
+    EXPECT_FALSE(copied->isEmbedded());
+    EXPECT_EQ(copied->size(), 5u);
+    EXPECT_EQ(static_cast<MoxObject*>(copy)->getClass(), N);
+    EXPECT_EQ(text.getRef()->getRefCnt(), 13);
+    data->shrink();
+    data->push_back(text);
+    EXPECT_EQ(data->size(), 6u);
+  }
+  EXPECT_EQ(text.getRef()->getRefCnt(), 5);
+  EXPECT_EQ(N->getRefCnt(), 2);
+}

@@ -288,3 +288,19 @@ TEST(BufferFill, AppendFillWritesInOneGo) {
   EXPECT_EQ(c[3], u'x');
   EXPECT_EQ(c[4], 0);
 }
+
+// A vector made with no slots at all grows from nothing when a cursor steps
+// past its end, as it does when pushed to.
+TEST(ValPtr, CursorExtendsAVectorWithNoSlots) {
+  MoxVector* v = MoxVector::newFilled(0);
+  v->addRef();
+  EXPECT_EQ(v->capacity(), 0u);
+  ValPtr p(v, 0);
+  p += 1;
+  EXPECT_EQ(v->size(), 2u);
+  EXPECT_EQ(v->capacity(), 2u);
+  *p = MoxValue(int32_t(4));
+  EXPECT_EQ((*v)[1].asInt(), 4);
+  EXPECT_EQ((*v)[0].type(), MVT_NULL);
+  v->release();
+}
