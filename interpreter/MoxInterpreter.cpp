@@ -1540,18 +1540,14 @@ bool MoxInterpreter::run() {
     const int basei = sp_.current() - sendArgc;
     MoxValue method;  // keeps the method alive until its activation does
     int methodArgc = sendArgc;
-    const uint32_t at = I ? I->next : pc;
-    MoxVector* callee =
-        sendSelector ? nullptr
-                     : cachedSendTarget(S + basei, sendArgc, moxProcClass(proc), sendSiteFor(proc, at));
-    if (!callee) {
-      const SendStep step =
-          startSend(proc, at, sendArgc, sendSelector, basei, &method, &methodArgc, &callee);
-      if (step != kSendEnter) {
-        RELOAD_SAFE();
-        if (step == kSendStepFailed) goto fail;
-        goto sendDone;
-      }
+    MoxVector* callee = nullptr;
+    const SendStep step =
+        startSend(proc, I ? I->next : pc, sendArgc, sendSelector, basei, &method, &methodArgc,
+                  &callee);
+    if (step != kSendEnter) {
+      RELOAD_SAFE();
+      if (step == kSendStepFailed) goto fail;
+      goto sendDone;
     }
     MoxProcInfo* caller = procInfo_;
     const int top = sp_.current();

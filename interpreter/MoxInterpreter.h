@@ -351,14 +351,12 @@ class MOX_API MoxInterpreter : public MoxVector {
                                        const MoxChar** wanted, const MoxString* selectorString);
   // The cache slot of the send at offset pc of proc.
   inline SendSite* sendSiteFor(const MoxVector* proc, uint32_t pc);
-  // The common send, found by the site's cache: a counted object in slot
-  // receiver (with argc slots above it on the stack) receiving a bytecode
-  // method named by the string above it, for which the site holds the
-  // method already. Leaves the stack as prepareSend does and gives the
-  // method's code; null, with nothing changed, for anything else. Inline in
-  // the loop, which sends on many steps.
-  inline MoxVector* cachedSendTarget(MoxValue* receiver, int argc, MoxClass* bcClass,
-                                     const SendSite* site);
+  // The common send at offset pc of proc, found by the site's cache: a
+  // counted object in slot basei (with argc slots above it on the stack)
+  // receiving a bytecode method named by the string above it, for which the
+  // site holds the method already. Leaves the stack as prepareSend does and
+  // gives the method's code; null, with nothing changed, for anything else.
+  MoxVector* cachedSendTarget(const MoxVector* proc, uint32_t pc, int basei, int argc);
   bool invokeMethod(const MoxValue& method, const MoxChar* name, int methodArgc);
   bool sendFrom(int argc, const MoxChar* selector, MoxClass* bcClass);
   enum SendStep { kSendStepFailed, kSendStepDone, kSendEnter };

@@ -241,28 +241,6 @@ inline MoxInterpreter::SendSite* MoxInterpreter::sendSiteFor(const MoxVector* pr
   return &sendSites_[(h ^ (h >> 8)) % kSendSites];
 }
 
-MOX_ALWAYS_INLINE MoxVector* MoxInterpreter::cachedSendTarget(MoxValue* receiver, int argc,
-                                                              MoxClass* bcClass,
-                                                              const SendSite* site) {
-  if (argc < 1) return nullptr;
-  MoxValue* selector = receiver + 1;
-  if (receiver->type() != MVT_OBJECT || !receiver->getRef() || selector->type() != MVT_STRING ||
-      !selector->getRef())
-    return nullptr;
-  MoxClass* cls = static_cast<MoxObject*>(receiver->getRef())->getClass();
-  if (!cls || !site->holds(cls, bcClass, static_cast<MoxString*>(selector->getRef())->c_str()))
-    return nullptr;
-  const MoxDictionaryEntry* entry = site->entry;
-  if (entry->getSymbolType() == SYM_FUNCTION) return nullptr;  // static: the slow path
-  const MoxValue& method = entry->getValue();
-  if ((method.type() != MVT_BYTECODE && method.type() != MVT_BYTECODEREF) || !method.getRef())
-    return nullptr;
-  // The selector's slot takes the receiver. Releasing a string runs no
-  // script code, so the plain store is safe.
-  *selector = *receiver;
-  return static_cast<MoxVector*>(method.getRef());
-}
-
 // ---------------------------------------------------------------------------
 // The common case of entering and leaving an activation, inline: a record
 // from the free list, no tracer to tell, releases that cannot run a

@@ -149,6 +149,30 @@ MoxDictionaryEntry* MoxInterpreter::findMethodCached(SendSite* site, MoxClass* c
   return entry;
 }
 
+MoxVector* MoxInterpreter::cachedSendTarget(const MoxVector* proc, uint32_t pc, int basei,
+                                           int argc) {
+  if (argc < 1) return nullptr;
+  MoxClass* bcClass = moxProcClass(const_cast<MoxVector*>(proc));
+  const SendSite* site = sendSiteFor(proc, pc);
+  MoxValue* receiver = data() + basei;
+  MoxValue* selector = receiver + 1;
+  if (receiver->type() != MVT_OBJECT || !receiver->getRef() || selector->type() != MVT_STRING ||
+      !selector->getRef())
+    return nullptr;
+  MoxClass* cls = static_cast<MoxObject*>(receiver->getRef())->getClass();
+  if (!cls || !site->holds(cls, bcClass, static_cast<MoxString*>(selector->getRef())->c_str()))
+    return nullptr;
+  const MoxDictionaryEntry* entry = site->entry;
+  if (entry->getSymbolType() == SYM_FUNCTION) return nullptr;  // static: the slow path
+  const MoxValue& method = entry->getValue();
+  if ((method.type() != MVT_BYTECODE && method.type() != MVT_BYTECODEREF) || !method.getRef())
+    return nullptr;
+  // The selector's slot takes the receiver. Releasing a string runs no
+  // script code, so the plain store is safe.
+  *selector = *receiver;
+  return static_cast<MoxVector*>(method.getRef());
+}
+
 MoxInterpreter::SendSetup MoxInterpreter::prepareSend(int argc, const MoxChar* selector,
                                                       MoxClass* bcClass, MoxValue* method,
                                                       int* methodArgc, const MoxChar** name,
@@ -387,17 +411,18 @@ MoxString* MoxInterpreter::getStringFromValue(MoxValue& value) {
   return result;
 }
 
-// The send of run() that the site's cache did not answer (see
-// cachedSendTarget). A bytecode method is left to the loop (kSendEnter, with
+// The send of run(): the site's cache answers the common send without the
+// general set-up. A bytecode method is left to the loop (kSendEnter, with
 // the method in *method and *callee); a native one is called here and its
 // result put in place, as is the result of a send that needs no call.
 MoxInterpreter::SendStep MoxInterpreter::startSend(const MoxVector* proc, uint32_t pc, int argc,
                                                    const MoxChar* selector, int basei,
                                                    MoxValue* method, int* methodArgc,
                                                    MoxVector** callee) {
+  *callee = selector ? nullptr : cachedSendTarget(proc, pc, basei, argc);
+  if (*callee) return kSendEnter;
   MoxClass* running = moxProcClass(const_cast<MoxVector*>(proc));
   SendSite* site = sendSiteFor(proc, pc);
-  *callee = nullptr;
   MoxValue nameHolder;
   const MoxChar* name = nullptr;
   const SendSetup setup =
