@@ -277,6 +277,17 @@ class MOX_API MoxValue {
     type_ = MVT_DOUBLE;
     u_.d = v;
   }
+  // The same over a value known to hold no object (mayHoldObject() is
+  // false), which has nothing to release: the loop's steps that have
+  // cleared their slots beforehand store with these.
+  MOX_ALWAYS_INLINE void putInt(int32_t v) {
+    type_ = MVT_INTEGER;
+    u_.i64 = intPayload(v);
+  }
+  MOX_ALWAYS_INLINE void putDouble(double v) {
+    type_ = MVT_DOUBLE;
+    u_.d = v;
+  }
   // An MVT_INTEGER whose payload holds a whole 64-bit number (an address or
   // a handle); its integer conversion gives the low 32 bits.
   static MoxValue fromInt64(int64_t v) {

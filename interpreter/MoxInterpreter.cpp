@@ -30,7 +30,7 @@ MoxProcInfo::MoxProcInfo(MoxVector* proc, int nargs, ValPtr bp, ValPtr fp)
       resumePc_(0),
       resumeFp_(0),
       resumeTemps_(0),
-      resumeCell_(nullptr),
+      resumeCell_(kMoxNoCell),
       resultSlot_(0) {
   if (proc_) proc_->addRef();
 }
@@ -545,8 +545,7 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
     (caller)->resumeWidth_ = static_cast<unsigned char>(width);    \
     (caller)->resumeFp_ = fpi;                                     \
     (caller)->resumeTemps_ = ntemps;                               \
-    (caller)->resumeCell_ =                                        \
-        I && I->nextCell != kMoxNoCell ? cells + I->nextCell : nullptr; \
+    (caller)->resumeCell_ = I ? I->nextCell : kMoxNoCell;          \
     LOAD_FRAME(procInfo_);                                         \
     fpi = (top);                                                   \
     ntemps = 0;                                                    \
@@ -630,16 +629,14 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
   } while (0)
 
 // After a return: the cell the caller noted runs next, when it still
-// belongs to the translation in force and starts where the caller goes on
-// (native code may have replaced the code meanwhile); otherwise as above.
+// starts where the caller goes on in the translation in force (native code
+// may have replaced the code meanwhile); otherwise as above.
 #define RESUME_CELLS(rec)                                                      \
   do {                                                                         \
-    const MoxCell* c_ = (rec)->resumeCell_;                                    \
-    const uintptr_t off_ = uintptr_t(c_) - uintptr_t(cells);                   \
-    if (MOX_LIKELY(c_ && xl && off_ < uintptr_t(xl->size()) * sizeof(MoxCell) && \
-                   off_ % sizeof(MoxCell) == 0 && c_->pc == pc && width == 1 && \
+    const uint32_t k_ = (rec)->resumeCell_;                                    \
+    if (MOX_LIKELY(xl && k_ < xl->size() && cells[k_].pc == pc && width == 1 && \
                    !hooked_.load(std::memory_order_relaxed))) {                \
-      I = c_;                                                                  \
+      I = cells + k_;                                                          \
       DISPATCH_CELL();                                                         \
     }                                                                          \
     ENTER_CELLS();                                                             \
@@ -753,9 +750,10 @@ struct NumberResult {
   bool isDouble;
   int32_t i;
   double d;
+  // Into a slot that holds no object (see moxClearSlots).
   void putInto(MoxValue* v) const {
-    if (isDouble) v->setDouble(d);
-    else v->setInt(i);
+    if (isDouble) v->putDouble(d);
+    else v->putInt(i);
   }
 };
 
@@ -781,10 +779,10 @@ static MOX_ALWAYS_INLINE bool numberResult(uint8_t op, const MoxValue& a, const 
   return true;
 }
 
-// *dst := the number n (an integer or a double).
+// *dst := the number n (an integer or a double); dst holds no object.
 static MOX_ALWAYS_INLINE void putNumber(MoxValue* dst, const MoxValue& n) {
-  if (n.isInt()) dst->setInt(n.asInt());
-  else dst->setDouble(n.asDouble());
+  if (n.isInt()) dst->putInt(n.asInt());
+  else dst->putDouble(n.asDouble());
 }
 
 // Element access that the loop does itself: a vector, buffer or string
@@ -1329,8 +1327,9 @@ bool MoxInterpreter::run() {
       // handler checks what the bytes cannot prove and otherwise leaves the
       // sequence to the bytes (FALLBACK). It releases no value whose release
       // could run a destructor (a slot it overwrites may hold a reference,
-      // but not the last one), and leaves every slot as the instructions
-      // would, the slots above the top included.
+      // but not the last one, and where it overwrites several, moxQuietSlots
+      // counts an object two of them hold twice), and leaves every slot as
+      // the instructions would, the slots above the top included.
       CASE(MF_PUSH_VALUE): {
         CELL_ROOM(1);
         const MoxValue* v = CELL_VALUE(0, t + 1);
@@ -1342,7 +1341,7 @@ bool MoxInterpreter::run() {
         CELL_ROOM(1);
         // The index stays in the slot above, as VREF leaves it.
         const MoxValue* i = TEMP(I->opd[0], t);
-        if (!i || !i->isInt() || !moxReleaseIsQuiet(t[1]) || !elementRead(t, i->asInt()))
+        if (!i || !i->isInt() || !moxQuietSlots(*t, t[1]) || !elementRead(t, i->asInt()))
           FALLBACK();
         t[1].setInt(i->asInt());
         NEXT_CELL();
@@ -1352,8 +1351,7 @@ bool MoxInterpreter::run() {
         // t[i +/- k]: the slots above keep the index and the literal.
         const MoxValue* i = TEMP(I->opd[0], t);
         const MoxValue& k = lits[I->opd[1]];
-        if (!i || !i->isInt() || !k.isInt() || !moxReleaseIsQuiet(t[1]) ||
-            !moxReleaseIsQuiet(t[2]))
+        if (!i || !i->isInt() || !k.isInt() || !moxQuietSlots(*t, t[1], t + 2))
           FALLBACK();
         const int32_t index = intResult(I->op, i->asInt(), k.asInt());
         if (!elementRead(t, index)) FALLBACK();
@@ -1371,8 +1369,8 @@ bool MoxInterpreter::run() {
         const MoxValue* from = CELL_VALUE(0, t + 1);
         const MoxValue* i = TEMP(I->opd[1], t + 1);
         const MoxValue* k = offset ? lits + I->opd[2] : nullptr;
-        if (!from || !i || !i->isInt() || !moxReleaseIsQuiet(t[1]) || !moxReleaseIsQuiet(t[2]) ||
-            (offset && (!k->isInt() || !moxReleaseIsQuiet(t[3]))))
+        if (!from || !i || !i->isInt() || (offset && !k->isInt()) ||
+            !moxQuietSlots(t[1], t[2], offset ? t + 3 : nullptr))
           FALLBACK();
         const int32_t index = offset ? intResult(I->op, i->asInt(), k->asInt()) : i->asInt();
         if (!elementLoad(*from, index, t + 1)) FALLBACK();
@@ -1385,7 +1383,7 @@ bool MoxInterpreter::run() {
         CELL_ROOM(1);
         const MoxValue* from = CELL_VALUE(0, t);
         const MoxValue* i = TEMP(I->opd[1], t);
-        if (!from || !i || !i->isInt() || !moxReleaseIsQuiet(t[1]) || !moxReleaseIsQuiet(*t) ||
+        if (!from || !i || !i->isInt() || !moxQuietSlots(*t, t[1]) ||
             !elementLoad(*from, i->asInt(), t))
           FALLBACK();
         t[1].setInt(i->asInt());
@@ -1395,10 +1393,10 @@ bool MoxInterpreter::run() {
         CELL_ROOM(1);
         // `a++;`: the top takes the old value, the slot above ends empty.
         MoxValue* v = TEMP(I->opd[0], t);
-        if (!v || !v->isInt() || !moxReleaseIsQuiet(*t) || !moxReleaseIsQuiet(t[1])) FALLBACK();
+        if (!v || !v->isInt() || !moxClearSlots(t, t + 1)) FALLBACK();
         const uint32_t old = uint32_t(v->asInt());
-        t->setInt(int32_t(old));
-        v->setInt(int32_t(I->op == OP_INC ? old + 1u : old - 1u));
+        t->putInt(int32_t(old));
+        v->putInt(int32_t(I->op == OP_INC ? old + 1u : old - 1u));
         t[1].dispose();
         NEXT_CELL();
       }
@@ -1412,8 +1410,8 @@ bool MoxInterpreter::run() {
         const MoxValue* vb = CELL_VALUE(1, t);
         MoxValue* dst = I->form == MF_NUM_ARITH_SET ? TEMP(I->opd[2], t) : t;
         NumberResult res{};
-        if (!va || !vb || !moxReleaseIsQuiet(*t) || !moxReleaseIsQuiet(t[1]) || !dst ||
-            !moxReleaseIsQuiet(*dst) || !numberResult(I->op, *va, *vb, &res))
+        if (!va || !vb || !dst || !numberResult(I->op, *va, *vb, &res) ||
+            !moxClearSlots(t, t + 1, dst != t ? dst : nullptr))
           FALLBACK();
         putNumber(t + 1, *vb);
         res.putInto(t);
@@ -1428,8 +1426,7 @@ bool MoxInterpreter::run() {
         const MoxValue* va = CELL_VALUE(0, t + 1);
         const MoxValue* vb = CELL_VALUE(1, t + 1);
         NumberResult res{};
-        if (!va || !vb || !moxReleaseIsQuiet(t[1]) || !moxReleaseIsQuiet(t[2]) ||
-            !numberResult(I->op, *va, *vb, &res))
+        if (!va || !vb || !numberResult(I->op, *va, *vb, &res) || !moxClearSlots(t + 1, t + 2))
           FALLBACK();
         ++t;
         putNumber(t + 1, *vb);
@@ -1458,7 +1455,7 @@ bool MoxInterpreter::run() {
         CELL_ROOM(1);
         const MoxValue* va = CELL_VALUE(0, t);
         const MoxValue* vb = CELL_VALUE(1, t);
-        if (!va || !vb || !moxReleaseIsQuiet(*t) || !moxReleaseIsQuiet(t[1])) FALLBACK();
+        if (!va || !vb || !moxQuietSlots(*t, t[1])) FALLBACK();
         *t = *va;
         *++t = *vb;
         NEXT_CELL();

@@ -92,7 +92,7 @@ class MOX_API MoxProcInfo {
     resumePc_ = 0;
     resumeFp_ = 0;
     resumeTemps_ = 0;
-    resumeCell_ = nullptr;
+    resumeCell_ = 0xFFFFFFFFu;
     resultSlot_ = 0;
   }
 
@@ -112,9 +112,9 @@ class MOX_API MoxProcInfo {
   unsigned int resumePc_;
   int resumeFp_;
   unsigned int resumeTemps_;
-  // The cell where the caller goes on, when it called from one: a return
-  // takes it up without looking for it.
-  const MoxCell* resumeCell_;
+  // The number of the cell where the caller goes on, when it called from
+  // one (else 0xFFFFFFFF): a return takes it up without looking for it.
+  unsigned int resumeCell_;
   // The slot that receives the callee's result (for kLoopCall the function
   // slot, for kLoopSend the receiver slot).
   int resultSlot_;

@@ -192,6 +192,36 @@ inline bool moxReleaseIsQuiet(const MoxValue& v) {
   return !v.isCounted() || !v.getRef() || v.getRef()->getRefCnt() > 1;
 }
 
+// The same for a step that overwrites several slots: true when releasing
+// what the distinct slots a, b and c (c may be null) hold cannot delete an
+// object. An object that two of them hold must have a reference besides
+// both, since both are released. A slot that holds nothing counted costs
+// one test.
+bool moxQuietSlotsSlow(const MoxValue* a, const MoxValue* b, const MoxValue* c);
+MOX_ALWAYS_INLINE bool moxQuietSlots(const MoxValue& a, const MoxValue& b,
+                                     const MoxValue* c = nullptr) {
+  if (c) {
+    if (MOX_LIKELY(!a.isCounted() && !b.isCounted() && !c->isCounted())) return true;
+    return moxQuietSlotsSlow(&a, &b, c);
+  }
+  if (!moxReleaseIsQuiet(a) || !moxReleaseIsQuiet(b)) return false;
+  return !(a.isCounted() && b.isCounted() && a.getRef() == b.getRef() &&
+           a.getRef()->getRefCnt() <= 2);
+}
+
+// Before plain stores (putInt, putDouble) into the distinct slots a, b and
+// c (c may be null): true when none of them holds an object, one test each;
+// otherwise when moxQuietSlots allows their release, which is done then.
+// False, with nothing changed, when a release could delete an object.
+// Numbers are left as they are, so a value operand that is also one of the
+// slots can still be read.
+bool moxClearSlotsSlow(MoxValue* a, MoxValue* b, MoxValue* c);
+MOX_ALWAYS_INLINE bool moxClearSlots(MoxValue* a, MoxValue* b, MoxValue* c = nullptr) {
+  if (MOX_LIKELY(!a->mayHoldObject() && !b->mayHoldObject() && (!c || !c->mayHoldObject())))
+    return true;
+  return moxClearSlotsSlow(a, b, c);
+}
+
 // Releases the content of dst under the same rules.
 inline void moxSafeClear(MoxValue* dst) {
   MoxValue old(std::move(*dst));

@@ -481,3 +481,24 @@ bool MoxInterpreter::doOP_DELETE() {
   if (victim) MoxRefObject::destroyUnowned(victim);
   return true;
 }
+
+bool moxQuietSlotsSlow(const MoxValue* a, const MoxValue* b, const MoxValue* c) {
+  const MoxValue* slots[3] = {a, b, c};
+  const int n = c ? 3 : 2;
+  for (int i = 0; i < n; ++i) {
+    const MoxValue& v = *slots[i];
+    if (!v.isCounted() || !v.getRef()) continue;
+    int held = 0;
+    for (int j = 0; j < n; ++j)
+      if (slots[j]->isCounted() && slots[j]->getRef() == v.getRef()) ++held;
+    if (v.getRef()->getRefCnt() <= held) return false;
+  }
+  return true;
+}
+
+bool moxClearSlotsSlow(MoxValue* a, MoxValue* b, MoxValue* c) {
+  if (!moxQuietSlotsSlow(a, b, c)) return false;
+  for (MoxValue* v : {a, b, c})
+    if (v && v->mayHoldObject()) v->dispose();
+  return true;
+}
