@@ -83,6 +83,9 @@ class MOX_API MoxVector : public MoxRefObject, public MoxTrackLink {
     if (__builtin_expect(n <= capacity_, 1)) size_ = n;
     else extendTo(n);
   }
+  // Counts the slots up to n (more than the size, at most the capacity),
+  // which are null already.
+  void takeNullTo(unsigned int n) { size_ = n; }
   // Forgets the last slot, which the caller has emptied (made null).
   void dropEmptyLast() { --size_; }
   // Forgets the slots from n on, which the caller has emptied.

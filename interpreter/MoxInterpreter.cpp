@@ -418,16 +418,24 @@ bool MoxInterpreter::call(int argc, MoxVector* proc) {
   } while (0)
 
 // Makes the k slots above the top part of the stack; slots past its size
-// are null, so new ones hold nothing.
-#define ROOM(k)                                   \
-  do {                                            \
-    if (MOX_UNLIKELY(t + (k) >= E)) {             \
-      const int ti_ = int(t - S);                 \
-      growTo(unsigned(ti_ + (k) + 1));            \
-      S = data();                                 \
-      E = S + size();                             \
-      t = S + ti_;                                \
-    }                                             \
+// are null, so new ones hold nothing. Returns trim the size to what is in
+// use, so most calls take the first branch on their first pushes: the block
+// has room, and only the count moves.
+#define ROOM(k)                                       \
+  do {                                                \
+    if (MOX_UNLIKELY(t + (k) >= E)) {                 \
+      const unsigned need_ = unsigned(t - S) + (k) + 1; \
+      if (MOX_LIKELY(need_ <= capacity())) {          \
+        takeNullTo(need_);                            \
+        E = S + need_;                                \
+      } else {                                        \
+        const int ti_ = int(t - S);                   \
+        growTo(need_);                                \
+        S = data();                                   \
+        E = S + size();                               \
+        t = S + ti_;                                  \
+      }                                               \
+    }                                                 \
   } while (0)
 
 // Opens a new top slot, growing the stack when needed.
@@ -685,8 +693,14 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
 #define CELL_ROOM(k)                                                 \
   do {                                                               \
     if (MOX_UNLIKELY(t + (k) >= E)) {                                \
-      ROOM(k);                                                       \
-      if (hooked_.load(std::memory_order_relaxed)) FALLBACK();       \
+      const unsigned need_ = unsigned(t - S) + (k) + 1;              \
+      if (MOX_LIKELY(need_ <= capacity())) {                         \
+        takeNullTo(need_);                                           \
+        E = S + need_;                                               \
+      } else {                                                       \
+        ROOM(k);                                                     \
+        if (hooked_.load(std::memory_order_relaxed)) FALLBACK();     \
+      }                                                              \
     }                                                                \
   } while (0)
 
