@@ -541,6 +541,7 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
     bpi = (rec)->bp_.current();                                             \
     nargs = uint32_t((rec)->nargs_);                                        \
     xl = translation_ ? translationFor(cb_, litCount) : nullptr;            \
+    if (xl && nargs < xl->argsForCells()) xl = nullptr;                     \
     cells = xl ? xl->cells() : nullptr;                                     \
   } while (0)
 
@@ -704,21 +705,16 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
     }                                                                \
   } while (0)
 
-// The temporary j, or null when j is not one of this activation's
-// temporaries or its slot is not below lim. A handler passes the first
-// slot it writes as lim: compiled code never reads a temporary or argument
-// that lies there, and hand-made code that does runs in the byte loop,
-// which sees the writes in their order.
-#define TEMP(j, lim) \
-  (MOX_LIKELY((j) < ntemps && S + fpi + 1 + (j) < (lim)) ? S + fpi + 1 + (j) : nullptr)
-// The same for argument j.
-#define ARG(j, lim) \
-  (MOX_LIKELY((j) < nargs && S + bpi + 1 + (j) < (lim)) ? S + bpi + 1 + (j) : nullptr)
-// Value operand k of the cell (a temporary, an argument or a literal,
-// whose index the translation has checked), or null as above.
-#define CELL_VALUE(k, lim)                                    \
-  (I->src[k] == MOS_LIT ? lits + I->opd[k]                    \
-                        : I->src[k] == MOS_TEMP ? TEMP(I->opd[k], lim) : ARG(I->opd[k], lim))
+// The temporary j and the argument j of the activation, and value operand k
+// of the cell (a temporary, an argument or a literal). Cells run only in an
+// activation of framed code with the arguments they read
+// (MoxTranslation::argsForCells): its translation has proved that every
+// temporary and argument a sequence reads lies in the frame, below the
+// first slot the handler writes.
+#define TEMP(j) (S + fpi + 1 + (j))
+#define ARG(j) (S + bpi + 1 + (j))
+#define CELL_VALUE(k) \
+  (I->src[k] == MOS_LIT ? lits + I->opd[k] : I->src[k] == MOS_TEMP ? TEMP(I->opd[k]) : ARG(I->opd[k]))
 
 // `x += s` on a string temporary: OP_ADD with the left operand a string held
 // only by temporary k and this slot, then OP_TSET k. The string is appended
@@ -980,7 +976,7 @@ bool MoxInterpreter::run() {
 #define MOX_JUMP_OPCODE(op, byte, kind, effect, label) jumpTable_[op] = &&L_##op;
     MOX_OPCODE_LIST(MOX_JUMP_OPCODE)
 #undef MOX_JUMP_OPCODE
-#define MOX_JUMP_FORM(form, pattern) jumpTable_[form] = &&L_##form;
+#define MOX_JUMP_FORM(form, pattern, low) jumpTable_[form] = &&L_##form;
     MOX_FORM_LIST(MOX_JUMP_FORM)
 #undef MOX_JUMP_FORM
   }
@@ -1346,16 +1342,16 @@ bool MoxInterpreter::run() {
       // the instructions would, the slots above the top included.
       CASE(MF_PUSH_VALUE): {
         CELL_ROOM(1);
-        const MoxValue* v = CELL_VALUE(0, t + 1);
-        if (!v || !moxReleaseIsQuiet(t[1])) FALLBACK();
+        const MoxValue* v = CELL_VALUE(0);
+        if (!moxReleaseIsQuiet(t[1])) FALLBACK();
         *++t = *v;
         NEXT_CELL();
       }
       CASE(MF_PUSH_TEMP_ELEM): {
         CELL_ROOM(1);
         // The index stays in the slot above, as VREF leaves it.
-        const MoxValue* i = TEMP(I->opd[0], t);
-        if (!i || !i->isInt() || !moxQuietSlots(*t, t[1]) || !elementRead(t, i->asInt()))
+        const MoxValue* i = TEMP(I->opd[0]);
+        if (!i->isInt() || !moxQuietSlots(*t, t[1]) || !elementRead(t, i->asInt()))
           FALLBACK();
         t[1].setInt(i->asInt());
         NEXT_CELL();
@@ -1363,9 +1359,9 @@ bool MoxInterpreter::run() {
       CASE(MF_PUSH_TEMP_LIT_ELEM): {
         CELL_ROOM(2);
         // t[i +/- k]: the slots above keep the index and the literal.
-        const MoxValue* i = TEMP(I->opd[0], t);
+        const MoxValue* i = TEMP(I->opd[0]);
         const MoxValue& k = lits[I->opd[1]];
-        if (!i || !i->isInt() || !k.isInt() || !moxQuietSlots(*t, t[1], t + 2))
+        if (!i->isInt() || !k.isInt() || !moxQuietSlots(*t, t[1], t + 2))
           FALLBACK();
         const int32_t index = intResult(I->op, i->asInt(), k.asInt());
         if (!elementRead(t, index)) FALLBACK();
@@ -1380,10 +1376,10 @@ bool MoxInterpreter::run() {
         // The slots above keep the index (and the literal).
         const bool offset = I->form == MF_PUSH_ELEM_OFFSET;
         CELL_ROOM(3);
-        const MoxValue* from = CELL_VALUE(0, t + 1);
-        const MoxValue* i = TEMP(I->opd[1], t + 1);
+        const MoxValue* from = CELL_VALUE(0);
+        const MoxValue* i = TEMP(I->opd[1]);
         const MoxValue* k = offset ? lits + I->opd[2] : nullptr;
-        if (!from || !i || !i->isInt() || (offset && !k->isInt()) ||
+        if (!i->isInt() || (offset && !k->isInt()) ||
             !moxQuietSlots(t[1], t[2], offset ? t + 3 : nullptr))
           FALLBACK();
         const int32_t index = offset ? intResult(I->op, i->asInt(), k->asInt()) : i->asInt();
@@ -1395,9 +1391,9 @@ bool MoxInterpreter::run() {
       }
       CASE(MF_LOAD_ELEM): {
         CELL_ROOM(1);
-        const MoxValue* from = CELL_VALUE(0, t);
-        const MoxValue* i = TEMP(I->opd[1], t);
-        if (!from || !i || !i->isInt() || !moxQuietSlots(*t, t[1]) ||
+        const MoxValue* from = CELL_VALUE(0);
+        const MoxValue* i = TEMP(I->opd[1]);
+        if (!i->isInt() || !moxQuietSlots(*t, t[1]) ||
             !elementLoad(*from, i->asInt(), t))
           FALLBACK();
         t[1].setInt(i->asInt());
@@ -1406,8 +1402,8 @@ bool MoxInterpreter::run() {
       CASE(MF_TEMP_STEP): {
         CELL_ROOM(1);
         // `a++;`: the top takes the old value, the slot above ends empty.
-        MoxValue* v = TEMP(I->opd[0], t);
-        if (!v || !v->isInt() || !moxClearSlots(t, t + 1)) FALLBACK();
+        MoxValue* v = TEMP(I->opd[0]);
+        if (!v->isInt() || !moxClearSlots(t, t + 1)) FALLBACK();
         const uint32_t old = uint32_t(v->asInt());
         t->putInt(int32_t(old));
         v->putInt(int32_t(I->op == OP_INC ? old + 1u : old - 1u));
@@ -1420,11 +1416,11 @@ bool MoxInterpreter::run() {
         // a; PUSH; b; operator; then BRT|BRF, TSET c or nothing. The top
         // takes the result, the slot above keeps b.
         CELL_ROOM(1);
-        const MoxValue* va = CELL_VALUE(0, t);
-        const MoxValue* vb = CELL_VALUE(1, t);
-        MoxValue* dst = I->form == MF_NUM_ARITH_SET ? TEMP(I->opd[2], t) : t;
+        const MoxValue* va = CELL_VALUE(0);
+        const MoxValue* vb = CELL_VALUE(1);
+        MoxValue* dst = I->form == MF_NUM_ARITH_SET ? TEMP(I->opd[2]) : t;
         NumberResult res{};
-        if (!va || !vb || !dst || !numberResult(I->op, *va, *vb, &res) ||
+        if (!numberResult(I->op, *va, *vb, &res) ||
             !moxClearSlots(t, t + 1, dst != t ? dst : nullptr))
           FALLBACK();
         putNumber(t + 1, *vb);
@@ -1437,10 +1433,10 @@ bool MoxInterpreter::run() {
       CASE(MF_PUSH_NUM_OP): {
         // The same with the result in a new top.
         CELL_ROOM(2);
-        const MoxValue* va = CELL_VALUE(0, t + 1);
-        const MoxValue* vb = CELL_VALUE(1, t + 1);
+        const MoxValue* va = CELL_VALUE(0);
+        const MoxValue* vb = CELL_VALUE(1);
         NumberResult res{};
-        if (!va || !vb || !numberResult(I->op, *va, *vb, &res) || !moxClearSlots(t + 1, t + 2))
+        if (!numberResult(I->op, *va, *vb, &res) || !moxClearSlots(t + 1, t + 2))
           FALLBACK();
         ++t;
         putNumber(t + 1, *vb);
@@ -1467,9 +1463,9 @@ bool MoxInterpreter::run() {
       CASE(MF_LOAD_PAIR): {
         // The top := value a, then a new top := value b.
         CELL_ROOM(1);
-        const MoxValue* va = CELL_VALUE(0, t);
-        const MoxValue* vb = CELL_VALUE(1, t);
-        if (!va || !vb || !moxQuietSlots(*t, t[1])) FALLBACK();
+        const MoxValue* va = CELL_VALUE(0);
+        const MoxValue* vb = CELL_VALUE(1);
+        if (!moxQuietSlots(*t, t[1])) FALLBACK();
         *t = *va;
         *++t = *vb;
         NEXT_CELL();
@@ -1490,8 +1486,8 @@ bool MoxInterpreter::run() {
         NEXT_CELL();
       }
       CASE(MF_TEMP): {
-        const MoxValue* v = TEMP(I->opd[0], E);
-        if (!v || !moxReleaseIsQuiet(*t)) FALLBACK();
+        const MoxValue* v = TEMP(I->opd[0]);
+        if (!moxReleaseIsQuiet(*t)) FALLBACK();
         *t = *v;
         NEXT_CELL();
       }
@@ -1511,8 +1507,8 @@ bool MoxInterpreter::run() {
         // A result stored into temporary k; the slot above keeps the right
         // operand, as the operator leaves it.
         const uint32_t k = I->opd[0];
-        MoxValue* dst = TEMP(k, t - 1);
-        if (t == S || !dst) FALLBACK();
+        MoxValue* dst = TEMP(k);
+        if (t == S) FALLBACK();
         double a, b;
         if (t[-1].isInt() && t->isInt() && moxReleaseIsQuiet(*dst)) {
           const int32_t res = intResult(I->op, t[-1].asInt(), t->asInt());

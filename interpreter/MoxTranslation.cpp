@@ -1,6 +1,8 @@
 // Translating a procedure's code into cells.
 #include "interpreter/MoxTranslation.h"
 
+#include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -17,10 +19,11 @@ struct FormInfo {
   MoxForm form;
   const char* name;
   const char* pattern;
+  int low;
 };
 
 const FormInfo kForms[] = {
-#define MOX_FORM_INFO(form, pattern) {form, #form, pattern},
+#define MOX_FORM_INFO(form, pattern, low) {form, #form, pattern, low},
     MOX_FORM_LIST(MOX_FORM_INFO)
 #undef MOX_FORM_INFO
 };
@@ -224,6 +227,7 @@ MoxTranslation* MoxTranslation::make(const uint8_t* code, uint32_t len, uint32_t
   for (uint32_t pc = 0; pc < len; ++pc) starts[pc] = kMoxNoCell;
   for (uint32_t k = 0; k < count; ++k) starts[cells[k].pc] = k;
   t->link();
+  t->argsForCells_ = t->frame(code);
   return t;
 }
 
@@ -260,6 +264,136 @@ void MoxTranslation::link() {
     c.nextBack = c.nextCell != kMoxNoCell && c.nextCell <= k;
     c.targetBack = c.targetCell != kMoxNoCell && c.targetCell <= k;
   }
+}
+
+namespace {
+
+const FormInfo* formInfo(uint8_t form) {
+  for (const FormInfo& f : kForms)
+    if (f.form == form) return &f;
+  return nullptr;
+}
+
+const int32_t kNoNeed = INT32_MIN;
+
+// What a cell asks of the frame: the least stack depth (slots above the
+// temporaries' base) at which the temporaries and arguments it reads lie
+// below the first slot it writes, or kNoNeed; false when it reads a
+// temporary at or past n. *args grows to one more than the highest argument.
+bool frameNeed(const MoxCell& c, uint32_t n, int32_t* need, uint32_t* args) {
+  *need = kNoNeed;
+  const FormInfo* f = formInfo(c.form);
+  if (!f) return true;  // one instruction: its handler checks for itself
+  bool temps = false, arguments = false;
+  unsigned k = 0;
+  for (const char* p = f->pattern; *p; ++p) {
+    if (*p == '>') {
+      ++p;
+      continue;
+    }
+    if (!strchr("TXVLMS", *p)) continue;
+    const bool stack = *p == 'T' || *p == 'X' || *p == 'V' || *p == 'S';
+    const bool temp = *p == 'T' || *p == 'S' || (stack && c.src[k] == MOS_TEMP);
+    if (stack && temp) {
+      if (c.opd[k] >= n) return false;
+      temps = true;
+    } else if (stack && c.src[k] == MOS_ARG) {
+      arguments = true;
+      if (c.opd[k] + 1 > *args) *args = c.opd[k] + 1;
+    }
+    ++k;
+  }
+  // A temporary j lies at depth j + 1, an argument at depth 0 or below.
+  if (temps) *need = int32_t(n) + 1 - f->low;
+  else if (arguments) *need = 1 - f->low;
+  return true;
+}
+
+}  // namespace
+
+uint32_t MoxTranslation::frame(const uint8_t* code) const {
+  const uint32_t len = length_;
+  if (!count_) return kMoxNoCell;
+  // The frame: OP_TSPACE n first (after width prefixes), or no temporaries.
+  uint32_t n = 0, frameAt = 0;
+  unsigned w0 = 1;
+  while (frameAt < len && moxPrefixWidth(code[frameAt])) w0 = moxPrefixWidth(code[frameAt++]);
+  MoxInstruction first;
+  if (frameAt < len && code[frameAt] == OP_TSPACE &&
+      moxDecodeInstruction(code, len, frameAt, &w0, &first))
+    n = first.operand;
+  if (n > (1u << 20)) return kMoxNoCell;  // more than OP_TSPACE accepts
+  uint32_t args = 0;
+  int32_t* need = static_cast<int32_t*>(malloc(sizeof(int32_t) * count_));
+  int32_t* depth = static_cast<int32_t*>(malloc(sizeof(int32_t) * len));
+  uint8_t* width = static_cast<uint8_t*>(calloc(len, 1));  // 0: not reached
+  uint32_t* work = static_cast<uint32_t*>(malloc(sizeof(uint32_t) * len));
+  uint8_t* waiting = static_cast<uint8_t*>(calloc(len, 1));
+  bool framed = need && depth && width && work && waiting;
+  for (uint32_t k = 0; framed && k < count_; ++k)
+    framed = frameNeed(cells()[k], n, &need[k], &args);
+  // Depths from offset 0 over every path of the bytes, each offset keeping
+  // the least depth it is reached with, until nothing lowers any more. A
+  // depth that keeps falling (a loop that pops) ends the search.
+  uint32_t queued = 0;
+  auto reach = [&](uint32_t pc, int32_t d, unsigned w) {
+    if (pc >= len) return true;  // past the end: the activation ends there
+    if (width[pc] && width[pc] != w) return false;
+    if (width[pc] && depth[pc] <= d) return true;
+    if (d < -(1 << 20)) return false;
+    width[pc] = uint8_t(w);
+    depth[pc] = d;
+    if (!waiting[pc]) {
+      waiting[pc] = 1;
+      work[queued++] = pc;
+    }
+    return true;
+  };
+  if (framed) framed = reach(0, 0, 1);
+  uint64_t steps = 0;
+  const uint64_t maxSteps = uint64_t(len) * 64 + 1024;
+  while (framed && queued) {
+    const uint32_t pc = work[--queued];
+    waiting[pc] = 0;
+    const int32_t d = depth[pc];
+    if (++steps > maxSteps) {
+      framed = false;
+      break;
+    }
+    unsigned w = width[pc];
+    const uint32_t k = w == 1 ? starts()[pc] : kMoxNoCell;
+    if (k != kMoxNoCell && need[k] != kNoNeed && d < need[k]) {
+      framed = false;
+      break;
+    }
+    MoxInstruction in;
+    if (!moxDecodeInstruction(code, len, pc, &w, &in)) continue;  // cut off: the run ends
+    const uint8_t op = code[pc];
+    const uint32_t next = pc + uint32_t(in.length);
+    const MoxOpInfo& info = moxOpInfo(op);
+    int32_t after = d;
+    switch (info.known ? op : uint8_t(OP_NOP)) {
+      case OP_RETURN: continue;
+      case OP_TSPACE:
+        // Only the first: the arguments lie at or below its base.
+        if (pc != frameAt || d < 0) framed = false;
+        after = int32_t(in.operand);
+        break;
+      case OP_CALL:
+      case OP_SEND: after = d - int32_t(in.operand); break;
+      case OP_BR: framed = reach(in.operand, d, w); continue;
+      case OP_BRT:
+      case OP_BRF: framed = reach(in.operand, d, w); break;
+      default: after = d + (info.stackEffect == MOX_STACK_VARIES ? 0 : info.stackEffect);
+    }
+    framed = framed && reach(next, after, w);
+  }
+  free(need);
+  free(depth);
+  free(width);
+  free(work);
+  free(waiting);
+  return framed ? args : kMoxNoCell;
 }
 
 namespace {

@@ -38,47 +38,51 @@
 // Operands (T X V L M S) fill the cell's operand slots in pattern order;
 // the operator token (+ A C K I) sets its operator and B its branch. Where
 // two patterns match at one offset the earlier one in the list is taken.
+// The number after the pattern is the lowest slot, counted from the top at
+// the cell's start, that the handler writes before it has read all its
+// operands: the temporaries and arguments it reads must lie below it (see
+// MoxTranslation::framed).
 #define MOX_FORM_LIST(X)                                                                     \
-  /* t[i +/- k] as a new top: container on top, index temporary i, literal k */             \
-  X(MF_PUSH_TEMP_LIT_ELEM, "P T P L + E")                                                     \
+  /* t[i +/- k] as a new top: container on top, index temporary i, literal k */              \
+  X(MF_PUSH_TEMP_LIT_ELEM, "P T P L + E", 0)                                                 \
   /* element i of a temporary or argument c as a new top */                                  \
-  X(MF_PUSH_ELEM, "P X P T E")                                                                \
+  X(MF_PUSH_ELEM, "P X P T E", 1)                                                            \
   /* element i +/- k of a temporary or argument c as a new top */                            \
-  X(MF_PUSH_ELEM_OFFSET, "P X P T P L + E")                                                   \
-  /* a test of two numbers in a new slot, and a branch on it */                             \
-  X(MF_PUSH_NUM_COMPARE_BRANCH, "P X P V C B")                                                \
+  X(MF_PUSH_ELEM_OFFSET, "P X P T P L + E", 1)                                               \
+  /* a test of two numbers in a new slot, and a branch on it */                              \
+  X(MF_PUSH_NUM_COMPARE_BRANCH, "P X P V C B", 1)                                            \
   /* a op b in a new top */                                                                  \
-  X(MF_PUSH_NUM_OP, "P X P V K")                                                              \
+  X(MF_PUSH_NUM_OP, "P X P V K", 1)                                                          \
   /* element i of the top as the new top */                                                  \
-  X(MF_PUSH_TEMP_ELEM, "P T E")                                                               \
+  X(MF_PUSH_TEMP_ELEM, "P T E", 0)                                                           \
   /* the top combined with a literal */                                                      \
-  X(MF_PUSH_LIT_OP, "P L A")                                                                  \
+  X(MF_PUSH_LIT_OP, "P L A", 0)                                                              \
   /* a value in a new top */                                                                 \
-  X(MF_PUSH_VALUE, "P V")                                                                     \
+  X(MF_PUSH_VALUE, "P V", 1)                                                                 \
   /* a data member of the receiver in a new top */                                           \
-  X(MF_PUSH_MEMBER, "P M")                                                                    \
+  X(MF_PUSH_MEMBER, "P M", 1)                                                                \
   /* the statement a++ or a-- */                                                             \
-  X(MF_TEMP_STEP, "T D I s O")                                                                \
-  /* a test of two numbers and a branch on it */                                            \
-  X(MF_NUM_COMPARE_BRANCH, "X P V C B")                                                       \
+  X(MF_TEMP_STEP, "T D I s O", 0)                                                            \
+  /* a test of two numbers and a branch on it */                                             \
+  X(MF_NUM_COMPARE_BRANCH, "X P V C B", 0)                                                   \
   /* c = a op b */                                                                           \
-  X(MF_NUM_ARITH_SET, "X P V A S")                                                            \
+  X(MF_NUM_ARITH_SET, "X P V A S", 0)                                                        \
   /* the top becomes a op b */                                                               \
-  X(MF_NUM_OP, "X P V K")                                                                     \
+  X(MF_NUM_OP, "X P V K", 0)                                                                 \
   /* the top becomes element i of c */                                                       \
-  X(MF_LOAD_ELEM, "X P T E")                                                                  \
-  /* two values loaded, a container and an index, as an element store begins */             \
-  X(MF_LOAD_PAIR, "X P V >P")                                                                 \
+  X(MF_LOAD_ELEM, "X P T E", 0)                                                              \
+  /* two values loaded, a container and an index, as an element store begins */              \
+  X(MF_LOAD_PAIR, "X P V >P", 0)                                                             \
   /* a data member of the receiver */                                                        \
-  X(MF_MEMBER, "M")                                                                           \
+  X(MF_MEMBER, "M", 0)                                                                       \
   /* a temporary */                                                                          \
-  X(MF_TEMP, "T")                                                                             \
+  X(MF_TEMP, "T", 1)                                                                         \
   /* an element store */                                                                     \
-  X(MF_ELEM_SET, "W")                                                                         \
+  X(MF_ELEM_SET, "W", 0)                                                                     \
   /* a comparison and a branch on it */                                                      \
-  X(MF_COMPARE_BRANCH, "C B")                                                                 \
+  X(MF_COMPARE_BRANCH, "C B", 0)                                                             \
   /* a result stored into a temporary (and s += t on a string temporary) */                  \
-  X(MF_ARITH_SET, "A S")
+  X(MF_ARITH_SET, "A S", -1)
 
 // A cell of one instruction has the instruction's opcode as its form
 // (OP_NOP for a byte outside the opcode set), so that the loop dispatches
@@ -86,7 +90,7 @@
 // has, from MF_FIRST on.
 enum MoxForm : uint8_t {
   MF_BEFORE_FIRST = 63,
-#define MOX_FORM_ENUM(form, pattern) form,
+#define MOX_FORM_ENUM(form, pattern, low) form,
   MOX_FORM_LIST(MOX_FORM_ENUM)
 #undef MOX_FORM_ENUM
   MF_END,
@@ -132,6 +136,19 @@ class MOX_API MoxTranslation {
   const MoxCell* cells() const { return reinterpret_cast<const MoxCell*>(this + 1); }
   uint32_t size() const { return count_; }
   uint32_t literalCount() const { return literals_; }
+  // The arguments an activation needs for its cells to run: one more than
+  // the highest argument a sequence reads. kMoxNoCell when the code is not
+  // framed: the cells of such code never run, the bytes do it all.
+  //
+  // Code is framed when every path the bytes can take from offset 0 keeps
+  // the frame in place under each sequence that reads the frame: a first
+  // OP_TSPACE n and no other, temporaries below n, and the top far enough
+  // above the temporaries (the number in MOX_FORM_LIST). The depth of the
+  // stack at each instruction is bounded from below over all paths, jumps
+  // into the middle of instructions included. Then a sequence's handler
+  // reads its temporaries and arguments without checks: compiled code is
+  // always framed, hand-made code that is not runs from the bytes alone.
+  uint32_t argsForCells() const { return argsForCells_; }
 
  private:
   MoxTranslation() = default;
@@ -140,10 +157,12 @@ class MOX_API MoxTranslation {
     return reinterpret_cast<uint32_t*>(const_cast<MoxCell*>(cells()) + count_);
   }
   void link();
+  uint32_t frame(const uint8_t* code) const;
 
   uint32_t count_ = 0;
   uint32_t length_ = 0;  // code bytes, one start entry each
   uint32_t literals_ = 0;
+  uint32_t argsForCells_ = kMoxNoCell;
 };
 static_assert(sizeof(MoxTranslation) % alignof(MoxCell) == 0, "cells follow the header");
 

@@ -171,6 +171,55 @@ TEST(Translation, KeptWithTheCodeAndMadeAgainWhenCodeOrLiteralsChange) {
   EXPECT_EQ(static_cast<const MoxTranslation*>(code->derived())->literalCount(), proc->size());
 }
 
+// Cells address temporaries and arguments without checks, so only code
+// whose frame provably holds under them runs cells: compiled code, and
+// hand-made code that keeps the top above its temporaries. An activation
+// with fewer arguments than its cells read runs from the bytes, which
+// report the missing one.
+TEST(Translation, OnlyFramedCodeRunsCells) {
+  auto argsFor = [](const Bytes& code) {
+    MoxTranslation* x = MoxTranslation::make(code.data(), uint32_t(code.size()), 8);
+    EXPECT_NE(x, nullptr);
+    const uint32_t a = x ? x->argsForCells() : 0;
+    MoxTranslation::destroy(x);
+    return a;
+  };
+  // main's loop: framed, no arguments needed.
+  Interp in;
+  ASSERT_TRUE(in.runSource("main(;i, s) { for (i = 0; i < 5; i++) s = i + 1; return s; }"));
+  MoxVector* proc = static_cast<MoxVector*>(in.vm.symbols().find(MoxString(u"main"))->getValue());
+  const MoxBuffer* mainCode = moxProcCode(proc);
+  EXPECT_EQ(argsFor(Bytes(mainCode->data(), mainCode->data() + mainCode->size())), 0u);
+  // t1 = arg 2 + t0: framed, three arguments needed.
+  auto sum = [](uint8_t first) {
+    Bytes c;
+    if (first != OP_NOP) emit(c, first, 2);
+    c.push_back(OP_PUSH);
+    emit(c, OP_AREF, 2);
+    c.push_back(OP_PUSH);
+    emit(c, OP_TREF, 0);
+    c.push_back(OP_ADD);
+    emit(c, OP_TSET, 1);
+    c.push_back(OP_RETURN);
+    return c;
+  };
+  EXPECT_EQ(argsFor(sum(OP_TSPACE)), 3u);
+  EXPECT_EQ(argsFor(sum(OP_NOP)), kMoxNoCell);  // no temporaries to read
+  Bytes popped = sum(OP_TSPACE);                // the top inside the temporaries
+  popped.insert(popped.begin() + 2, OP_POP);
+  EXPECT_EQ(argsFor(popped), kMoxNoCell);
+  Bytes late = sum(OP_TSPACE);  // a second frame
+  late.insert(late.end() - 1, {OP_TSPACE, 2});
+  EXPECT_EQ(argsFor(late), kMoxNoCell);
+  Bytes back = sum(OP_TSPACE);  // a loop that pops on every round
+  back.pop_back();
+  back.insert(back.end(), {OP_POP, OP_POP});
+  emitBranch(back, OP_BR, 2);
+  EXPECT_EQ(argsFor(back), kMoxNoCell);
+  Outcome o = expectSameBothWays("f(a, b) { return a + b; } main() { return f(1); }", "one short");
+  EXPECT_NE(o.errors.find("too few arguments"), std::string::npos) << o.errors;
+}
+
 // Every kind, with the values that make each handler give up and leave the
 // step to the plain handlers: counted values in the slots it overwrites,
 // strings, doubles, floats, nulls, indices out of range, dead references.
@@ -360,13 +409,19 @@ std::vector<MoxValue> randomLiterals() {
 const uint32_t kRandomLiterals = 9;
 
 // Random code that only ever branches forward, so every run ends: single
-// instructions, the sequences that make cells, and stray bytes.
-Bytes randomCode(Random& r) {
+// instructions, the sequences that make cells, and stray bytes. A tidy
+// program keeps its temporaries in range and the top well above them, and
+// branches only to the start of a piece, so that it is framed and its
+// cells run; the others mostly run from the bytes both ways.
+Bytes randomCode(Random& r, bool tidy) {
   Bytes code;
-  emit(code, OP_TSPACE, 1 + r.below(4));
-  if (r.below(4)) code.push_back(OP_PUSH);
+  const uint32_t temps = tidy ? 5 : 1 + r.below(4);
+  emit(code, OP_TSPACE, temps);
+  int depth = int(temps);  // slots above the temporaries' base
+  if (tidy || r.below(4)) code.push_back(OP_PUSH), ++depth;
+  if (tidy) code.push_back(OP_PUSH), ++depth;
   const int n = 8 + int(r.below(40));
-  std::vector<size_t> branches;
+  std::vector<size_t> branches, pieces;
   auto value = [&](Bytes& c) {
     switch (r.below(3)) {
       case 0: emit(c, OP_TREF, r.below(5)); break;
@@ -374,8 +429,15 @@ Bytes randomCode(Random& r) {
       default: emit(c, OP_LIT, 3 + r.below(kRandomLiterals + 1)); break;
     }
   };
+  // Stack effect of each piece below; tidy programs skip a piece that would
+  // take the top nearer the temporaries than two slots above them.
+  static const int kEffect[14] = {1, 0, 0, 0, 1, -1, 0, -2, 0, 0, 0, 0, 0, 0};
   for (int i = 0; i < n; ++i) {
-    switch (r.below(14)) {
+    const uint32_t piece = r.below(14);
+    if (tidy && (piece == 11 || depth + kEffect[piece] < int(temps) + 3)) continue;
+    pieces.push_back(code.size());
+    depth += kEffect[piece];
+    switch (piece) {
       case 0: code.push_back(OP_PUSH); value(code); break;
       case 1: value(code); code.push_back(OP_PUSH); value(code);
               code.push_back(uint8_t(OP_ADD + r.below(3))); break;
@@ -394,7 +456,11 @@ Bytes randomCode(Random& r) {
       case 7: code.push_back(OP_VSET); break;
       case 8: { static const uint8_t ops[] = {OP_POP, OP_DUP, OP_NIL, OP_INC, OP_NEG, OP_NOT,
                                               OP_DUP2, OP_DUPX2, OP_VREF, OP_MREF, OP_MKREF};
-                code.push_back(ops[r.below(sizeof ops)]);
+                static const int effects[] = {-1, 1, 0, 0, 0, 0, 2, 1, -1, 0, 0};
+                uint32_t k = r.below(sizeof ops);
+                if (tidy && depth + effects[k] < int(temps) + 3) k = 2;  // OP_NIL
+                depth += effects[k];
+                code.push_back(ops[k]);
                 if (code.back() == OP_MREF) code.push_back(uint8_t(r.below(3)));
                 break; }
       case 9: branches.push_back(code.size()); emitBranch(code, OP_BR, 0); break;
@@ -406,12 +472,20 @@ Bytes randomCode(Random& r) {
       default: value(code); break;
     }
   }
+  pieces.push_back(code.size());
   code.push_back(OP_RETURN);
   // Every branch goes forward, to some offset up to the end (even into the
-  // middle of an instruction).
+  // middle of an instruction), in a tidy program to the start of a piece.
   for (size_t at : branches) {
     const uint32_t from = uint32_t(at + 1 + MOX_BRANCH_SIZE);
-    moxWriteLE32(&code[at + 1], from + r.below(uint32_t(code.size()) - from + 1));
+    uint32_t to = from + r.below(uint32_t(code.size()) - from + 1);
+    if (tidy) {
+      std::vector<size_t> later;
+      for (size_t p : pieces)
+        if (p >= from) later.push_back(p);
+      to = uint32_t(later[r.below(uint32_t(later.size()))]);
+    }
+    moxWriteLE32(&code[at + 1], to);
   }
   return code;
 }
@@ -446,11 +520,15 @@ TEST(Translation, RandomCodeSameBothWays) {
   const char* seed = getenv("MOX_RANDOM_SEED");
   Random r{seed ? uint32_t(strtoul(seed, nullptr, 10)) | 1u : 12345u};
   const int total = rounds ? atoi(rounds) : 4000;
-  int differ = 0, steps = 0;
+  int differ = 0, steps = 0, framed = 0;
   for (int round = 0; round < total && differ < 5; ++round) {
-    const Bytes code = randomCode(r);
+    const Bytes code = randomCode(r, round % 2 == 0);
     for (const std::string& f : formsOf(code, 3 + kRandomLiterals))
       steps += f.compare(0, 3, "MF_") == 0;
+    MoxTranslation* xl = MoxTranslation::make(code.data(), uint32_t(code.size()), 3 + kRandomLiterals);
+    ASSERT_NE(xl, nullptr);
+    framed += xl->argsForCells() <= 3;
+    MoxTranslation::destroy(xl);
     std::string seen[2];
     for (int plain = 0; plain < 2; ++plain) {
       // Numbers as arguments: strings would take pointer bits, as above.
@@ -470,4 +548,6 @@ TEST(Translation, RandomCodeSameBothWays) {
     }
   }
   EXPECT_GT(steps, total * 3);
+  // The tidy half, nearly all framed: their cells run.
+  EXPECT_GT(framed, total * 2 / 5) << framed;
 }
