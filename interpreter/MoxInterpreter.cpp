@@ -795,6 +795,20 @@ static MOX_ALWAYS_INLINE void putNumber(MoxValue* dst, const MoxValue& n) {
   else dst->putDouble(n.asDouble());
 }
 
+// The numeric sequences: *top := a op b for two numbers, b in the slot
+// above it (as the operator leaves it) and, unless dst is null, the result
+// also in *dst. False, with nothing changed, for other values and when a
+// release could delete an object. a and b may be dst, not top or the slot
+// above it.
+static MOX_ALWAYS_INLINE bool numberStep(uint8_t op, const MoxValue& a, const MoxValue& b,
+                                         MoxValue* top, MoxValue* dst, NumberResult* res) {
+  if (!numberResult(op, a, b, res) || !moxClearSlots(top, top + 1, dst)) return false;
+  putNumber(top + 1, b);
+  res->putInto(top);
+  if (dst) res->putInto(dst);
+  return true;
+}
+
 // Element access that the loop does itself: a vector, buffer or string
 // (counted kinds only) with an index in range, where no release can delete
 // anything. The result replaces the container in *c. False, with nothing
@@ -1410,38 +1424,40 @@ bool MoxInterpreter::run() {
         t[1].dispose();
         NEXT_CELL();
       }
-      CASE(MF_NUM_COMPARE_BRANCH):
-      CASE(MF_NUM_ARITH_SET):
-      CASE(MF_NUM_OP): {
-        // a; PUSH; b; operator; then BRT|BRF, TSET c or nothing. The top
-        // takes the result, the slot above keeps b.
+      // a; PUSH; b; operator; then BRT|BRF, TSET c or nothing. The top
+      // takes the result, the slot above keeps b; PUSH first puts them one
+      // slot higher.
+      CASE(MF_NUM_COMPARE_BRANCH): {
         CELL_ROOM(1);
-        const MoxValue* va = CELL_VALUE(0);
-        const MoxValue* vb = CELL_VALUE(1);
-        MoxValue* dst = I->form == MF_NUM_ARITH_SET ? TEMP(I->opd[2]) : t;
-        NumberResult res{};
-        if (!numberResult(I->op, *va, *vb, &res) ||
-            !moxClearSlots(t, t + 1, dst != t ? dst : nullptr))
+        NumberResult res;
+        if (!numberStep(I->op, *CELL_VALUE(0), *CELL_VALUE(1), t, nullptr, &res)) FALLBACK();
+        BRANCH_CELL((res.i != 0) == I->jumpIfTrue);
+      }
+      CASE(MF_NUM_ARITH_SET): {
+        CELL_ROOM(1);
+        NumberResult res;
+        if (!numberStep(I->op, *CELL_VALUE(0), *CELL_VALUE(1), t, TEMP(I->opd[2]), &res))
           FALLBACK();
-        putNumber(t + 1, *vb);
-        res.putInto(t);
-        res.putInto(dst);
-        if (I->form == MF_NUM_COMPARE_BRANCH) BRANCH_CELL((res.i != 0) == I->jumpIfTrue);
         NEXT_CELL();
       }
-      CASE(MF_PUSH_NUM_COMPARE_BRANCH):
-      CASE(MF_PUSH_NUM_OP): {
-        // The same with the result in a new top.
+      CASE(MF_NUM_OP): {
+        CELL_ROOM(1);
+        NumberResult res;
+        if (!numberStep(I->op, *CELL_VALUE(0), *CELL_VALUE(1), t, nullptr, &res)) FALLBACK();
+        NEXT_CELL();
+      }
+      CASE(MF_PUSH_NUM_COMPARE_BRANCH): {
         CELL_ROOM(2);
-        const MoxValue* va = CELL_VALUE(0);
-        const MoxValue* vb = CELL_VALUE(1);
-        NumberResult res{};
-        if (!numberResult(I->op, *va, *vb, &res) || !moxClearSlots(t + 1, t + 2))
-          FALLBACK();
+        NumberResult res;
+        if (!numberStep(I->op, *CELL_VALUE(0), *CELL_VALUE(1), t + 1, nullptr, &res)) FALLBACK();
         ++t;
-        putNumber(t + 1, *vb);
-        res.putInto(t);
-        if (I->form == MF_PUSH_NUM_COMPARE_BRANCH) BRANCH_CELL((res.i != 0) == I->jumpIfTrue);
+        BRANCH_CELL((res.i != 0) == I->jumpIfTrue);
+      }
+      CASE(MF_PUSH_NUM_OP): {
+        CELL_ROOM(2);
+        NumberResult res;
+        if (!numberStep(I->op, *CELL_VALUE(0), *CELL_VALUE(1), t + 1, nullptr, &res)) FALLBACK();
+        ++t;
         NEXT_CELL();
       }
       CASE(MF_PUSH_LIT_OP): {
