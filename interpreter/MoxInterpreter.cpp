@@ -586,7 +586,7 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
   L_##x
 #define DISPATCH_CELL()    \
   do {                     \
-    op = I->form;          \
+    op = I->run;           \
     goto* jumpTable_[op];  \
   } while (0)
 #else
@@ -713,8 +713,70 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
 // first slot the handler writes.
 #define TEMP(j) (S + fpi + 1 + (j))
 #define ARG(j) (S + bpi + 1 + (j))
-#define CELL_VALUE(k) \
-  (I->src[k] == MOS_LIT ? lits + I->opd[k] : I->src[k] == MOS_TEMP ? TEMP(I->opd[k]) : ARG(I->opd[k]))
+#define CELL_VALUE(k) CELL_VALUE_FROM(I->src[k], k)
+#define CELL_VALUE_FROM(source, k)                              \
+  ((source) == MOS_LIT    ? lits + I->opd[k]                    \
+   : (source) == MOS_TEMP ? TEMP(I->opd[k])                     \
+                          : ARG(I->opd[k]))
+
+// The handlers of the sequences in MOX_SPECIAL_FORM_LIST, for value
+// operands X and V from sources A and B: constants in the handler of each
+// pair, the cell's own in the form's handler. NUM_STEP is their numeric
+// step: a op b into top (the slot above keeps b) and into dst unless null.
+#define NUM_STEP(A, B, top, dst) \
+  numberStep(I->op, *CELL_VALUE_FROM(A, 0), *CELL_VALUE_FROM(B, 1), top, dst, &res)
+// a; PUSH; b; compare; BRT|BRF
+#define MF_NUM_COMPARE_BRANCH_HANDLER(A, B)                   \
+  {                                                           \
+    CELL_ROOM(1);                                             \
+    NumberResult res;                                         \
+    if (!NUM_STEP(A, B, t, nullptr)) FALLBACK();              \
+    BRANCH_CELL((res.i != 0) == I->jumpIfTrue);               \
+  }
+// a; PUSH; b; operator; TSET c
+#define MF_NUM_ARITH_SET_HANDLER(A, B)                        \
+  {                                                           \
+    CELL_ROOM(1);                                             \
+    NumberResult res;                                         \
+    if (!NUM_STEP(A, B, t, TEMP(I->opd[2]))) FALLBACK();      \
+    NEXT_CELL();                                              \
+  }
+// a; PUSH; b; operator
+#define MF_NUM_OP_HANDLER(A, B)                               \
+  {                                                           \
+    CELL_ROOM(1);                                             \
+    NumberResult res;                                         \
+    if (!NUM_STEP(A, B, t, nullptr)) FALLBACK();              \
+    NEXT_CELL();                                              \
+  }
+// The same two after a PUSH: one slot higher.
+#define MF_PUSH_NUM_COMPARE_BRANCH_HANDLER(A, B)              \
+  {                                                           \
+    CELL_ROOM(2);                                             \
+    NumberResult res;                                         \
+    if (!NUM_STEP(A, B, t + 1, nullptr)) FALLBACK();          \
+    ++t;                                                      \
+    BRANCH_CELL((res.i != 0) == I->jumpIfTrue);               \
+  }
+#define MF_PUSH_NUM_OP_HANDLER(A, B)                          \
+  {                                                           \
+    CELL_ROOM(2);                                             \
+    NumberResult res;                                         \
+    if (!NUM_STEP(A, B, t + 1, nullptr)) FALLBACK();          \
+    ++t;                                                      \
+    NEXT_CELL();                                              \
+  }
+// The top := value a, then a new top := value b.
+#define MF_LOAD_PAIR_HANDLER(A, B)                            \
+  {                                                           \
+    CELL_ROOM(1);                                             \
+    const MoxValue* va = CELL_VALUE_FROM(A, 0);               \
+    const MoxValue* vb = CELL_VALUE_FROM(B, 1);               \
+    if (!moxQuietSlots(*t, t[1])) FALLBACK();                 \
+    *t = *va;                                                 \
+    *++t = *vb;                                               \
+    NEXT_CELL();                                              \
+  }
 
 // `x += s` on a string temporary: OP_ADD with the left operand a string held
 // only by temporary k and this slot, then OP_TSET k. The string is appended
@@ -993,6 +1055,11 @@ bool MoxInterpreter::run() {
 #define MOX_JUMP_FORM(form, pattern, low) jumpTable_[form] = &&L_##form;
     MOX_FORM_LIST(MOX_JUMP_FORM)
 #undef MOX_JUMP_FORM
+#define MOX_JUMP_RUN(form, pair, a, b) jumpTable_[form##_##pair] = &&L_##form##_##pair;
+#define MOX_JUMP_RUNS(form) MOX_SOURCE_PAIRS(MOX_JUMP_RUN, form)
+    MOX_SPECIAL_FORM_LIST(MOX_JUMP_RUNS)
+#undef MOX_JUMP_RUNS
+#undef MOX_JUMP_RUN
   }
 #endif
 
@@ -1000,10 +1067,10 @@ bool MoxInterpreter::run() {
   nextInstruction:
     uint8_t op;
     if (MOX_LIKELY(I != nullptr)) {
-      // A cell: its form is the opcode of its one instruction or the
-      // sequence it stands for. While cells run, pc is not kept: where the
-      // bytes go on after a cell is I->next.
-      op = I->form;
+      // A cell: its run is the opcode of its one instruction or the
+      // handler of the sequence it stands for. While cells run, pc is not
+      // kept: where the bytes go on after a cell is I->next.
+      op = I->run;
     } else {
       if (MOX_UNLIKELY(pc >= codeLen)) goto codeEnd;
       if (MOX_LIKELY(!hooked_.load(std::memory_order_relaxed))) {
@@ -1026,8 +1093,8 @@ bool MoxInterpreter::run() {
       }
       op = code[pc++];
       // Bytes outside the opcode set run as OP_NOP; among them are the
-      // values of the sequence forms, which must not reach their handlers.
-      if (MOX_UNLIKELY(op >= MF_FIRST && op <= MF_LAST)) op = OP_NOP;
+      // values of the sequences' handlers, which bytes must not reach.
+      if (MOX_UNLIKELY(op >= MF_FIRST && op <= MR_LAST)) op = OP_NOP;
     }
   dispatch:
     switch (op) {
@@ -1424,42 +1491,16 @@ bool MoxInterpreter::run() {
         t[1].dispose();
         NEXT_CELL();
       }
-      // a; PUSH; b; operator; then BRT|BRF, TSET c or nothing. The top
-      // takes the result, the slot above keeps b; PUSH first puts them one
-      // slot higher.
-      CASE(MF_NUM_COMPARE_BRANCH): {
-        CELL_ROOM(1);
-        NumberResult res;
-        if (!numberStep(I->op, *CELL_VALUE(0), *CELL_VALUE(1), t, nullptr, &res)) FALLBACK();
-        BRANCH_CELL((res.i != 0) == I->jumpIfTrue);
-      }
-      CASE(MF_NUM_ARITH_SET): {
-        CELL_ROOM(1);
-        NumberResult res;
-        if (!numberStep(I->op, *CELL_VALUE(0), *CELL_VALUE(1), t, TEMP(I->opd[2]), &res))
-          FALLBACK();
-        NEXT_CELL();
-      }
-      CASE(MF_NUM_OP): {
-        CELL_ROOM(1);
-        NumberResult res;
-        if (!numberStep(I->op, *CELL_VALUE(0), *CELL_VALUE(1), t, nullptr, &res)) FALLBACK();
-        NEXT_CELL();
-      }
-      CASE(MF_PUSH_NUM_COMPARE_BRANCH): {
-        CELL_ROOM(2);
-        NumberResult res;
-        if (!numberStep(I->op, *CELL_VALUE(0), *CELL_VALUE(1), t + 1, nullptr, &res)) FALLBACK();
-        ++t;
-        BRANCH_CELL((res.i != 0) == I->jumpIfTrue);
-      }
-      CASE(MF_PUSH_NUM_OP): {
-        CELL_ROOM(2);
-        NumberResult res;
-        if (!numberStep(I->op, *CELL_VALUE(0), *CELL_VALUE(1), t + 1, nullptr, &res)) FALLBACK();
-        ++t;
-        NEXT_CELL();
-      }
+      // The sequences with a handler for each pair of sources, and the
+      // form's own handler for any pair (see the *_HANDLER macros above).
+#define MOX_FORM_CASE(form) CASE(form) : form##_HANDLER(I->src[0], I->src[1])
+      MOX_SPECIAL_FORM_LIST(MOX_FORM_CASE)
+#undef MOX_FORM_CASE
+#define MOX_PAIR_CASE(form, pair, a, b) CASE(form##_##pair) : form##_HANDLER(a, b)
+#define MOX_PAIR_CASES(form) MOX_SOURCE_PAIRS(MOX_PAIR_CASE, form)
+      MOX_SPECIAL_FORM_LIST(MOX_PAIR_CASES)
+#undef MOX_PAIR_CASES
+#undef MOX_PAIR_CASE
       CASE(MF_PUSH_LIT_OP): {
         // The top := top op literal k; the slot above keeps the literal.
         CELL_ROOM(1);
@@ -1474,16 +1515,6 @@ bool MoxInterpreter::run() {
           FALLBACK();
         }
         t[1] = lit;
-        NEXT_CELL();
-      }
-      CASE(MF_LOAD_PAIR): {
-        // The top := value a, then a new top := value b.
-        CELL_ROOM(1);
-        const MoxValue* va = CELL_VALUE(0);
-        const MoxValue* vb = CELL_VALUE(1);
-        if (!moxQuietSlots(*t, t[1])) FALLBACK();
-        *t = *va;
-        *++t = *vb;
         NEXT_CELL();
       }
       CASE(MF_PUSH_MEMBER): {
@@ -1636,3 +1667,11 @@ unwind:
 #undef CELL_ROOM
 #undef ARG
 #undef CELL_VALUE
+#undef CELL_VALUE_FROM
+#undef NUM_STEP
+#undef MF_NUM_COMPARE_BRANCH_HANDLER
+#undef MF_NUM_ARITH_SET_HANDLER
+#undef MF_NUM_OP_HANDLER
+#undef MF_PUSH_NUM_COMPARE_BRANCH_HANDLER
+#undef MF_PUSH_NUM_OP_HANDLER
+#undef MF_LOAD_PAIR_HANDLER

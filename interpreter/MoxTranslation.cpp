@@ -10,8 +10,8 @@
 #include "core/MoxBuffer.h"
 #include "interpreter/MoxOpCodes.h"
 
-static_assert(int(MF_FIRST) > int(OP_DUPX2) && int(MF_LAST) < int(OP_TRON),
-              "sequence forms must lie outside the opcode set");
+static_assert(int(MF_FIRST) > int(OP_DUPX2) && int(MR_LAST) < int(OP_TRON),
+              "sequence forms and their runs must lie outside the opcode set");
 
 namespace {
 
@@ -129,7 +129,7 @@ bool takeToken(char token, const Decoded& d, uint32_t literals, MoxCell* cell,
     default: return false;
   }
   if (!operand || *operands >= 3 || (op == OP_LIT && d.operand >= literals)) return false;
-  cell->src[*operands] = sourceOf(op);
+  if (*operands < 2) cell->src[*operands] = sourceOf(op);
   cell->opd[*operands] = d.operand;
   ++*operands;
   return true;
@@ -164,12 +164,32 @@ uint32_t matchPattern(const char* pattern, const Decoded* d, uint32_t n, uint32_
   return k - i;
 }
 
+// The handler of a sequence's cell: the one for its pair of sources where
+// the form has them (MOX_SPECIAL_FORM_LIST), else the form's own.
+uint8_t runOf(const MoxCell& c) {
+  static const uint8_t kSpecial[] = {
+#define MOX_SPECIAL_FIRST(form) uint8_t(form##_TT),
+      MOX_SPECIAL_FORM_LIST(MOX_SPECIAL_FIRST)
+#undef MOX_SPECIAL_FIRST
+  };
+  static const uint8_t kForm[] = {
+#define MOX_SPECIAL_NAME(form) uint8_t(form),
+      MOX_SPECIAL_FORM_LIST(MOX_SPECIAL_NAME)
+#undef MOX_SPECIAL_NAME
+  };
+  for (size_t k = 0; k < sizeof kForm; ++k)
+    if (kForm[k] == c.form && c.src[0] <= MOS_ARG && c.src[1] <= MOS_LIT)
+      return uint8_t(kSpecial[k] + c.src[0] * 3 + c.src[1]);
+  return c.form;
+}
+
 // The cell that starts at instruction i: the first sequence that matches
 // there, else the instruction alone.
 void makeCell(const Decoded* d, uint32_t n, uint32_t i, uint32_t literals, MoxCell* cell) {
   for (const FormInfo& f : kForms) {
     if (matchPattern(f.pattern, d, n, i, literals, cell)) {
       cell->form = f.form;
+      cell->run = runOf(*cell);
       return;
     }
   }
@@ -180,6 +200,7 @@ void makeCell(const Decoded* d, uint32_t n, uint32_t i, uint32_t literals, MoxCe
   c.next = d[i].pc + d[i].length;
   c.opd[0] = d[i].operand;
   if (isBranch(c.form)) c.target = d[i].operand;
+  c.run = c.form;
   *cell = c;
 }
 

@@ -101,14 +101,44 @@ enum MoxForm : uint8_t {
 // Where a value operand comes from.
 enum MoxOperandSource : uint8_t { MOS_TEMP = 0, MOS_ARG = 1, MOS_LIT = 2 };
 
+// The sequences that read two values (the X and the V of their pattern)
+// have a handler for each pair of sources, so that reading an operand
+// takes no test of where it comes from: the cell's run names it. The
+// form's own handler serves any pair.
+#define MOX_SPECIAL_FORM_LIST(X) \
+  X(MF_NUM_COMPARE_BRANCH)       \
+  X(MF_NUM_ARITH_SET)            \
+  X(MF_NUM_OP)                   \
+  X(MF_PUSH_NUM_COMPARE_BRANCH)  \
+  X(MF_PUSH_NUM_OP)              \
+  X(MF_LOAD_PAIR)
+// The pairs, in the order of (X source) * 3 + (V source): a temporary (T) or
+// an argument (A), then a temporary, an argument or a literal (L).
+#define MOX_SOURCE_PAIRS(X, form)                                                   \
+  X(form, TT, MOS_TEMP, MOS_TEMP) X(form, TA, MOS_TEMP, MOS_ARG)                    \
+  X(form, TL, MOS_TEMP, MOS_LIT) X(form, AT, MOS_ARG, MOS_TEMP)                     \
+  X(form, AA, MOS_ARG, MOS_ARG) X(form, AL, MOS_ARG, MOS_LIT)
+
+enum MoxRun : uint8_t {
+  MR_BEFORE_FIRST = MF_END - 1,
+#define MOX_RUN_ENUM(form, pair, a, b) form##_##pair,
+#define MOX_RUN_PAIRS(form) MOX_SOURCE_PAIRS(MOX_RUN_ENUM, form)
+  MOX_SPECIAL_FORM_LIST(MOX_RUN_PAIRS)
+#undef MOX_RUN_PAIRS
+#undef MOX_RUN_ENUM
+  MR_END,
+  MR_LAST = MR_END - 1,
+};
+
 // No cell: the offset is run by the byte loop.
 const uint32_t kMoxNoCell = 0xFFFFFFFFu;
 
 struct MoxCell {
   uint8_t form;         // an opcode, or a MoxForm
+  uint8_t run;          // the handler: the form, or a MoxRun of it
   uint8_t op;           // the sequence's operator; a single instruction's opcode byte
   bool jumpIfTrue;      // the sense of the sequence's BRT or BRF
-  uint8_t src[3];       // sources of the value operands
+  uint8_t src[2];       // sources of the first two operands (X and V tokens)
   bool nextBack;        // the next cell is this one or an earlier one
   bool targetBack;      // the same for the branch target
   uint32_t opd[3];      // operand indices, in pattern order
