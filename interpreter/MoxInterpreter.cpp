@@ -766,6 +766,57 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
     ++t;                                                      \
     NEXT_CELL();                                              \
   }
+// A value in a new top.
+#define MF_PUSH_VALUE_HANDLER(A)                              \
+  {                                                           \
+    CELL_ROOM(1);                                             \
+    const MoxValue* v = CELL_VALUE_FROM(A, 0);                \
+    if (!moxReleaseIsQuiet(t[1])) FALLBACK();                 \
+    *++t = *v;                                                \
+    NEXT_CELL();                                              \
+  }
+// A new top, element i of a temporary or argument c, read where it lies
+// (its count does not move); the slot above keeps the index.
+#define MF_PUSH_ELEM_HANDLER(A)                                            \
+  {                                                                        \
+    CELL_ROOM(2);                                                          \
+    const MoxValue* from = CELL_VALUE_FROM(A, 0);                          \
+    const MoxValue* i = TEMP(I->opd[1]);                                   \
+    if (!i->isInt() || !moxQuietSlots(t[1], t[2]) ||                       \
+        !elementLoad(*from, i->asInt(), t + 1))                            \
+      FALLBACK();                                                          \
+    ++t;                                                                   \
+    t[1].setInt(i->asInt());                                               \
+    NEXT_CELL();                                                           \
+  }
+// The same for element i +/- k; the slots above keep the index and k.
+#define MF_PUSH_ELEM_OFFSET_HANDLER(A)                                     \
+  {                                                                        \
+    CELL_ROOM(3);                                                          \
+    const MoxValue* from = CELL_VALUE_FROM(A, 0);                          \
+    const MoxValue* i = TEMP(I->opd[1]);                                   \
+    const MoxValue& k = lits[I->opd[2]];                                   \
+    if (!i->isInt() || !k.isInt() || !moxQuietSlots(t[1], t[2], t + 3))    \
+      FALLBACK();                                                          \
+    const int32_t index = intResult(I->op, i->asInt(), k.asInt());         \
+    if (!elementLoad(*from, index, t + 1)) FALLBACK();                     \
+    ++t;                                                                   \
+    t[1].setInt(index);                                                    \
+    t[2] = k;                                                              \
+    NEXT_CELL();                                                           \
+  }
+// The top becomes element i of c.
+#define MF_LOAD_ELEM_HANDLER(A)                                            \
+  {                                                                        \
+    CELL_ROOM(1);                                                          \
+    const MoxValue* from = CELL_VALUE_FROM(A, 0);                          \
+    const MoxValue* i = TEMP(I->opd[1]);                                   \
+    if (!i->isInt() || !moxQuietSlots(*t, t[1]) ||                         \
+        !elementLoad(*from, i->asInt(), t))                                \
+      FALLBACK();                                                          \
+    t[1].setInt(i->asInt());                                               \
+    NEXT_CELL();                                                           \
+  }
 // The top := value a, then a new top := value b.
 #define MF_LOAD_PAIR_HANDLER(A, B)                            \
   {                                                           \
@@ -1058,6 +1109,11 @@ bool MoxInterpreter::run() {
 #define MOX_JUMP_RUN(form, pair, a, b) jumpTable_[form##_##pair] = &&L_##form##_##pair;
 #define MOX_JUMP_RUNS(form) MOX_SOURCE_PAIRS(MOX_JUMP_RUN, form)
     MOX_SPECIAL_FORM_LIST(MOX_JUMP_RUNS)
+#undef MOX_JUMP_RUNS
+#undef MOX_JUMP_RUN
+#define MOX_JUMP_RUN(form, source, a) jumpTable_[form##_##source] = &&L_##form##_##source;
+#define MOX_JUMP_RUNS(form) MOX_SOURCES(MOX_JUMP_RUN, form)
+    MOX_SINGLE_FORM_LIST(MOX_JUMP_RUNS)
 #undef MOX_JUMP_RUNS
 #undef MOX_JUMP_RUN
   }
@@ -1421,13 +1477,6 @@ bool MoxInterpreter::run() {
       // but not the last one, and where it overwrites several, moxQuietSlots
       // counts an object two of them hold twice), and leaves every slot as
       // the instructions would, the slots above the top included.
-      CASE(MF_PUSH_VALUE): {
-        CELL_ROOM(1);
-        const MoxValue* v = CELL_VALUE(0);
-        if (!moxReleaseIsQuiet(t[1])) FALLBACK();
-        *++t = *v;
-        NEXT_CELL();
-      }
       CASE(MF_PUSH_TEMP_ELEM): {
         CELL_ROOM(1);
         // The index stays in the slot above, as VREF leaves it.
@@ -1448,36 +1497,6 @@ bool MoxInterpreter::run() {
         if (!elementRead(t, index)) FALLBACK();
         t[1].setInt(index);
         t[2].setInt(k.asInt());
-        NEXT_CELL();
-      }
-      CASE(MF_PUSH_ELEM):
-      CASE(MF_PUSH_ELEM_OFFSET): {
-        // A new top, element i (or i +/- k) of a temporary or an argument;
-        // the container is read where it lies, so its count does not move.
-        // The slots above keep the index (and the literal).
-        const bool offset = I->form == MF_PUSH_ELEM_OFFSET;
-        CELL_ROOM(3);
-        const MoxValue* from = CELL_VALUE(0);
-        const MoxValue* i = TEMP(I->opd[1]);
-        const MoxValue* k = offset ? lits + I->opd[2] : nullptr;
-        if (!i->isInt() || (offset && !k->isInt()) ||
-            !moxQuietSlots(t[1], t[2], offset ? t + 3 : nullptr))
-          FALLBACK();
-        const int32_t index = offset ? intResult(I->op, i->asInt(), k->asInt()) : i->asInt();
-        if (!elementLoad(*from, index, t + 1)) FALLBACK();
-        ++t;
-        t[1].setInt(index);
-        if (offset) t[2] = *k;
-        NEXT_CELL();
-      }
-      CASE(MF_LOAD_ELEM): {
-        CELL_ROOM(1);
-        const MoxValue* from = CELL_VALUE(0);
-        const MoxValue* i = TEMP(I->opd[1]);
-        if (!i->isInt() || !moxQuietSlots(*t, t[1]) ||
-            !elementLoad(*from, i->asInt(), t))
-          FALLBACK();
-        t[1].setInt(i->asInt());
         NEXT_CELL();
       }
       CASE(MF_TEMP_STEP): {
@@ -1501,6 +1520,14 @@ bool MoxInterpreter::run() {
       MOX_SPECIAL_FORM_LIST(MOX_PAIR_CASES)
 #undef MOX_PAIR_CASES
 #undef MOX_PAIR_CASE
+#define MOX_FORM_CASE(form) CASE(form) : form##_HANDLER(I->src[0])
+      MOX_SINGLE_FORM_LIST(MOX_FORM_CASE)
+#undef MOX_FORM_CASE
+#define MOX_SOURCE_CASE(form, source, a) CASE(form##_##source) : form##_HANDLER(a)
+#define MOX_SOURCE_CASES(form) MOX_SOURCES(MOX_SOURCE_CASE, form)
+      MOX_SINGLE_FORM_LIST(MOX_SOURCE_CASES)
+#undef MOX_SOURCE_CASES
+#undef MOX_SOURCE_CASE
       CASE(MF_PUSH_LIT_OP): {
         // The top := top op literal k; the slot above keeps the literal.
         CELL_ROOM(1);
@@ -1675,3 +1702,7 @@ unwind:
 #undef MF_PUSH_NUM_COMPARE_BRANCH_HANDLER
 #undef MF_PUSH_NUM_OP_HANDLER
 #undef MF_LOAD_PAIR_HANDLER
+#undef MF_PUSH_VALUE_HANDLER
+#undef MF_PUSH_ELEM_HANDLER
+#undef MF_PUSH_ELEM_OFFSET_HANDLER
+#undef MF_LOAD_ELEM_HANDLER

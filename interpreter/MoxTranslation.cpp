@@ -164,8 +164,9 @@ uint32_t matchPattern(const char* pattern, const Decoded* d, uint32_t n, uint32_
   return k - i;
 }
 
-// The handler of a sequence's cell: the one for its pair of sources where
-// the form has them (MOX_SPECIAL_FORM_LIST), else the form's own.
+// The handler of a sequence's cell: the one for its pair of sources or its
+// first source where the form has them (MOX_SPECIAL_FORM_LIST,
+// MOX_SINGLE_FORM_LIST), else the form's own.
 uint8_t runOf(const MoxCell& c) {
   static const uint8_t kSpecial[] = {
 #define MOX_SPECIAL_FIRST(form) uint8_t(form##_TT),
@@ -177,9 +178,21 @@ uint8_t runOf(const MoxCell& c) {
       MOX_SPECIAL_FORM_LIST(MOX_SPECIAL_NAME)
 #undef MOX_SPECIAL_NAME
   };
+  static const uint8_t kSingle[] = {
+#define MOX_SINGLE_FIRST(form) uint8_t(form##_T),
+      MOX_SINGLE_FORM_LIST(MOX_SINGLE_FIRST)
+#undef MOX_SINGLE_FIRST
+  };
+  static const uint8_t kSingleForm[] = {
+#define MOX_SINGLE_NAME(form) uint8_t(form),
+      MOX_SINGLE_FORM_LIST(MOX_SINGLE_NAME)
+#undef MOX_SINGLE_NAME
+  };
   for (size_t k = 0; k < sizeof kForm; ++k)
     if (kForm[k] == c.form && c.src[0] <= MOS_ARG && c.src[1] <= MOS_LIT)
       return uint8_t(kSpecial[k] + c.src[0] * 3 + c.src[1]);
+  for (size_t k = 0; k < sizeof kSingleForm; ++k)
+    if (kSingleForm[k] == c.form && c.src[0] <= MOS_ARG) return uint8_t(kSingle[k] + c.src[0]);
   return c.form;
 }
 

@@ -119,12 +119,26 @@ enum MoxOperandSource : uint8_t { MOS_TEMP = 0, MOS_ARG = 1, MOS_LIT = 2 };
   X(form, TL, MOS_TEMP, MOS_LIT) X(form, AT, MOS_ARG, MOS_TEMP)                     \
   X(form, AA, MOS_ARG, MOS_ARG) X(form, AL, MOS_ARG, MOS_LIT)
 
+// The sequences whose one value operand that varies comes first (an X or a
+// V) have a handler for a temporary (T) and for an argument (A) there.
+#define MOX_SINGLE_FORM_LIST(X) \
+  X(MF_PUSH_VALUE)              \
+  X(MF_PUSH_ELEM)               \
+  X(MF_PUSH_ELEM_OFFSET)        \
+  X(MF_LOAD_ELEM)
+#define MOX_SOURCES(X, form) X(form, T, MOS_TEMP) X(form, A, MOS_ARG)
+
 enum MoxRun : uint8_t {
   MR_BEFORE_FIRST = MF_END - 1,
 #define MOX_RUN_ENUM(form, pair, a, b) form##_##pair,
 #define MOX_RUN_PAIRS(form) MOX_SOURCE_PAIRS(MOX_RUN_ENUM, form)
   MOX_SPECIAL_FORM_LIST(MOX_RUN_PAIRS)
 #undef MOX_RUN_PAIRS
+#undef MOX_RUN_ENUM
+#define MOX_RUN_ENUM(form, source, a) form##_##source,
+#define MOX_RUN_SOURCES(form) MOX_SOURCES(MOX_RUN_ENUM, form)
+  MOX_SINGLE_FORM_LIST(MOX_RUN_SOURCES)
+#undef MOX_RUN_SOURCES
 #undef MOX_RUN_ENUM
   MR_END,
   MR_LAST = MR_END - 1,
