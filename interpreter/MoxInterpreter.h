@@ -440,6 +440,8 @@ class MOX_API MoxInterpreter : public MoxVector {
     // True when the kept method answers selector sent to an object of cls
     // from a method of bcClass.
     inline bool holds(const MoxClass* c, const MoxClass* bc, const MoxChar* text) const;
+    // The same for the text of a string, compared by length first.
+    inline bool holds(const MoxClass* c, const MoxClass* bc, const MoxString* text) const;
   };
   static const unsigned kSendSites = 256;
   std::vector<SendSite> sendSites_;

@@ -4,6 +4,7 @@
 #define MOX_INTERPRETER_IMPL_H
 
 #include <cstdint>
+#include <cstring>
 #include <new>
 #include <utility>
 
@@ -264,6 +265,26 @@ inline bool MoxInterpreter::SendSite::holds(const MoxClass* c, const MoxClass* b
                                             const MoxChar* text) const {
   return epoch == MoxClass::methodEpoch() && cls == c && bcClass == bc &&
          moxSameText(text, selector.c_str());
+}
+
+// n units at a and at b are equal; four at a time, as selectors are short.
+inline bool moxSameUnits(const MoxChar* a, const MoxChar* b, size_t n) {
+  for (; n >= 4; n -= 4, a += 4, b += 4) {
+    uint64_t x, y;
+    memcpy(&x, a, sizeof x);
+    memcpy(&y, b, sizeof y);
+    if (x != y) return false;
+  }
+  for (; n; --n)
+    if (*a++ != *b++) return false;
+  return true;
+}
+
+inline bool MoxInterpreter::SendSite::holds(const MoxClass* c, const MoxClass* bc,
+                                            const MoxString* text) const {
+  const size_t n = text->length();
+  return epoch == MoxClass::methodEpoch() && cls == c && bcClass == bc &&
+         n == selector.size() && moxSameUnits(text->c_str(), selector.data(), n);
 }
 
 inline MoxInterpreter::SendSite* MoxInterpreter::sendSiteFor(const MoxVector* proc, uint32_t pc) {

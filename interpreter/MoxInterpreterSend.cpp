@@ -160,7 +160,7 @@ MoxVector* MoxInterpreter::cachedSendTarget(const MoxVector* proc, uint32_t pc, 
       !selector->getRef())
     return nullptr;
   MoxClass* cls = static_cast<MoxObject*>(receiver->getRef())->getClass();
-  if (!cls || !site->holds(cls, bcClass, static_cast<MoxString*>(selector->getRef())->c_str()))
+  if (!cls || !site->holds(cls, bcClass, static_cast<const MoxString*>(selector->getRef())))
     return nullptr;
   const MoxDictionaryEntry* entry = site->entry;
   if (entry->getSymbolType() == SYM_FUNCTION) return nullptr;  // static: the slow path
