@@ -775,6 +775,14 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
     *++t = *v;                                                \
     NEXT_CELL();                                              \
   }
+// A value as the top.
+#define MF_VALUE_HANDLER(A)                                   \
+  {                                                           \
+    const MoxValue* v = CELL_VALUE_FROM(A, 0);                \
+    if (!moxReleaseIsQuiet(*t)) FALLBACK();                   \
+    *t = *v;                                                  \
+    NEXT_CELL();                                              \
+  }
 // A new top, element i of a temporary or argument c, read where it lies
 // (its count does not move); the slot above keeps the index.
 #define MF_PUSH_ELEM_HANDLER(A)                                            \
@@ -1115,6 +1123,9 @@ bool MoxInterpreter::run() {
 #define MOX_JUMP_RUNS(form) MOX_SOURCES(MOX_JUMP_RUN, form)
     MOX_SINGLE_FORM_LIST(MOX_JUMP_RUNS)
 #undef MOX_JUMP_RUNS
+#define MOX_JUMP_RUNS(form) MOX_VALUE_SOURCES(MOX_JUMP_RUN, form)
+    MOX_VALUE_FORM_LIST(MOX_JUMP_RUNS)
+#undef MOX_JUMP_RUNS
 #undef MOX_JUMP_RUN
   }
 #endif
@@ -1150,7 +1161,8 @@ bool MoxInterpreter::run() {
       op = code[pc++];
       // Bytes outside the opcode set run as OP_NOP; among them are the
       // values of the sequences' handlers, which bytes must not reach.
-      if (MOX_UNLIKELY(op >= MF_FIRST && op <= MR_LAST)) op = OP_NOP;
+      if (MOX_UNLIKELY((op >= MF_FIRST && op <= MF_LAST) || (op >= MR_FIRST && op <= MR_LAST)))
+        op = OP_NOP;
     }
   dispatch:
     switch (op) {
@@ -1522,10 +1534,14 @@ bool MoxInterpreter::run() {
 #undef MOX_PAIR_CASE
 #define MOX_FORM_CASE(form) CASE(form) : form##_HANDLER(I->src[0])
       MOX_SINGLE_FORM_LIST(MOX_FORM_CASE)
+      MOX_VALUE_FORM_LIST(MOX_FORM_CASE)
 #undef MOX_FORM_CASE
 #define MOX_SOURCE_CASE(form, source, a) CASE(form##_##source) : form##_HANDLER(a)
 #define MOX_SOURCE_CASES(form) MOX_SOURCES(MOX_SOURCE_CASE, form)
       MOX_SINGLE_FORM_LIST(MOX_SOURCE_CASES)
+#undef MOX_SOURCE_CASES
+#define MOX_SOURCE_CASES(form) MOX_VALUE_SOURCES(MOX_SOURCE_CASE, form)
+      MOX_VALUE_FORM_LIST(MOX_SOURCE_CASES)
 #undef MOX_SOURCE_CASES
 #undef MOX_SOURCE_CASE
       CASE(MF_PUSH_LIT_OP): {
@@ -1557,12 +1573,6 @@ bool MoxInterpreter::run() {
         const uint32_t j = I->opd[0];
         if (!m || j >= m->size() || !moxReleaseIsQuiet(*t)) FALLBACK();
         *t = (*m)[j];
-        NEXT_CELL();
-      }
-      CASE(MF_TEMP): {
-        const MoxValue* v = TEMP(I->opd[0]);
-        if (!moxReleaseIsQuiet(*t)) FALLBACK();
-        *t = *v;
         NEXT_CELL();
       }
       CASE(MF_ELEM_SET):
@@ -1703,6 +1713,7 @@ unwind:
 #undef MF_PUSH_NUM_OP_HANDLER
 #undef MF_LOAD_PAIR_HANDLER
 #undef MF_PUSH_VALUE_HANDLER
+#undef MF_VALUE_HANDLER
 #undef MF_PUSH_ELEM_HANDLER
 #undef MF_PUSH_ELEM_OFFSET_HANDLER
 #undef MF_LOAD_ELEM_HANDLER

@@ -10,8 +10,10 @@
 #include "core/MoxBuffer.h"
 #include "interpreter/MoxOpCodes.h"
 
-static_assert(int(MF_FIRST) > int(OP_DUPX2) && int(MR_LAST) < int(OP_TRON),
-              "sequence forms and their runs must lie outside the opcode set");
+static_assert(int(MF_FIRST) > int(OP_DUPX2) && int(MF_LAST) < int(OP_TRON),
+              "sequence forms must lie outside the opcode set");
+static_assert(int(MR_BEFORE_FIRST) == int(OP_TRSTEP) && int(MR_LAST) < int(OP_RBYTE),
+              "the runs of sequences must lie outside the opcode set");
 
 namespace {
 
@@ -166,7 +168,7 @@ uint32_t matchPattern(const char* pattern, const Decoded* d, uint32_t n, uint32_
 
 // The handler of a sequence's cell: the one for its pair of sources or its
 // first source where the form has them (MOX_SPECIAL_FORM_LIST,
-// MOX_SINGLE_FORM_LIST), else the form's own.
+// MOX_SINGLE_FORM_LIST, MOX_VALUE_FORM_LIST), else the form's own.
 uint8_t runOf(const MoxCell& c) {
   static const uint8_t kSpecial[] = {
 #define MOX_SPECIAL_FIRST(form) uint8_t(form##_TT),
@@ -193,6 +195,10 @@ uint8_t runOf(const MoxCell& c) {
       return uint8_t(kSpecial[k] + c.src[0] * 3 + c.src[1]);
   for (size_t k = 0; k < sizeof kSingleForm; ++k)
     if (kSingleForm[k] == c.form && c.src[0] <= MOS_ARG) return uint8_t(kSingle[k] + c.src[0]);
+  if (c.src[0] <= MOS_LIT) {
+    if (c.form == MF_PUSH_VALUE) return uint8_t(MF_PUSH_VALUE_T + c.src[0]);
+    if (c.form == MF_VALUE) return uint8_t(MF_VALUE_T + c.src[0]);
+  }
   return c.form;
 }
 

@@ -26,6 +26,7 @@
 #include <cstdint>
 
 #include "core/MoxConfig.h"
+#include "interpreter/MoxOpCodes.h"
 
 // Each sequence is written once here, as its pattern: a list of tokens, one
 // per instruction, from which the translator matches it and fills the cell.
@@ -75,8 +76,8 @@
   X(MF_LOAD_PAIR, "X P V >P", 0)                                                             \
   /* a data member of the receiver */                                                        \
   X(MF_MEMBER, "M", 0)                                                                       \
-  /* a temporary */                                                                          \
-  X(MF_TEMP, "T", 1)                                                                         \
+  /* a temporary, argument or literal */                                                    \
+  X(MF_VALUE, "V", 1)                                                                        \
   /* an element store */                                                                     \
   X(MF_ELEM_SET, "W", 0)                                                                     \
   /* a comparison and a branch on it */                                                      \
@@ -122,14 +123,20 @@ enum MoxOperandSource : uint8_t { MOS_TEMP = 0, MOS_ARG = 1, MOS_LIT = 2 };
 // The sequences whose one value operand that varies comes first (an X or a
 // V) have a handler for a temporary (T) and for an argument (A) there.
 #define MOX_SINGLE_FORM_LIST(X) \
-  X(MF_PUSH_VALUE)              \
   X(MF_PUSH_ELEM)               \
   X(MF_PUSH_ELEM_OFFSET)        \
   X(MF_LOAD_ELEM)
 #define MOX_SOURCES(X, form) X(form, T, MOS_TEMP) X(form, A, MOS_ARG)
+// The loads of one value (a V alone) have one for a literal (L) as well.
+#define MOX_VALUE_FORM_LIST(X) \
+  X(MF_PUSH_VALUE)             \
+  X(MF_VALUE)
+#define MOX_VALUE_SOURCES(X, form) X(form, T, MOS_TEMP) X(form, A, MOS_ARG) X(form, L, MOS_LIT)
 
+// Runs take values between the tracing opcodes and the width prefixes,
+// where no opcode lies either.
 enum MoxRun : uint8_t {
-  MR_BEFORE_FIRST = MF_END - 1,
+  MR_BEFORE_FIRST = OP_TRSTEP,
 #define MOX_RUN_ENUM(form, pair, a, b) form##_##pair,
 #define MOX_RUN_PAIRS(form) MOX_SOURCE_PAIRS(MOX_RUN_ENUM, form)
   MOX_SPECIAL_FORM_LIST(MOX_RUN_PAIRS)
@@ -139,8 +146,12 @@ enum MoxRun : uint8_t {
 #define MOX_RUN_SOURCES(form) MOX_SOURCES(MOX_RUN_ENUM, form)
   MOX_SINGLE_FORM_LIST(MOX_RUN_SOURCES)
 #undef MOX_RUN_SOURCES
+#define MOX_RUN_SOURCES(form) MOX_VALUE_SOURCES(MOX_RUN_ENUM, form)
+  MOX_VALUE_FORM_LIST(MOX_RUN_SOURCES)
+#undef MOX_RUN_SOURCES
 #undef MOX_RUN_ENUM
   MR_END,
+  MR_FIRST = MR_BEFORE_FIRST + 1,
   MR_LAST = MR_END - 1,
 };
 
