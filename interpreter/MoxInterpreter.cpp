@@ -1625,20 +1625,22 @@ bool MoxInterpreter::run() {
     }
   doSend: {
     // Message send from this activation: the receiver lies sendArgc slots
-    // below the top. A bytecode method runs in this loop; anything else is
-    // done by startSend.
+    // below the top. A bytecode method runs in this loop, found by the
+    // site's cache or by startSend, which does anything else itself.
     SYNC();
     const int basei = sp_.current() - sendArgc;
     MoxValue method;  // keeps the method alive until its activation does
     int methodArgc = sendArgc;
-    MoxVector* callee = nullptr;
-    const SendStep step =
-        startSend(proc, I ? I->next : pc, sendArgc, sendSelector, basei, &method, &methodArgc,
-                  &callee);
-    if (step != kSendEnter) {
-      RELOAD_SAFE();
-      if (step == kSendStepFailed) goto fail;
-      goto sendDone;
+    const uint32_t at = I ? I->next : pc;
+    MoxVector* callee = sendSelector ? nullptr : cachedSendTarget(proc, at, basei, sendArgc);
+    if (!callee) {
+      const SendStep step =
+          startSend(proc, at, sendArgc, sendSelector, basei, &method, &methodArgc, &callee);
+      if (step != kSendEnter) {
+        RELOAD_SAFE();
+        if (step == kSendStepFailed) goto fail;
+        goto sendDone;
+      }
     }
     MoxProcInfo* caller = procInfo_;
     const int top = sp_.current();

@@ -411,16 +411,15 @@ MoxString* MoxInterpreter::getStringFromValue(MoxValue& value) {
   return result;
 }
 
-// The send of run(): the site's cache answers the common send without the
-// general set-up. A bytecode method is left to the loop (kSendEnter, with
-// the method in *method and *callee); a native one is called here and its
-// result put in place, as is the result of a send that needs no call.
+// The send of run() that the site's cache did not answer (cachedSendTarget).
+// A bytecode method is left to the loop (kSendEnter, with the method in
+// *method and *callee); a native one is called here and its result put in
+// place, as is the result of a send that needs no call.
 MoxInterpreter::SendStep MoxInterpreter::startSend(const MoxVector* proc, uint32_t pc, int argc,
                                                    const MoxChar* selector, int basei,
                                                    MoxValue* method, int* methodArgc,
                                                    MoxVector** callee) {
-  *callee = selector ? nullptr : cachedSendTarget(proc, pc, basei, argc);
-  if (*callee) return kSendEnter;
+  *callee = nullptr;
   MoxClass* running = moxProcClass(const_cast<MoxVector*>(proc));
   SendSite* site = sendSiteFor(proc, pc);
   MoxValue nameHolder;
