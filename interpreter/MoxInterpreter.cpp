@@ -775,6 +775,15 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
     *++t = *v;                                                \
     NEXT_CELL();                                              \
   }
+// The top := top op value; the slot above keeps the value.
+#define MF_PUSH_VALUE_OP_HANDLER(A)                                           \
+  {                                                                           \
+    CELL_ROOM(1);                                                             \
+    NumberResult res;                                                         \
+    if (!numberStep(I->op, *t, *CELL_VALUE_FROM(A, 0), t, nullptr, &res))     \
+      FALLBACK();                                                             \
+    NEXT_CELL();                                                              \
+  }
 // A value as the top.
 #define MF_VALUE_HANDLER(A)                                   \
   {                                                           \
@@ -1544,22 +1553,6 @@ bool MoxInterpreter::run() {
       MOX_VALUE_FORM_LIST(MOX_SOURCE_CASES)
 #undef MOX_SOURCE_CASES
 #undef MOX_SOURCE_CASE
-      CASE(MF_PUSH_LIT_OP): {
-        // The top := top op literal k; the slot above keeps the literal.
-        CELL_ROOM(1);
-        const MoxValue& lit = lits[I->opd[0]];
-        if (!moxReleaseIsQuiet(t[1])) FALLBACK();
-        double a, b;
-        if (t->isInt() && lit.isInt()) {
-          t->setInt(intResult(I->op, t->asInt(), lit.asInt()));
-        } else if (moxDoublePair(*t, lit, &a, &b)) {
-          t->setDouble(doubleResult(I->op, a, b));
-        } else {
-          FALLBACK();
-        }
-        t[1] = lit;
-        NEXT_CELL();
-      }
       CASE(MF_PUSH_MEMBER): {
         CELL_ROOM(1);
         const MoxVector* m = selfMembers(S + bpi, E);
@@ -1716,6 +1709,7 @@ unwind:
 #undef MF_LOAD_PAIR_HANDLER
 #undef MF_PUSH_VALUE_HANDLER
 #undef MF_VALUE_HANDLER
+#undef MF_PUSH_VALUE_OP_HANDLER
 #undef MF_PUSH_ELEM_HANDLER
 #undef MF_PUSH_ELEM_OFFSET_HANDLER
 #undef MF_LOAD_ELEM_HANDLER

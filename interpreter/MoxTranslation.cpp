@@ -195,10 +195,18 @@ uint8_t runOf(const MoxCell& c) {
       return uint8_t(kSpecial[k] + c.src[0] * 3 + c.src[1]);
   for (size_t k = 0; k < sizeof kSingleForm; ++k)
     if (kSingleForm[k] == c.form && c.src[0] <= MOS_ARG) return uint8_t(kSingle[k] + c.src[0]);
-  if (c.src[0] <= MOS_LIT) {
-    if (c.form == MF_PUSH_VALUE) return uint8_t(MF_PUSH_VALUE_T + c.src[0]);
-    if (c.form == MF_VALUE) return uint8_t(MF_VALUE_T + c.src[0]);
-  }
+  static const uint8_t kValue[] = {
+#define MOX_VALUE_FIRST(form) uint8_t(form##_T),
+      MOX_VALUE_FORM_LIST(MOX_VALUE_FIRST)
+#undef MOX_VALUE_FIRST
+  };
+  static const uint8_t kValueForm[] = {
+#define MOX_VALUE_NAME(form) uint8_t(form),
+      MOX_VALUE_FORM_LIST(MOX_VALUE_NAME)
+#undef MOX_VALUE_NAME
+  };
+  for (size_t k = 0; k < sizeof kValueForm; ++k)
+    if (kValueForm[k] == c.form && c.src[0] <= MOS_LIT) return uint8_t(kValue[k] + c.src[0]);
   return c.form;
 }
 

@@ -56,8 +56,8 @@
   X(MF_PUSH_NUM_OP, "P X P V K", 1)                                                          \
   /* element i of the top as the new top */                                                  \
   X(MF_PUSH_TEMP_ELEM, "P T E", 0)                                                           \
-  /* the top combined with a literal */                                                      \
-  X(MF_PUSH_LIT_OP, "P L A", 0)                                                              \
+  /* the top combined with a value */                                                        \
+  X(MF_PUSH_VALUE_OP, "P V A", 0)                                                            \
   /* a value in a new top */                                                                 \
   X(MF_PUSH_VALUE, "P V", 1)                                                                 \
   /* a data member of the receiver in a new top */                                           \
@@ -130,7 +130,8 @@ enum MoxOperandSource : uint8_t { MOS_TEMP = 0, MOS_ARG = 1, MOS_LIT = 2 };
 // The loads of one value (a V alone) have one for a literal (L) as well.
 #define MOX_VALUE_FORM_LIST(X) \
   X(MF_PUSH_VALUE)             \
-  X(MF_VALUE)
+  X(MF_VALUE)                  \
+  X(MF_PUSH_VALUE_OP)
 #define MOX_VALUE_SOURCES(X, form) X(form, T, MOS_TEMP) X(form, A, MOS_ARG) X(form, L, MOS_LIT)
 
 // Runs take values between the tracing opcodes and the width prefixes,
