@@ -771,7 +771,7 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
   {                                                           \
     CELL_ROOM(1);                                             \
     const MoxValue* v = CELL_VALUE_FROM(A, 0);                \
-    if (!moxReleaseIsQuiet(t[1])) FALLBACK();                 \
+    if (!moxReleaseIsHarmless(t[1])) FALLBACK();              \
     *++t = *v;                                                \
     NEXT_CELL();                                              \
   }
@@ -784,11 +784,22 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
       FALLBACK();                                                             \
     NEXT_CELL();                                                              \
   }
+// A value as the top, and into data member j of the receiver.
+#define MF_VALUE_MEMBER_SET_HANDLER(A)                                    \
+  {                                                                       \
+    const MoxValue* v = CELL_VALUE_FROM(A, 0);                            \
+    MoxVector* m = const_cast<MoxVector*>(selfMembers(S + bpi, E));       \
+    const uint32_t j = I->opd[1];                                         \
+    if (!m || j >= m->size() || !moxQuietSlots(*t, (*m)[j])) FALLBACK();  \
+    *t = *v;                                                              \
+    (*m)[j] = *t;                                                         \
+    NEXT_CELL();                                                          \
+  }
 // A value as the top.
 #define MF_VALUE_HANDLER(A)                                   \
   {                                                           \
     const MoxValue* v = CELL_VALUE_FROM(A, 0);                \
-    if (!moxReleaseIsQuiet(*t)) FALLBACK();                   \
+    if (!moxReleaseIsHarmless(*t)) FALLBACK();                \
     *t = *v;                                                  \
     NEXT_CELL();                                              \
   }
@@ -1553,6 +1564,18 @@ bool MoxInterpreter::run() {
       MOX_VALUE_FORM_LIST(MOX_SOURCE_CASES)
 #undef MOX_SOURCE_CASES
 #undef MOX_SOURCE_CASE
+      CASE(MF_GLOBAL):
+      CASE(MF_PUSH_GLOBAL): {
+        // The value of a global variable (a literal the translation has
+        // checked) as the top, or a new top.
+        const bool push = I->form == MF_PUSH_GLOBAL;
+        CELL_ROOM(1);
+        const MoxValue& var = lits[I->opd[0]];
+        if (var.type() != MVT_VAR || !var.ptr() || !moxReleaseIsHarmless(t[push])) FALLBACK();
+        t += push;
+        *t = static_cast<const MoxDictionaryEntry*>(var.ptr())->getValue();
+        NEXT_CELL();
+      }
       CASE(MF_PUSH_MEMBER): {
         CELL_ROOM(1);
         const MoxVector* m = selfMembers(S + bpi, E);
@@ -1710,6 +1733,7 @@ unwind:
 #undef MF_PUSH_VALUE_HANDLER
 #undef MF_VALUE_HANDLER
 #undef MF_PUSH_VALUE_OP_HANDLER
+#undef MF_VALUE_MEMBER_SET_HANDLER
 #undef MF_PUSH_ELEM_HANDLER
 #undef MF_PUSH_ELEM_OFFSET_HANDLER
 #undef MF_LOAD_ELEM_HANDLER

@@ -193,6 +193,14 @@ inline bool moxReleaseIsQuiet(const MoxValue& v) {
   return !v.isCounted() || !v.getRef() || v.getRef()->getRefCnt() > 1;
 }
 
+// The same, or the last reference to a string or buffer: they hold no
+// values, so deleting one runs no script code either. For the loads over a
+// slot above the top, which most often holds the last string of an
+// expression before.
+MOX_ALWAYS_INLINE bool moxReleaseIsHarmless(const MoxValue& v) {
+  return moxReleaseIsQuiet(v) || v.type() == MVT_STRING || v.type() == MVT_BUFFER;
+}
+
 // The same for a step that overwrites several slots: true when releasing
 // what the distinct slots a, b and c (c may be null) hold cannot delete an
 // object. An object that two of them hold must have a reference besides

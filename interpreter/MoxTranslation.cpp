@@ -113,6 +113,8 @@ bool takeToken(char token, const Decoded& d, uint32_t literals, MoxCell* cell,
     case 'V': operand = isValue(op); break;
     case 'L': operand = op == OP_LIT; break;
     case 'M': operand = op == OP_MREF; break;
+    case 'N': operand = op == OP_MSET; break;
+    case 'R': operand = op == OP_REF; break;
     case 'S': operand = op == OP_TSET; break;
     case 's': return op == OP_TSET && *operands > 0 && d.operand == cell->opd[0];
     case '+': if (op != OP_ADD && op != OP_SUB) return false; cell->op = op; return true;
@@ -130,7 +132,8 @@ bool takeToken(char token, const Decoded& d, uint32_t literals, MoxCell* cell,
       return true;
     default: return false;
   }
-  if (!operand || *operands >= 3 || (op == OP_LIT && d.operand >= literals)) return false;
+  if (!operand || *operands >= 3 || ((op == OP_LIT || op == OP_REF) && d.operand >= literals))
+    return false;
   if (*operands < 2) cell->src[*operands] = sourceOf(op);
   cell->opd[*operands] = d.operand;
   ++*operands;
@@ -339,7 +342,7 @@ bool frameNeed(const MoxCell& c, uint32_t n, int32_t* need, uint32_t* args) {
       ++p;
       continue;
     }
-    if (!strchr("TXVLMS", *p)) continue;
+    if (!strchr("TXVLMNRS", *p)) continue;
     const bool stack = *p == 'T' || *p == 'X' || *p == 'V' || *p == 'S';
     const bool temp = *p == 'T' || *p == 'S' || (stack && c.src[k] == MOS_TEMP);
     if (stack && temp) {

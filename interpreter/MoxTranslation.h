@@ -32,11 +32,12 @@
 // per instruction, from which the translator matches it and fills the cell.
 //   P PUSH     D DUP      O POP      E VREF     W VSET
 //   T TREF j   X TREF|AREF j   V TREF|AREF|LIT j   L LIT j   M MREF j
+//   N MSET j   R REF j
 //   S TSET j   s TSET of the same index as the first operand
 //   + ADD|SUB  A ADD|SUB|MUL  C LT..GT  K ADD|SUB|MUL|LT..GT  I INC|DEC
 //   B BRT|BRF with its target
 //   >P         a PUSH must follow (it is not part of the sequence)
-// Operands (T X V L M S) fill the cell's operand slots in pattern order;
+// Operands (T X V L M N R S) fill the cell's operand slots in pattern order;
 // the operator token (+ A C K I) sets its operator and B its branch. Where
 // two patterns match at one offset the earlier one in the list is taken.
 // The number after the pattern is the lowest slot, counted from the top at
@@ -58,6 +59,8 @@
   X(MF_PUSH_TEMP_ELEM, "P T E", 0)                                                           \
   /* the top combined with a value */                                                        \
   X(MF_PUSH_VALUE_OP, "P V A", 0)                                                            \
+  /* a global variable in a new top */                                                      \
+  X(MF_PUSH_GLOBAL, "P R", 1)                                                                \
   /* a value in a new top */                                                                 \
   X(MF_PUSH_VALUE, "P V", 1)                                                                 \
   /* a data member of the receiver in a new top */                                           \
@@ -76,8 +79,12 @@
   X(MF_LOAD_PAIR, "X P V >P", 0)                                                             \
   /* a data member of the receiver */                                                        \
   X(MF_MEMBER, "M", 0)                                                                       \
+  /* a value stored into a data member of the receiver */                                   \
+  X(MF_VALUE_MEMBER_SET, "V N", 1)                                                           \
   /* a temporary, argument or literal */                                                    \
   X(MF_VALUE, "V", 1)                                                                        \
+  /* a global variable */                                                                    \
+  X(MF_GLOBAL, "R", 0)                                                                       \
   /* an element store */                                                                     \
   X(MF_ELEM_SET, "W", 0)                                                                     \
   /* a comparison and a branch on it */                                                      \
@@ -131,7 +138,8 @@ enum MoxOperandSource : uint8_t { MOS_TEMP = 0, MOS_ARG = 1, MOS_LIT = 2 };
 #define MOX_VALUE_FORM_LIST(X) \
   X(MF_PUSH_VALUE)             \
   X(MF_VALUE)                  \
-  X(MF_PUSH_VALUE_OP)
+  X(MF_PUSH_VALUE_OP)          \
+  X(MF_VALUE_MEMBER_SET)
 #define MOX_VALUE_SOURCES(X, form) X(form, T, MOS_TEMP) X(form, A, MOS_ARG) X(form, L, MOS_LIT)
 
 // Runs take values between the tracing opcodes and the width prefixes,
