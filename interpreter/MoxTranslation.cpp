@@ -173,43 +173,32 @@ uint32_t matchPattern(const char* pattern, const Decoded* d, uint32_t n, uint32_
 // first source where the form has them (MOX_SPECIAL_FORM_LIST,
 // MOX_SINGLE_FORM_LIST, MOX_VALUE_FORM_LIST), else the form's own.
 uint8_t runOf(const MoxCell& c) {
-  static const uint8_t kSpecial[] = {
-#define MOX_SPECIAL_FIRST(form) uint8_t(form##_TT),
-      MOX_SPECIAL_FORM_LIST(MOX_SPECIAL_FIRST)
-#undef MOX_SPECIAL_FIRST
+  // Each form of a list with the run of its first source or pair.
+  struct Row {
+    uint8_t form, first;
   };
-  static const uint8_t kForm[] = {
-#define MOX_SPECIAL_NAME(form) uint8_t(form),
-      MOX_SPECIAL_FORM_LIST(MOX_SPECIAL_NAME)
-#undef MOX_SPECIAL_NAME
+  static const Row kPairs[] = {
+#define MOX_ROW(form) {uint8_t(form), uint8_t(form##_TT)},
+      MOX_SPECIAL_FORM_LIST(MOX_ROW)
+#undef MOX_ROW
   };
-  static const uint8_t kSingle[] = {
-#define MOX_SINGLE_FIRST(form) uint8_t(form##_T),
-      MOX_SINGLE_FORM_LIST(MOX_SINGLE_FIRST)
-#undef MOX_SINGLE_FIRST
+  static const Row kSingles[] = {
+#define MOX_ROW(form) {uint8_t(form), uint8_t(form##_T)},
+      MOX_SINGLE_FORM_LIST(MOX_ROW)
+#undef MOX_ROW
   };
-  static const uint8_t kSingleForm[] = {
-#define MOX_SINGLE_NAME(form) uint8_t(form),
-      MOX_SINGLE_FORM_LIST(MOX_SINGLE_NAME)
-#undef MOX_SINGLE_NAME
+  static const Row kValues[] = {
+#define MOX_ROW(form) {uint8_t(form), uint8_t(form##_T)},
+      MOX_VALUE_FORM_LIST(MOX_ROW)
+#undef MOX_ROW
   };
-  for (size_t k = 0; k < sizeof kForm; ++k)
-    if (kForm[k] == c.form && c.src[0] <= MOS_ARG && c.src[1] <= MOS_LIT)
-      return uint8_t(kSpecial[k] + c.src[0] * 3 + c.src[1]);
-  for (size_t k = 0; k < sizeof kSingleForm; ++k)
-    if (kSingleForm[k] == c.form && c.src[0] <= MOS_ARG) return uint8_t(kSingle[k] + c.src[0]);
-  static const uint8_t kValue[] = {
-#define MOX_VALUE_FIRST(form) uint8_t(form##_T),
-      MOX_VALUE_FORM_LIST(MOX_VALUE_FIRST)
-#undef MOX_VALUE_FIRST
-  };
-  static const uint8_t kValueForm[] = {
-#define MOX_VALUE_NAME(form) uint8_t(form),
-      MOX_VALUE_FORM_LIST(MOX_VALUE_NAME)
-#undef MOX_VALUE_NAME
-  };
-  for (size_t k = 0; k < sizeof kValueForm; ++k)
-    if (kValueForm[k] == c.form && c.src[0] <= MOS_LIT) return uint8_t(kValue[k] + c.src[0]);
+  for (const Row& r : kPairs)
+    if (r.form == c.form && c.src[0] <= MOS_ARG && c.src[1] <= MOS_LIT)
+      return uint8_t(r.first + c.src[0] * 3 + c.src[1]);
+  for (const Row& r : kSingles)
+    if (r.form == c.form && c.src[0] <= MOS_ARG) return uint8_t(r.first + c.src[0]);
+  for (const Row& r : kValues)
+    if (r.form == c.form && c.src[0] <= MOS_LIT) return uint8_t(r.first + c.src[0]);
   return c.form;
 }
 
@@ -431,7 +420,10 @@ uint32_t MoxTranslation::frame(const uint8_t* code) const {
         after = int32_t(in.operand);
         break;
       case OP_CALL:
-      case OP_SEND: after = d - int32_t(in.operand); break;
+      case OP_SEND:
+        if (in.operand > (1u << 20)) framed = false;  // not from the compiler
+        after = d - int32_t(in.operand & 0xFFFFFu);
+        break;
       case OP_BR: framed = reach(in.operand, d, w); continue;
       case OP_BRT:
       case OP_BRF: framed = reach(in.operand, d, w); break;
