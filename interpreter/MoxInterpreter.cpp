@@ -652,15 +652,21 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
   } while (0)
 
 // The end of a cell that jumps or runs a sequence: the cell k, which starts
-// at offset at, runs next. Where no cell starts there the bytes run from
-// that offset. A sequence's handler runs no code of others, so only an
-// interrupt from another thread can have switched a hook on: the flag is
-// read where the run goes back (back is set), which every loop does.
-#define GO_CELL(k, at, back)                                                   \
+// at offset at, runs next. A later cell is step bytes on (step > 0) and
+// follows at once. Otherwise the jump goes back (every loop does) or where
+// no cell starts, and the flag of the hooks is read first: a sequence's
+// handler runs no code of others, so only an interrupt from another thread
+// can have switched a hook on, and a loop must not run on past it. Where no
+// cell starts, or a hook is on, the bytes go on from at.
+#define GO_CELL(k, at, step)                                                   \
   do {                                                                         \
+    const int32_t s_ = (step);                                                 \
+    if (MOX_LIKELY(s_ > 0)) {                                                  \
+      I = reinterpret_cast<const MoxCell*>(reinterpret_cast<const char*>(I) + s_); \
+      DISPATCH_CELL();                                                         \
+    }                                                                          \
     const uint32_t k_ = (k), at_ = (at);                                       \
-    if (MOX_UNLIKELY(k_ == kMoxNoCell ||                                       \
-                     ((back) && hooked_.load(std::memory_order_relaxed)))) {   \
+    if (MOX_UNLIKELY(k_ == kMoxNoCell || hooked_.load(std::memory_order_relaxed))) { \
       I = nullptr;                                                             \
       pc = at_;                                                                \
       goto nextInstruction;                                                    \
@@ -668,11 +674,11 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
     I = cells + k_;                                                            \
     DISPATCH_CELL();                                                           \
   } while (0)
-#define NEXT_CELL() GO_CELL(I->nextCell, I->next, I->nextBack)
+#define NEXT_CELL() GO_CELL(I->nextCell, I->next, I->nextStep)
 // The cell's branch, taken when yes.
 #define BRANCH_CELL(yes)                                          \
   do {                                                            \
-    if (yes) GO_CELL(I->targetCell, I->target, I->targetBack);    \
+    if (yes) GO_CELL(I->targetCell, I->target, I->targetStep);    \
     NEXT_CELL();                                                  \
   } while (0)
 

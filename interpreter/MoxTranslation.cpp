@@ -277,6 +277,20 @@ void MoxTranslation::destroy(MoxTranslation* t) {
   free(t);
 }
 
+namespace {
+
+// The forward distance in bytes from cell from to cell to, or 0 when to is
+// no cell, lies at or before from, or is too far for the field. The loop
+// goes on from a cell to a later one by the distance alone; every other
+// way (back to a loop's test, or to the bytes) is the slow one, which also
+// looks whether a hook has come on, so that a loop cannot run on unseen.
+int32_t stepTo(uint32_t from, uint32_t to) {
+  if (to == kMoxNoCell || to <= from || to - from > uint32_t(INT32_MAX) / sizeof(MoxCell)) return 0;
+  return int32_t((to - from) * sizeof(MoxCell));
+}
+
+}  // namespace
+
 // Links between cells. A sequence followed by an unconditional branch goes
 // straight on to its target (the end of a loop's body to its test), which
 // nobody can tell while no hook is on; a few hops at most, so that a branch
@@ -301,8 +315,8 @@ void MoxTranslation::link() {
     const bool jumps = isBranch(c.form) || c.form == MF_NUM_COMPARE_BRANCH ||
                        c.form == MF_PUSH_NUM_COMPARE_BRANCH || c.form == MF_COMPARE_BRANCH;
     c.targetCell = jumps ? follow(&c.target) : kMoxNoCell;
-    c.nextBack = c.nextCell != kMoxNoCell && c.nextCell <= k;
-    c.targetBack = c.targetCell != kMoxNoCell && c.targetCell <= k;
+    c.nextStep = stepTo(k, c.nextCell);
+    c.targetStep = stepTo(k, c.targetCell);
   }
 }
 

@@ -173,8 +173,6 @@ struct MoxCell {
   uint8_t op;           // the sequence's operator; a single instruction's opcode byte
   bool jumpIfTrue;      // the sense of the sequence's BRT or BRF
   uint8_t src[2];       // sources of the first two operands (X and V tokens)
-  bool nextBack;        // the next cell is this one or an earlier one
-  bool targetBack;      // the same for the branch target
   uint32_t opd[3];      // operand indices, in pattern order
   uint32_t pc;          // offset of the first instruction
   uint32_t next;        // offset where the run goes on after the cell (for a
@@ -182,6 +180,11 @@ struct MoxCell {
   uint32_t nextCell;    // the cell there, or kMoxNoCell
   uint32_t target;      // offset of the branch target
   uint32_t targetCell;  // the cell there, or kMoxNoCell
+  // The distance in bytes from this cell to the next cell and to the
+  // target's, when that cell lies further on; else 0. A run going forward
+  // needs neither the cell number nor a look at the hooks (see link()).
+  int32_t nextStep;
+  int32_t targetStep;
 };
 
 class MOX_API MoxTranslation {
