@@ -651,34 +651,30 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
     ENTER_CELLS();                                                             \
   } while (0)
 
-// The end of a cell that jumps or runs a sequence: the cell k, which starts
-// at offset at, runs next. A later cell is step bytes on (step > 0) and
-// follows at once. Otherwise the jump goes back (every loop does) or where
-// no cell starts, and the flag of the hooks is read first: a sequence's
-// handler runs no code of others, so only an interrupt from another thread
-// can have switched a hook on, and a loop must not run on past it. Where no
-// cell starts, or a hook is on, the bytes go on from at.
-#define GO_CELL(k, at, step)                                                   \
+// The end of a cell that jumps or runs a sequence: the cell step bytes
+// away runs next, or the bytes from offset at where no cell starts there
+// (step 0). A later cell follows at once. A jump back, which every loop
+// makes, reads the flag of the hooks first: a sequence's handler runs no
+// code of others, so only an interrupt from another thread can have
+// switched a hook on, and a loop must not run on past it; with a hook on,
+// the bytes go on from at.
+#define GO_CELL(at, step)                                                      \
   do {                                                                         \
     const int32_t s_ = (step);                                                 \
-    if (MOX_LIKELY(s_ > 0)) {                                                  \
+    if (MOX_LIKELY(s_ > 0) ||                                                  \
+        (s_ != 0 && !hooked_.load(std::memory_order_relaxed))) {               \
       I = reinterpret_cast<const MoxCell*>(reinterpret_cast<const char*>(I) + s_); \
       DISPATCH_CELL();                                                         \
     }                                                                          \
-    const uint32_t k_ = (k), at_ = (at);                                       \
-    if (MOX_UNLIKELY(k_ == kMoxNoCell || hooked_.load(std::memory_order_relaxed))) { \
-      I = nullptr;                                                             \
-      pc = at_;                                                                \
-      goto nextInstruction;                                                    \
-    }                                                                          \
-    I = cells + k_;                                                            \
-    DISPATCH_CELL();                                                           \
+    pc = (at);                                                                 \
+    I = nullptr;                                                               \
+    goto nextInstruction;                                                      \
   } while (0)
-#define NEXT_CELL() GO_CELL(I->nextCell, I->next, I->nextStep)
+#define NEXT_CELL() GO_CELL(I->next, I->nextStep)
 // The cell's branch, taken when yes.
 #define BRANCH_CELL(yes)                                          \
   do {                                                            \
-    if (yes) GO_CELL(I->targetCell, I->target, I->targetStep);    \
+    if (yes) GO_CELL(I->target, I->targetStep);    \
     NEXT_CELL();                                                  \
   } while (0)
 

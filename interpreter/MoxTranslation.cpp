@@ -279,14 +279,13 @@ void MoxTranslation::destroy(MoxTranslation* t) {
 
 namespace {
 
-// The forward distance in bytes from cell from to cell to, or 0 when to is
-// no cell, lies at or before from, or is too far for the field. The loop
-// goes on from a cell to a later one by the distance alone; every other
-// way (back to a loop's test, or to the bytes) is the slow one, which also
-// looks whether a hook has come on, so that a loop cannot run on unseen.
+// The distance in bytes from cell from to cell to, or 0 when to is no cell,
+// is from itself, or lies too far for the field: the loop then runs the
+// bytes at the cell's offset, which find the cell again.
 int32_t stepTo(uint32_t from, uint32_t to) {
-  if (to == kMoxNoCell || to <= from || to - from > uint32_t(INT32_MAX) / sizeof(MoxCell)) return 0;
-  return int32_t((to - from) * sizeof(MoxCell));
+  if (to == kMoxNoCell || to == from) return 0;
+  const int64_t d = (int64_t(to) - int64_t(from)) * int64_t(sizeof(MoxCell));
+  return d > INT32_MAX || d < -INT32_MAX ? 0 : int32_t(d);
 }
 
 }  // namespace

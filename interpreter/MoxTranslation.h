@@ -181,8 +181,8 @@ struct MoxCell {
   uint32_t target;      // offset of the branch target
   uint32_t targetCell;  // the cell there, or kMoxNoCell
   // The distance in bytes from this cell to the next cell and to the
-  // target's, when that cell lies further on; else 0. A run going forward
-  // needs neither the cell number nor a look at the hooks (see link()).
+  // target's; 0 where no cell is (or the cell itself: such a jump runs
+  // from the bytes).
   int32_t nextStep;
   int32_t targetStep;
 };
