@@ -528,6 +528,21 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
   return moxTranslationOf(code, litCount);
 }
 
+// Sets the loop's locals for procedure p with code buffer cb, translation
+// x (or null), function slot bp and n arguments.
+#define SET_FRAME(p, cb, x, bp, n)    \
+  do {                               \
+    proc = (p);                      \
+    code = (cb)->data();             \
+    codeLen = (cb)->size();          \
+    lits = &(*proc)[0];              \
+    litCount = proc->size();         \
+    bpi = (bp);                      \
+    nargs = (n);                     \
+    xl = (x);                        \
+    cells = xl ? xl->cells() : nullptr; \
+  } while (0)
+
 // Loads the state of the activation rec into the loop's locals, with the
 // translation of its code.
 #define LOAD_FRAME(rec)                                                     \
@@ -1149,6 +1164,8 @@ bool MoxInterpreter::run() {
     MOX_VALUE_FORM_LIST(MOX_JUMP_RUNS)
 #undef MOX_JUMP_RUNS
 #undef MOX_JUMP_RUN
+    jumpTable_[MR_CALL] = &&L_MR_CALL;
+    jumpTable_[MR_RETURN] = &&L_MR_RETURN;
   }
 #endif
 
@@ -1439,7 +1456,39 @@ bool MoxInterpreter::run() {
         NEXT();
       }
 
-      CASE(OP_CALL): {
+      CASE(MR_CALL): {
+        // A call from a cell to a script procedure whose cells are ready:
+        // its record comes from the free list and its first cell runs. A
+        // native function, an object, a first run, a hook or the depth
+        // limit takes OP_CALL's way.
+        const uint32_t argc = I->opd[0];
+        if (MOX_UNLIKELY(uint32_t(t - S) < argc)) goto anyCall;
+        const MoxValue& fn = *(t - argc);
+        MoxVector* callee = fn.type() == MVT_BYTECODE ? static_cast<MoxVector*>(fn.getRef()) : nullptr;
+        const MoxTranslation* cx = moxReadyTranslation(callee, argc);
+        if (MOX_UNLIKELY(!cx || !freeRecords_ || depth_ >= kMaxCallDepth || !translation_ ||
+                         hooked_.load(std::memory_order_relaxed)))
+          goto anyCall;
+        MoxProcInfo* caller = procInfo_;
+        caller->resumePc_ = I->next;
+        caller->resumeWidth_ = 1;
+        caller->resumeFp_ = fpi;
+        caller->resumeTemps_ = ntemps;
+        caller->resumeCell_ = I->nextCell;
+        const int top = int(t - S);
+        SYNC();
+        enterFromCell(callee, int(argc), top);
+        SET_FRAME(callee, moxProcCode(callee), cx, top - int(argc), argc);
+        fpi = top;
+        ntemps = 0;
+        pc = 0;
+        width = 1;
+        I = cells;
+        DISPATCH_CELL();
+      }
+
+      CASE(OP_CALL):
+      anyCall: {
         uint32_t argc;
         OPERAND(argc);
         NEED(argc);
@@ -1478,7 +1527,47 @@ bool MoxInterpreter::run() {
         goto doSend;
       }
 
-      CASE(OP_RETURN): {
+      CASE(MR_RETURN): {
+        // A return from a cell to a caller that waits at one, when the
+        // record can go back on the free list and no hook is on; the slots
+        // are emptied as OP_RETURN empties them. Anything else takes its
+        // way.
+        MoxProcInfo* const rec = procInfo_;
+        const int result = rec->resultSlot_;
+        if (MOX_UNLIKELY(rec->kind_ == MoxProcInfo::kEntry || result < 0 || t - S <= result ||
+                         freeCount_ >= kFreeRecords || hooked_.load(std::memory_order_relaxed)))
+          goto anyReturn;
+        SYNC();
+        MoxProcInfo* const caller = rec->parent_;
+        procInfo_ = caller;
+        --depth_;
+        recycleRecord(rec);
+        finishSend(result);
+        RELOAD();
+        // The caller's cell, if its translation is still the one in force.
+        MoxVector* const cp = caller->proc_;
+        MoxBuffer* const cb = moxProcCode(cp);
+        const MoxTranslation* const cx =
+            cb ? static_cast<const MoxTranslation*>(cb->derived()) : nullptr;
+        const uint32_t k = caller->resumeCell_;
+        if (MOX_LIKELY(cx && cx->literalCount() == cp->size() &&
+                       uint32_t(caller->nargs_) >= cx->argsForCells() && k < cx->size() &&
+                       cx->cells()[k].pc == caller->resumePc_ && caller->resumeWidth_ == 1 &&
+                       translation_ && !hooked_.load(std::memory_order_relaxed))) {
+          SET_FRAME(cp, cb, cx, caller->bp_.current(), uint32_t(caller->nargs_));
+          fpi = caller->resumeFp_;
+          ntemps = caller->resumeTemps_;
+          pc = caller->resumePc_;
+          width = 1;
+          I = cells + k;
+          DISPATCH_CELL();
+        }
+        RESUME_CALLER(caller);
+        RESUME_CELLS(caller);
+      }
+
+      CASE(OP_RETURN):
+      anyReturn: {
         SYNC();
         if (procInfo_->kind_ == MoxProcInfo::kEntry) {
           leaveProc();
@@ -1707,6 +1796,7 @@ unwind:
 #undef FAIL_WITH
 #undef HELPER
 #undef LOAD_FRAME
+#undef SET_FRAME
 #undef TEMP
 #undef CASE
 #undef DISPATCH_CELL

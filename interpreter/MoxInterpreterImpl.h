@@ -16,6 +16,7 @@
 #include "core/MoxVector.h"
 #include "interpreter/MoxInterpreter.h"
 #include "interpreter/MoxOpCodes.h"
+#include "interpreter/MoxTranslation.h"
 
 #define MOX_LIKELY(x) __builtin_expect(!!(x), 1)
 #define MOX_UNLIKELY(x) __builtin_expect(!!(x), 0)
@@ -349,6 +350,31 @@ MOX_ALWAYS_INLINE bool MoxInterpreter::enterBytecode(MoxVector* callee, int argc
   procInfo_->kind_ = kind;
   procInfo_->resultSlot_ = resultSlot;
   return true;
+}
+
+MOX_ALWAYS_INLINE void MoxInterpreter::enterFromCell(MoxVector* callee, int argc, int top) {
+  MoxProcInfo* rec = freeRecords_;
+  freeRecords_ = rec->parent_;
+  --freeCount_;
+  rec->reuse(callee, argc, ValPtr(this, top - argc), ValPtr(this, top));
+  rec->kind_ = MoxProcInfo::kLoopCall;
+  rec->resultSlot_ = top - argc;
+  rec->parent_ = procInfo_;
+  procInfo_ = rec;
+  ++depth_;
+}
+
+// The translation an activation of proc with argc arguments starts in at
+// its first cell: kept for the procedure's literals, framed for argc
+// arguments, with a cell at offset 0. Null when the bytes must start it (a
+// first run, code that is not framed, too few arguments, a width prefix
+// first).
+MOX_ALWAYS_INLINE const MoxTranslation* moxReadyTranslation(MoxVector* proc, uint32_t argc) {
+  MoxBuffer* code = moxProcCode(proc);
+  const MoxTranslation* x = code ? static_cast<const MoxTranslation*>(code->derived()) : nullptr;
+  if (!x || x->literalCount() != proc->size() || argc < x->argsForCells() || x->cells()->pc != 0)
+    return nullptr;
+  return x;
 }
 
 // The result on top moves into base and the slots above base are emptied
