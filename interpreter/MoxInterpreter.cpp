@@ -1165,6 +1165,7 @@ bool MoxInterpreter::run() {
 #undef MOX_JUMP_RUNS
 #undef MOX_JUMP_RUN
     jumpTable_[MR_CALL] = &&L_MR_CALL;
+    jumpTable_[MR_SEND] = &&L_MR_SEND;
     jumpTable_[MR_RETURN] = &&L_MR_RETURN;
   }
 #endif
@@ -1477,7 +1478,7 @@ bool MoxInterpreter::run() {
         caller->resumeCell_ = I->nextCell;
         const int top = int(t - S);
         SYNC();
-        enterFromCell(callee, int(argc), top);
+        enterFromCell(callee, int(argc), top, MoxProcInfo::kLoopCall);
         SET_FRAME(callee, moxProcCode(callee), cx, top - int(argc), argc);
         fpi = top;
         ntemps = 0;
@@ -1518,7 +1519,46 @@ bool MoxInterpreter::run() {
         NEXT();
       }
 
-      CASE(OP_SEND): {
+      CASE(MR_SEND): {
+        // A send from a cell that the site's cache answers: a script
+        // method whose cells are ready is entered as MR_CALL enters a
+        // procedure, any other the way OP_SEND enters it. A miss takes
+        // OP_SEND's way from the start.
+        const uint32_t argc = I->opd[0];
+        if (MOX_UNLIKELY(uint32_t(t - S) < argc)) goto anySend;
+        SYNC();
+        const int top = int(t - S);
+        MoxVector* callee = cachedSendTarget(proc, I->next, top - int(argc), int(argc));
+        if (!callee) goto anySend;
+        MoxProcInfo* caller = procInfo_;
+        const MoxTranslation* cx = moxReadyTranslation(callee, argc);
+        if (MOX_UNLIKELY(!cx || !freeRecords_ || depth_ >= kMaxCallDepth || !translation_ ||
+                         hooked_.load(std::memory_order_relaxed))) {
+          if (!enterBytecode(callee, int(argc), top, MoxProcInfo::kLoopSend, top - int(argc))) {
+            RELOAD_SAFE();
+            goto fail;
+          }
+          ENTER_CALLEE(caller, top);
+          RELOAD();
+          ENTER_FIRST_CELL();
+        }
+        caller->resumePc_ = I->next;
+        caller->resumeWidth_ = 1;
+        caller->resumeFp_ = fpi;
+        caller->resumeTemps_ = ntemps;
+        caller->resumeCell_ = I->nextCell;
+        enterFromCell(callee, int(argc), top, MoxProcInfo::kLoopSend);
+        SET_FRAME(callee, moxProcCode(callee), cx, top - int(argc), argc);
+        fpi = top;
+        ntemps = 0;
+        pc = 0;
+        width = 1;
+        I = cells;
+        DISPATCH_CELL();
+      }
+
+      CASE(OP_SEND):
+      anySend: {
         uint32_t n;
         OPERAND(n);
         NEED(n);

@@ -301,10 +301,10 @@ class MOX_API MoxInterpreter : public MoxVector {
                             int resultSlot);
   bool enterBytecodeSlow(MoxVector* callee, int argc, int top, MoxProcInfo::Kind kind,
                          int resultSlot);
-  // enterBytecode for an OP_CALL the loop makes from a cell, once it has
-  // made the checks: a record waits on the free list, no hook is on and
-  // the depth is below the limit.
-  inline void enterFromCell(MoxVector* callee, int argc, int top);
+  // enterBytecode for an OP_CALL or OP_SEND the loop makes from a cell,
+  // once it has made the checks: a record waits on the free list, no hook
+  // is on and the depth is below the limit.
+  inline void enterFromCell(MoxVector* callee, int argc, int top, MoxProcInfo::Kind kind);
   // The one way back from an activation the loop started: leaves it and
   // moves its result into the caller's result slot, releasing the slots
   // above. procInfo_ is then the caller.

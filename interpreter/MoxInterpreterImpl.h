@@ -352,12 +352,13 @@ MOX_ALWAYS_INLINE bool MoxInterpreter::enterBytecode(MoxVector* callee, int argc
   return true;
 }
 
-MOX_ALWAYS_INLINE void MoxInterpreter::enterFromCell(MoxVector* callee, int argc, int top) {
+MOX_ALWAYS_INLINE void MoxInterpreter::enterFromCell(MoxVector* callee, int argc, int top,
+                                                     MoxProcInfo::Kind kind) {
   MoxProcInfo* rec = freeRecords_;
   freeRecords_ = rec->parent_;
   --freeCount_;
   rec->reuse(callee, argc, ValPtr(this, top - argc), ValPtr(this, top));
-  rec->kind_ = MoxProcInfo::kLoopCall;
+  rec->kind_ = kind;
   rec->resultSlot_ = top - argc;
   rec->parent_ = procInfo_;
   procInfo_ = rec;

@@ -219,7 +219,10 @@ void makeCell(const Decoded* d, uint32_t n, uint32_t i, uint32_t literals, MoxCe
   c.next = d[i].pc + d[i].length;
   c.opd[0] = d[i].operand;
   if (isBranch(c.form)) c.target = d[i].operand;
-  c.run = c.form == OP_CALL ? uint8_t(MR_CALL) : c.form == OP_RETURN ? uint8_t(MR_RETURN) : c.form;
+  c.run = c.form == OP_CALL     ? uint8_t(MR_CALL)
+          : c.form == OP_SEND   ? uint8_t(MR_SEND)
+          : c.form == OP_RETURN ? uint8_t(MR_RETURN)
+                                : c.form;
   *cell = c;
 }
 

@@ -159,10 +159,11 @@ enum MoxRun : uint8_t {
   MOX_VALUE_FORM_LIST(MOX_RUN_SOURCES)
 #undef MOX_RUN_SOURCES
 #undef MOX_RUN_ENUM
-  // A lone OP_CALL or OP_RETURN: the handler goes from cell to cell when
-  // the callee or the caller can, and takes the instruction's own way
-  // otherwise.
+  // A lone OP_CALL, OP_SEND or OP_RETURN: the handler goes from cell to
+  // cell when the callee or the caller can, and takes the instruction's
+  // own way otherwise.
   MR_CALL,
+  MR_SEND,
   MR_RETURN,
   MR_END,
   MR_FIRST = MR_BEFORE_FIRST + 1,
