@@ -1569,21 +1569,38 @@ bool MoxInterpreter::run() {
 
       CASE(MR_RETURN): {
         // A return from a cell to a caller that waits at one, when the
-        // record can go back on the free list and no hook is on; the slots
-        // are emptied as OP_RETURN empties them. Anything else takes its
-        // way.
+        // record can go back on the free list, no hook is on and the
+        // result slot's release is quiet. The slots are emptied as
+        // OP_RETURN empties them: from the end down, and the first release
+        // that could run a destructor leaves the rest to the general way.
         MoxProcInfo* const rec = procInfo_;
         const int result = rec->resultSlot_;
-        if (MOX_UNLIKELY(rec->kind_ == MoxProcInfo::kEntry || result < 0 || t - S <= result ||
-                         freeCount_ >= kFreeRecords || hooked_.load(std::memory_order_relaxed)))
+        MoxValue* const R = S + result;
+        if (MOX_UNLIKELY(rec->kind_ == MoxProcInfo::kEntry || result < 0 || t <= R ||
+                         freeCount_ >= kFreeRecords || !moxReleaseIsQuiet(*R) ||
+                         hooked_.load(std::memory_order_relaxed)))
           goto anyReturn;
         SYNC();
         MoxProcInfo* const caller = rec->parent_;
         procInfo_ = caller;
         --depth_;
         recycleRecord(rec);
-        finishSend(result);
-        RELOAD();
+        *R = std::move(*t);
+        MoxValue* v = E - 1;
+        for (; v > R; --v) {
+          if (MOX_UNLIKELY(v->mayHoldObject()) && !moxReleaseIsQuiet(*v)) break;
+          v->dispose();
+        }
+        dropEmptyFrom(unsigned(v - S) + 1);
+        sp_ = ValPtr(this, result);
+        if (MOX_UNLIKELY(v > R)) {
+          finishSendSlow(result);
+          RESUME_CALLER(caller);
+          RELOAD();
+          RESUME_CELLS(caller);
+        }
+        t = R;
+        E = R + 1;
         // The caller's cell, if its translation is still the one in force.
         MoxVector* const cp = caller->proc_;
         MoxBuffer* const cb = moxProcCode(cp);
@@ -1593,7 +1610,7 @@ bool MoxInterpreter::run() {
         if (MOX_LIKELY(cx && cx->literalCount() == cp->size() &&
                        uint32_t(caller->nargs_) >= cx->argsForCells() && k < cx->size() &&
                        cx->cells()[k].pc == caller->resumePc_ && caller->resumeWidth_ == 1 &&
-                       translation_ && !hooked_.load(std::memory_order_relaxed))) {
+                       translation_)) {
           SET_FRAME(cp, cb, cx, caller->bp_.current(), uint32_t(caller->nargs_));
           fpi = caller->resumeFp_;
           ntemps = caller->resumeTemps_;
