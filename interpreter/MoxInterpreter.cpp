@@ -874,6 +874,19 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
     NEXT_CELL();                                              \
   }
 
+// The value of a global variable (a literal the translation has checked)
+// as the top, or as a new top when push is 1.
+#define GLOBAL_HANDLER(push)                                                      \
+  {                                                                               \
+    CELL_ROOM(push);                                                              \
+    const MoxValue& var = lits[I->opd[0]];                                        \
+    if (var.type() != MVT_VAR || !var.ptr() || !moxReleaseIsHarmless(t[push]))    \
+      FALLBACK();                                                                 \
+    t += (push);                                                                  \
+    *t = static_cast<const MoxDictionaryEntry*>(var.ptr())->getValue();           \
+    NEXT_CELL();                                                                  \
+  }
+
 // `x += s` on a string temporary: OP_ADD with the left operand a string held
 // only by temporary k and this slot, then OP_TSET k. The string is appended
 // to in place, which nobody can tell from a new string: no other value,
@@ -1713,17 +1726,9 @@ bool MoxInterpreter::run() {
 #undef MOX_SOURCE_CASES
 #undef MOX_SOURCE_CASE
       CASE(MF_GLOBAL):
-      CASE(MF_PUSH_GLOBAL): {
-        // The value of a global variable (a literal the translation has
-        // checked) as the top, or a new top.
-        const bool push = I->form == MF_PUSH_GLOBAL;
-        CELL_ROOM(1);
-        const MoxValue& var = lits[I->opd[0]];
-        if (var.type() != MVT_VAR || !var.ptr() || !moxReleaseIsHarmless(t[push])) FALLBACK();
-        t += push;
-        *t = static_cast<const MoxDictionaryEntry*>(var.ptr())->getValue();
-        NEXT_CELL();
-      }
+        GLOBAL_HANDLER(0);
+      CASE(MF_PUSH_GLOBAL):
+        GLOBAL_HANDLER(1);
       CASE(MF_PUSH_MEMBER): {
         CELL_ROOM(1);
         const MoxVector* m = selfMembers(S + bpi, E);
@@ -1879,6 +1884,7 @@ unwind:
 #undef MF_PUSH_NUM_COMPARE_BRANCH_HANDLER
 #undef MF_PUSH_NUM_OP_HANDLER
 #undef MF_LOAD_PAIR_HANDLER
+#undef GLOBAL_HANDLER
 #undef MF_PUSH_VALUE_HANDLER
 #undef MF_VALUE_HANDLER
 #undef MF_PUSH_VALUE_OP_HANDLER
