@@ -1479,7 +1479,8 @@ bool MoxInterpreter::run() {
         if (MOX_UNLIKELY(uint32_t(t - S) < argc)) goto anyCall;
         const MoxValue& fn = *(t - argc);
         MoxVector* callee = fn.type() == MVT_BYTECODE ? static_cast<MoxVector*>(fn.getRef()) : nullptr;
-        const MoxTranslation* cx = moxReadyTranslation(callee, argc);
+        MoxBuffer* cb;
+        const MoxTranslation* cx = moxReadyTranslation(callee, argc, &cb);
         if (MOX_UNLIKELY(!cx || !freeRecords_ || depth_ >= kMaxCallDepth || !translation_ ||
                          hooked_.load(std::memory_order_relaxed)))
           goto anyCall;
@@ -1492,7 +1493,7 @@ bool MoxInterpreter::run() {
         const int top = int(t - S);
         SYNC();
         enterFromCell(callee, int(argc), top, MoxProcInfo::kLoopCall);
-        SET_FRAME(callee, moxProcCode(callee), cx, top - int(argc), argc);
+        SET_FRAME(callee, cb, cx, top - int(argc), argc);
         fpi = top;
         ntemps = 0;
         pc = 0;
@@ -1544,7 +1545,8 @@ bool MoxInterpreter::run() {
         MoxVector* callee = cachedSendTarget(proc, I->next, top - int(argc), int(argc));
         if (!callee) goto anySend;
         MoxProcInfo* caller = procInfo_;
-        const MoxTranslation* cx = moxReadyTranslation(callee, argc);
+        MoxBuffer* cb;
+        const MoxTranslation* cx = moxReadyTranslation(callee, argc, &cb);
         if (MOX_UNLIKELY(!cx || !freeRecords_ || depth_ >= kMaxCallDepth || !translation_ ||
                          hooked_.load(std::memory_order_relaxed))) {
           if (!enterBytecode(callee, int(argc), top, MoxProcInfo::kLoopSend, top - int(argc))) {
@@ -1561,7 +1563,7 @@ bool MoxInterpreter::run() {
         caller->resumeTemps_ = ntemps;
         caller->resumeCell_ = I->nextCell;
         enterFromCell(callee, int(argc), top, MoxProcInfo::kLoopSend);
-        SET_FRAME(callee, moxProcCode(callee), cx, top - int(argc), argc);
+        SET_FRAME(callee, cb, cx, top - int(argc), argc);
         fpi = top;
         ntemps = 0;
         pc = 0;

@@ -369,10 +369,12 @@ MOX_ALWAYS_INLINE void MoxInterpreter::enterFromCell(MoxVector* callee, int argc
 // its first cell: kept for the procedure's literals, framed for argc
 // arguments, with a cell at offset 0. Null when the bytes must start it (a
 // first run, code that is not framed, too few arguments, a width prefix
-// first).
-MOX_ALWAYS_INLINE const MoxTranslation* moxReadyTranslation(MoxVector* proc, uint32_t argc) {
-  MoxBuffer* code = moxProcCode(proc);
-  const MoxTranslation* x = code ? static_cast<const MoxTranslation*>(code->derived()) : nullptr;
+// first). *code is the procedure's code buffer.
+MOX_ALWAYS_INLINE const MoxTranslation* moxReadyTranslation(MoxVector* proc, uint32_t argc,
+                                                            MoxBuffer** code) {
+  *code = moxProcCode(proc);
+  const MoxTranslation* x =
+      *code ? static_cast<const MoxTranslation*>((*code)->derived()) : nullptr;
   if (!x || x->literalCount() != proc->size() || argc < x->argsForCells() || x->cells()->pc != 0)
     return nullptr;
   return x;
