@@ -9,6 +9,11 @@
 #   flock /tmp/mox-build.lock bench/run_bench.sh [path/to/mx2]
 #
 # RUNS (default 3) sets the number of rounds; BENCHES a subset by name.
+# COPIES (default 3): round r runs fresh copies number r % COPIES of mx2
+# (with the libmoxlib beside it), lua and python. Where a program's pages
+# lie in memory moves its time by up to a third, and every run of one file
+# gets the same pages from the page cache, so one copy alone can be lucky
+# or unlucky for the whole measurement (bench/README.md).
 # PYTHON names the Python to compare with. By default it is the system's own
 # /usr/bin/python3 (Debian's package): a python3 found first on PATH may be a
 # version manager's shim, which adds about 0.45 s to every start and would
@@ -36,6 +41,20 @@ export MOX_ENVIRONMENT=$(mktemp)
 work=$(mktemp -d)
 trap 'rm -rf "$MOX_ENVIRONMENT" "$work"' EXIT
 
+# The copies: each in its own folder, mx2 with the library it loads from
+# its own folder when the library lies beside it.
+copies=${COPIES:-3}
+[ "$copies" -ge 1 ] 2>/dev/null || copies=1
+for ((c = 0; c < copies; c++)); do
+  mkdir "$work/copy$c"
+  cp "$mx2" "$work/copy$c/mx2"
+  for lib in "$(dirname "$mx2")"/libmoxlib.so*; do
+    [ -e "$lib" ] && cp -P "$lib" "$work/copy$c/"
+  done
+  cp "$lua" "$work/copy$c/lua"
+  cp "$python" "$work/copy$c/python3"
+done
+
 # Runs one program; appends its time in seconds to $work/$1.times, its peak
 # memory in KiB to $work/$1.rss (with GNU time, package "time"), and leaves
 # its output in $work/$1.out.
@@ -56,15 +75,16 @@ timed() {
 peak() { [ -s "$1" ] && sort -n "$1" | tail -1 || echo 0; }
 median() { sort -n "$1" | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)   runs: $runs   mx2: $mx2"
+echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)   runs: $runs   copies: $copies   mx2: $mx2"
 echo "lua: $lua ($("$lua" -v 2>&1 | cut -d' ' -f1-2))   python: $python ($("$python" --version 2>&1))"
 printf '%-9s %8s %8s %8s %8s %8s %9s %9s\n' bench mox lua python mox/lua mox/py "mox KiB" "lua KiB"
 status=0
 for b in $benches; do
   for ((r = 0; r < runs; r++)); do
-    timed "$b.mox" "$mx2" "$here/$b.mox"
-    timed "$b.lua" "$lua" "$here/$b.lua"
-    timed "$b.py" "$python" "$here/$b.py"
+    c=$work/copy$((r % copies))
+    timed "$b.mox" "$c/mx2" "$here/$b.mox"
+    timed "$b.lua" "$c/lua" "$here/$b.lua"
+    timed "$b.py" "$c/python3" "$here/$b.py"
   done
   for other in lua py; do
     if ! cmp -s "$work/$b.mox.out" "$work/$b.$other.out"; then
