@@ -530,16 +530,16 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
 
 // Sets the loop's locals for procedure p with code buffer cb, translation
 // x (or null), function slot bp and n arguments.
-#define SET_FRAME(p, cb, x, bp, n)    \
-  do {                               \
-    proc = (p);                      \
-    code = (cb)->data();             \
-    codeLen = (cb)->size();          \
-    lits = &(*proc)[0];              \
-    litCount = proc->size();         \
-    bpi = (bp);                      \
-    nargs = (n);                     \
-    xl = (x);                        \
+#define SET_FRAME(p, cb, x, bp, n)       \
+  do {                                  \
+    proc = (p);                         \
+    code = (cb)->data();                \
+    codeLen = (cb)->size();             \
+    lits = &(*proc)[0];                 \
+    litCount = proc->size();            \
+    bpi = (bp);                         \
+    nargs = (n);                        \
+    xl = (x);                           \
     cells = xl ? xl->cells() : nullptr; \
   } while (0)
 
@@ -689,7 +689,7 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
 // The cell's branch, taken when yes.
 #define BRANCH_CELL(yes)                                          \
   do {                                                            \
-    if (yes) GO_CELL(I->target, I->targetStep);    \
+    if (yes) GO_CELL(I->target, I->targetStep);                   \
     NEXT_CELL();                                                  \
   } while (0)
 
@@ -1478,7 +1478,8 @@ bool MoxInterpreter::run() {
         const uint32_t argc = I->opd[0];
         if (MOX_UNLIKELY(uint32_t(t - S) < argc)) goto anyCall;
         const MoxValue& fn = *(t - argc);
-        MoxVector* callee = fn.type() == MVT_BYTECODE ? static_cast<MoxVector*>(fn.getRef()) : nullptr;
+        MoxVector* callee =
+            fn.type() == MVT_BYTECODE ? static_cast<MoxVector*>(fn.getRef()) : nullptr;
         MoxBuffer* cb;
         const MoxTranslation* cx = moxReadyTranslation(callee, argc, &cb);
         if (MOX_UNLIKELY(!cx || !freeRecords_ || depth_ >= kMaxCallDepth || !translation_ ||
@@ -1590,11 +1591,11 @@ bool MoxInterpreter::run() {
         // that could run a destructor leaves the rest to the general way.
         MoxProcInfo* const rec = procInfo_;
         const int result = rec->resultSlot_;
-        MoxValue* const R = S + result;
-        if (MOX_UNLIKELY(rec->kind_ == MoxProcInfo::kEntry || result < 0 || t <= R ||
-                         freeCount_ >= kFreeRecords || !moxReleaseIsQuiet(*R) ||
+        if (MOX_UNLIKELY(rec->kind_ == MoxProcInfo::kEntry || result < 0 || t <= S + result ||
+                         freeCount_ >= kFreeRecords || !moxReleaseIsQuiet(S[result]) ||
                          hooked_.load(std::memory_order_relaxed)))
           goto anyReturn;
+        MoxValue* const R = S + result;
         SYNC();
         MoxProcInfo* const caller = rec->parent_;
         procInfo_ = caller;
