@@ -288,6 +288,12 @@ class MOX_API MoxValue {
     type_ = MVT_DOUBLE;
     u_.d = v;
   }
+  // A copy of o, which holds no object (o.mayHoldObject() is false), into a
+  // value known to hold none either: nothing to count or release.
+  MOX_ALWAYS_INLINE void putPlain(const MoxValue& o) {
+    type_ = o.type_;
+    u_ = o.u_;
+  }
   // An MVT_INTEGER whose payload holds a whole 64-bit number (an address or
   // a handle); its integer conversion gives the low 32 bits.
   static MoxValue fromInt64(int64_t v) {

@@ -990,7 +990,14 @@ static MOX_ALWAYS_INLINE bool elementRead(MoxValue* c, int32_t i) {
     case MVT_VECTOR: {
       MoxVector* v = static_cast<MoxVector*>(c->getRef());
       if (uint32_t(i) >= v->size()) return false;
-      *c = (*v)[uint32_t(i)];
+      const MoxValue& e = (*v)[uint32_t(i)];
+      if (e.mayHoldObject()) {
+        *c = e;
+      } else {
+        // The vector keeps another reference: the element stays valid.
+        c->dispose();
+        c->putPlain(e);
+      }
       return true;
     }
     case MVT_BUFFER: {
@@ -1022,8 +1029,16 @@ static MOX_ALWAYS_INLINE bool elementWrite(MoxValue* c, int32_t i, MoxValue* val
       // container slot's release below relies on.
       MoxValue& slot = (*v)[uint32_t(i)];
       if (!moxReleaseIsQuiet(slot) || (slot.isCounted() && slot.getRef() == v)) return false;
-      slot = *value;
-      *c = *value;
+      if (value->mayHoldObject()) {
+        slot = *value;
+        *c = *value;
+      } else {
+        // Mostly numbers: both releases are quiet, the copies count nothing.
+        if (slot.mayHoldObject()) slot.dispose();
+        slot.putPlain(*value);
+        c->dispose();
+        c->putPlain(*value);
+      }
       return true;
     }
     case MVT_BUFFER: {
@@ -1056,7 +1071,9 @@ static MOX_ALWAYS_INLINE bool elementLoad(const MoxValue& container, int32_t i, 
     case MVT_VECTOR: {
       const MoxVector* v = static_cast<const MoxVector*>(container.getRef());
       if (uint32_t(i) >= v->size()) return false;
-      *dst = (*v)[uint32_t(i)];
+      const MoxValue& e = (*v)[uint32_t(i)];
+      if (e.mayHoldObject() || dst->mayHoldObject()) *dst = e;
+      else dst->putPlain(e);
       return true;
     }
     case MVT_BUFFER: {
