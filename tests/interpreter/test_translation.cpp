@@ -322,6 +322,41 @@ TEST(Translation, ProcedureReplacedWhileRunning) {
   EXPECT_EQ(o.printed, "15 110\n") << o.errors;
 }
 
+TEST(Translation, CallsFromCellsSameBothWays) {
+  // Calls, sends and returns that go from cell to cell, and each way out of
+  // that path: a native function, a local object whose destructor runs at
+  // the return, too few arguments, the depth limit. The error trace shows
+  // where each caller waits.
+  const char* sources[] = {
+      "class K { n; K(x); ~K(); get(); }\n"
+      "K::K(x) { n = x; }\nK::~K() { print(\"d\", n, \" \"); }\nK::get() { return n; }\n"
+      "add(a, b) { return a + b; }\nmk(x;k) { k = new K(x); return k->get(); }\n"
+      "down(n) { if (n == 0) return 0; return 1 + down(n - 1); }\n"
+      "main(;s, i, k) { s = 0; k = new K(100);\n"
+      " for (i = 0; i < 5; i++) s = s + add(i, 2) + mk(i) + k->get() + sqrt(4);\n"
+      " print(s, \" \", down(2000), \"\\n\");\n"
+      " print(add(1), \"\\n\"); return s; }",
+      "down(n) { if (n == 0) return 0; return 1 + down(n - 1); }\n"
+      "main() { print(down(20000), \"\\n\"); return 0; }"};
+  const char* callers[] = {":11: in main", ":2: in main"};
+  for (int k = 0; k < 2; ++k) {
+    const char* source = sources[k];
+    std::string seen[2];
+    for (int plain = 0; plain < 2; ++plain) {
+      MoxStringPrinter out, errors;
+      MoxVirtualMachine vm(&out);
+      ASSERT_TRUE(vm.compileText(U(source).c_str()));
+      vm.setTranslation(plain == 0);
+      const bool ok = vm.execute(u"main", 0, nullptr, false, &errors);
+      // One at a time: a_str's text lasts until its next call.
+      seen[plain] = std::string(ok ? "ok|" : "failed|") + out.a_str() + "|";
+      seen[plain] += std::string(errors.a_str()) + "|" + N(vm.getErrorTrace());
+    }
+    EXPECT_EQ(seen[0], seen[1]);
+    EXPECT_NE(seen[0].find(callers[k]), std::string::npos) << seen[0];
+  }
+}
+
 // The scripts of the suite that run without arguments or input, both ways.
 TEST(Translation, ScriptSuiteSameBothWays) {
   size_t seen = 0;
