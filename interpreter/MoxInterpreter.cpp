@@ -578,6 +578,28 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
     I = nullptr;                                                   \
   } while (0)
 
+// A call or send from cell I to callee, whose translation cx (code buffer
+// cb) moxReadyTranslation found ready for its argc arguments above slot
+// top - argc: the caller notes its next cell, the callee's record comes
+// from the free list and its first cell runs.
+#define ENTER_READY(callee, cb, cx, argc, top, kind)               \
+  do {                                                            \
+    MoxProcInfo* caller_ = procInfo_;                             \
+    caller_->resumePc_ = I->next;                                 \
+    caller_->resumeWidth_ = 1;                                    \
+    caller_->resumeFp_ = fpi;                                     \
+    caller_->resumeTemps_ = ntemps;                               \
+    caller_->resumeCell_ = I->nextCell;                           \
+    enterFromCell((callee), int(argc), (top), (kind));            \
+    SET_FRAME((callee), (cb), (cx), (top) - int(argc), (argc));   \
+    fpi = (top);                                                  \
+    ntemps = 0;                                                   \
+    pc = 0;                                                       \
+    width = 1;                                                    \
+    I = cells;                                                    \
+    DISPATCH_CELL();                                              \
+  } while (0)
+
 // After returnToCaller: the loop takes up the caller where it stopped.
 #define RESUME_CALLER(rec)         \
   do {                             \
@@ -1502,22 +1524,9 @@ bool MoxInterpreter::run() {
         if (MOX_UNLIKELY(!cx || !freeRecords_ || depth_ >= kMaxCallDepth || !translation_ ||
                          hooked_.load(std::memory_order_relaxed)))
           goto anyCall;
-        MoxProcInfo* caller = procInfo_;
-        caller->resumePc_ = I->next;
-        caller->resumeWidth_ = 1;
-        caller->resumeFp_ = fpi;
-        caller->resumeTemps_ = ntemps;
-        caller->resumeCell_ = I->nextCell;
         const int top = int(t - S);
         SYNC();
-        enterFromCell(callee, int(argc), top, MoxProcInfo::kLoopCall);
-        SET_FRAME(callee, cb, cx, top - int(argc), argc);
-        fpi = top;
-        ntemps = 0;
-        pc = 0;
-        width = 1;
-        I = cells;
-        DISPATCH_CELL();
+        ENTER_READY(callee, cb, cx, argc, top, MoxProcInfo::kLoopCall);
       }
 
       CASE(OP_CALL):
@@ -1575,19 +1584,7 @@ bool MoxInterpreter::run() {
           RELOAD();
           ENTER_FIRST_CELL();
         }
-        caller->resumePc_ = I->next;
-        caller->resumeWidth_ = 1;
-        caller->resumeFp_ = fpi;
-        caller->resumeTemps_ = ntemps;
-        caller->resumeCell_ = I->nextCell;
-        enterFromCell(callee, int(argc), top, MoxProcInfo::kLoopSend);
-        SET_FRAME(callee, cb, cx, top - int(argc), argc);
-        fpi = top;
-        ntemps = 0;
-        pc = 0;
-        width = 1;
-        I = cells;
-        DISPATCH_CELL();
+        ENTER_READY(callee, cb, cx, argc, top, MoxProcInfo::kLoopSend);
       }
 
       CASE(OP_SEND):
@@ -1879,6 +1876,7 @@ unwind:
 #undef HELPER
 #undef LOAD_FRAME
 #undef SET_FRAME
+#undef ENTER_READY
 #undef TEMP
 #undef CASE
 #undef DISPATCH_CELL

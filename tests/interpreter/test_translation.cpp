@@ -277,6 +277,21 @@ TEST(Translation, SameResultsTranslatedAndOnTheBytes) {
 // stack grown by a deep recursion) fails where the bytes fail: the same
 // error and the same trace, lines included, although the sequences that
 // follow on other lines would run on.
+// Runs fn of source in a fresh machine, translated or on the bytes alone,
+// under a memory limit when one is given: whether it succeeded, what it
+// printed, its error text and its error trace.
+static std::string runTraced(const char* source, const char16_t* fn, bool plain, size_t limit = 0) {
+  MoxStringPrinter out, errors;
+  MoxVirtualMachine vm(&out);
+  if (!vm.compileText(U(source).c_str())) return "not compiled";
+  vm.setTranslation(!plain);
+  if (limit) vm.setMemoryLimit(limit);
+  const bool ok = vm.execute(fn, 0, nullptr, false, &errors);
+  // One at a time: a_str's text lasts until its next call.
+  std::string seen = std::string(ok ? "ok|" : "failed|") + out.a_str() + "|";
+  return seen + errors.a_str() + "|" + N(vm.getErrorTrace());
+}
+
 TEST(Translation, MemoryLimitFailsWhereTheBytesFail) {
   const char* source =
       "grow(;s, i, j) { s = \"\"; for (i = 0; i < 10000000; i++) {\n"
@@ -295,13 +310,8 @@ TEST(Translation, MemoryLimitFailsWhereTheBytesFail) {
     for (const char16_t* fn : {u"first", u"second"}) {
       std::string seen[2];
       for (int plain = 0; plain < 2; ++plain) {
-        MoxStringPrinter out, errors;
-        MoxVirtualMachine vm(&out);
-        ASSERT_TRUE(vm.compileText(U(source).c_str()));
-        vm.setTranslation(plain == 0);
-        vm.setMemoryLimit(limit);
-        if (!vm.execute(fn, 0, nullptr, false, &errors)) ++failures;
-        seen[plain] = std::string(errors.a_str()) + "|" + N(vm.getErrorTrace());
+        seen[plain] = runTraced(source, fn, plain == 1, limit);
+        failures += seen[plain].compare(0, 7, "failed|") == 0;
       }
       EXPECT_EQ(seen[0], seen[1]) << limit;
     }
@@ -340,18 +350,8 @@ TEST(Translation, CallsFromCellsSameBothWays) {
       "main() { print(down(20000), \"\\n\"); return 0; }"};
   const char* callers[] = {":11: in main", ":2: in main"};
   for (int k = 0; k < 2; ++k) {
-    const char* source = sources[k];
-    std::string seen[2];
-    for (int plain = 0; plain < 2; ++plain) {
-      MoxStringPrinter out, errors;
-      MoxVirtualMachine vm(&out);
-      ASSERT_TRUE(vm.compileText(U(source).c_str()));
-      vm.setTranslation(plain == 0);
-      const bool ok = vm.execute(u"main", 0, nullptr, false, &errors);
-      // One at a time: a_str's text lasts until its next call.
-      seen[plain] = std::string(ok ? "ok|" : "failed|") + out.a_str() + "|";
-      seen[plain] += std::string(errors.a_str()) + "|" + N(vm.getErrorTrace());
-    }
+    const std::string seen[2] = {runTraced(sources[k], u"main", false),
+                                 runTraced(sources[k], u"main", true)};
     EXPECT_EQ(seen[0], seen[1]);
     EXPECT_NE(seen[0].find(callers[k]), std::string::npos) << seen[0];
   }
