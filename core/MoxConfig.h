@@ -20,6 +20,8 @@ typedef char16_t MoxChar;
 // For the small helpers of the interpreter's loop: the loop is one function
 // larger than GCC inlines into on its own.
 #define MOX_ALWAYS_INLINE __attribute__((always_inline)) inline
+// For the loop's rarer paths, kept out of its code.
+#define MOX_NOINLINE __attribute__((noinline))
 
 class MoxVirtualMachine;
 class MoxValue;

@@ -756,18 +756,25 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
 #define CELL_VALUE_FROM(source, k)                              \
   ((source) == MOS_LIT    ? lits + I->opd[k]                    \
    : (source) == MOS_TEMP ? TEMP(I->opd[k])                     \
-                          : ARG(I->opd[k]))
+   : (source) == MOS_ARG  ? ARG(I->opd[k])                      \
+                          : cellValue(I, k, TEMP(0), ARG(0), lits))
 
 // The handlers of the sequences in MOX_SPECIAL_FORM_LIST, for value
 // operands X and V from sources A and B: constants in the handler of each
-// pair, the cell's own in the form's handler. NUM_STEP is their numeric
-// step: a op b into top (the slot above keeps b) and into dst unless null.
-#define NUM_STEP(A, B, top, dst) \
-  numberStep(I->op, *CELL_VALUE_FROM(A, 0), *CELL_VALUE_FROM(B, 1), top, dst, &res)
+// pair, MOS_ANY (the cell's own, elements among them) in the form's
+// handler. NUM_STEP is their numeric step: a op b into top (the slot above
+// keeps b) and into dst unless null; ROOM_FOR(B, k) makes room for k slots
+// and for the one above an element b.
+#define MOS_ANY 0xFF
+#define NUM_STEP(A, B, top, dst)                                                             \
+  ((A) == MOS_ANY ? anyStep(nullptr, I, TEMP(0), ARG(0), lits, top, dst, &res)                \
+                  : numberStep(I->op, *CELL_VALUE_FROM(A, 0), *CELL_VALUE_FROM(B, 1), top, dst, \
+                               &res))
+#define ROOM_FOR(B, k) CELL_ROOM((k) + ((B) == MOS_ANY && I->src[1] >= MOS_ELEM_TEMP ? 1 : 0))
 // a; PUSH; b; compare; BRT|BRF
 #define MF_NUM_COMPARE_BRANCH_HANDLER(A, B)                   \
   {                                                           \
-    CELL_ROOM(1);                                             \
+    ROOM_FOR(B, 1);                                           \
     NumberResult res;                                         \
     if (!NUM_STEP(A, B, t, nullptr)) FALLBACK();              \
     BRANCH_CELL((res.i != 0) == I->jumpIfTrue);               \
@@ -775,7 +782,7 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
 // a; PUSH; b; operator; TSET c
 #define MF_NUM_ARITH_SET_HANDLER(A, B)                        \
   {                                                           \
-    CELL_ROOM(1);                                             \
+    ROOM_FOR(B, 1);                                           \
     NumberResult res;                                         \
     if (!NUM_STEP(A, B, t, TEMP(I->opd[2]))) FALLBACK();      \
     NEXT_CELL();                                              \
@@ -783,7 +790,7 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
 // a; PUSH; b; operator
 #define MF_NUM_OP_HANDLER(A, B)                               \
   {                                                           \
-    CELL_ROOM(1);                                             \
+    ROOM_FOR(B, 1);                                           \
     NumberResult res;                                         \
     if (!NUM_STEP(A, B, t, nullptr)) FALLBACK();              \
     NEXT_CELL();                                              \
@@ -791,7 +798,7 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
 // The same two after a PUSH: one slot higher.
 #define MF_PUSH_NUM_COMPARE_BRANCH_HANDLER(A, B)              \
   {                                                           \
-    CELL_ROOM(2);                                             \
+    ROOM_FOR(B, 2);                                           \
     NumberResult res;                                         \
     if (!NUM_STEP(A, B, t + 1, nullptr)) FALLBACK();          \
     ++t;                                                      \
@@ -799,7 +806,7 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
   }
 #define MF_PUSH_NUM_OP_HANDLER(A, B)                          \
   {                                                           \
-    CELL_ROOM(2);                                             \
+    ROOM_FOR(B, 2);                                           \
     NumberResult res;                                         \
     if (!NUM_STEP(A, B, t + 1, nullptr)) FALLBACK();          \
     ++t;                                                      \
@@ -817,9 +824,11 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
 // The top := top op value; the slot above keeps the value.
 #define MF_PUSH_VALUE_OP_HANDLER(A)                                           \
   {                                                                           \
-    CELL_ROOM(1);                                                             \
+    CELL_ROOM(1 + ((A) == MOS_ANY && I->src[0] >= MOS_ELEM_TEMP ? 1 : 0));    \
     NumberResult res;                                                         \
-    if (!numberStep(I->op, *t, *CELL_VALUE_FROM(A, 0), t, nullptr, &res))     \
+    if ((A) == MOS_ANY                                                        \
+            ? !anyStep(t, I, TEMP(0), ARG(0), lits, t, nullptr, &res)         \
+            : !numberStep(I->op, *t, *CELL_VALUE_FROM(A, 0), t, nullptr, &res))    \
       FALLBACK();                                                             \
     NEXT_CELL();                                                              \
   }
@@ -1115,6 +1124,131 @@ static MOX_ALWAYS_INLINE bool elementLoad(const MoxValue& container, int32_t i, 
   }
 }
 
+// Element i of a counted vector, buffer or string, for a number operand: a
+// vector's element where it lies, a byte or a character unit in *scratch.
+// Null where VREF would not simply read it (another kind, no object, an
+// index out of range): the bytes then run it.
+static MOX_ALWAYS_INLINE const MoxValue* elementAt(const MoxValue& c, const MoxValue& i,
+                                                   MoxValue* scratch) {
+  if (!i.isInt() || i.asInt() < 0 || !c.getRef()) return nullptr;
+  const uint32_t k = uint32_t(i.asInt());
+  switch (c.type()) {
+    case MVT_VECTOR: {
+      const MoxVector* v = static_cast<const MoxVector*>(c.getRef());
+      return k < v->size() ? &(*v)[k] : nullptr;
+    }
+    case MVT_BUFFER: {
+      const MoxBuffer* b = static_cast<const MoxBuffer*>(c.getRef());
+      if (k >= b->size()) return nullptr;
+      scratch->putInt(int32_t((*b)[k]));
+      return scratch;
+    }
+    case MVT_STRING: {
+      const MoxString* s = static_cast<const MoxString*>(c.getRef());
+      if (k >= s->length()) return nullptr;
+      scratch->putInt(int32_t((*s)[k]));
+      return scratch;
+    }
+    default:
+      return nullptr;
+  }
+}
+
+// Value operand k of a cell: a temporary, an argument, a literal or an
+// element (elementAt). Null where the bytes must read it.
+static MOX_ALWAYS_INLINE const MoxValue* cellOperand(const MoxCell* I, unsigned k,
+                                                     const MoxValue* temps, const MoxValue* args,
+                                                     const MoxValue* lits, MoxValue* scratch) {
+  switch (I->src[k]) {
+    case MOS_TEMP: return temps + I->opd[k];
+    case MOS_ARG: return args + I->opd[k];
+    case MOS_LIT: return lits + I->opd[k];
+    case MOS_ELEM_TEMP: return elementAt(temps[I->opd[k]], temps[I->index[k]], scratch);
+    default: return elementAt(args[I->opd[k]], temps[I->index[k]], scratch);
+  }
+}
+
+// Can the slot above a step's slots give up what it holds? Only if that
+// cannot delete an object, also after the step released the same object
+// from top, top + 1 and dst (which may be null).
+static bool aboveIsQuiet(const MoxValue& above, const MoxValue* top, const MoxValue* dst) {
+  if (!above.mayHoldObject()) return true;
+  if (!moxReleaseIsQuiet(above)) return false;
+  if (!above.isCounted() || !above.getRef()) return true;
+  const MoxRefObject* o = above.getRef();
+  auto holds = [o](const MoxValue* v) { return v && v->isCounted() && v->getRef() == o; };
+  const int released = 1 + holds(top) + holds(top + 1) + holds(dst);
+  return o->getRefCnt() > released;
+}
+
+// The numeric step of a cell with an element among its value operands
+// (the form's own handler runs it, out of the loop's code): a op b into
+// top, the slot above keeping b, and into dst unless null. a is the top
+// for MF_PUSH_VALUE_OP, whose b is operand 0; for the others a is operand 0
+// and b operand 1 (a null). An element's container has passed through the
+// slot its value takes and its index through the slot above: b's index
+// stays there, above b, as VREF leaves it (a's is overwritten by b). False,
+// with nothing changed, where the bytes must run the sequence.
+static MOX_NOINLINE bool elementStep(const MoxValue* a, const MoxCell* I, const MoxValue* temps,
+                                     const MoxValue* args, const MoxValue* lits, MoxValue* top,
+                                     MoxValue* dst, NumberResult* res) {
+  MoxValue scratchA, scratchB;
+  const unsigned kb = a ? 0 : 1;
+  if (!a) a = cellOperand(I, 0, temps, args, lits, &scratchA);
+  const MoxValue* b = cellOperand(I, kb, temps, args, lits, &scratchB);
+  if (!a || !b) return false;
+  MoxValue* const above = I->src[kb] >= MOS_ELEM_TEMP ? top + 2 : nullptr;
+  if (above && !aboveIsQuiet(*above, top, dst)) return false;
+  // Read before the step, which may store into the index's temporary.
+  const int32_t index = above ? temps[I->index[kb]].asInt() : 0;
+  if (!numberStep(I->op, *a, *b, top, dst, res)) return false;
+  if (above) {
+    if (above->mayHoldObject()) above->dispose();
+    above->putInt(index);
+  }
+  return true;
+}
+
+// Value operand k of a cell, a temporary, an argument or a literal.
+static MOX_ALWAYS_INLINE const MoxValue* cellValue(const MoxCell* I, unsigned k,
+                                                   const MoxValue* temps, const MoxValue* args,
+                                                   const MoxValue* lits) {
+  const uint8_t s = I->src[k];
+  return (s == MOS_LIT ? lits : s == MOS_TEMP ? temps : args) + I->opd[k];
+}
+
+// The same, or an element of a vector: null for any other element.
+static MOX_ALWAYS_INLINE const MoxValue* vectorOperand(const MoxCell* I, unsigned k,
+                                                       const MoxValue* temps,
+                                                       const MoxValue* args,
+                                                       const MoxValue* lits) {
+  const uint8_t s = I->src[k];
+  if (s < MOS_ELEM_TEMP) return cellValue(I, k, temps, args, lits);
+  const MoxValue& c = (s == MOS_ELEM_TEMP ? temps : args)[I->opd[k]];
+  const MoxValue& i = temps[I->index[k]];
+  if (c.type() != MVT_VECTOR || !c.getRef() || !i.isInt()) return nullptr;
+  const MoxVector* v = static_cast<const MoxVector*>(c.getRef());
+  return uint32_t(i.asInt()) < v->size() ? &(*v)[uint32_t(i.asInt())] : nullptr;
+}
+
+// elementStep where its common case runs inline: the elements are a
+// vector's, and the slot above an element b holds no object.
+static MOX_ALWAYS_INLINE bool anyStep(const MoxValue* top_a, const MoxCell* I,
+                                      const MoxValue* temps, const MoxValue* args,
+                                      const MoxValue* lits, MoxValue* top, MoxValue* dst,
+                                      NumberResult* res) {
+  const unsigned kb = top_a ? 0 : 1;
+  const MoxValue* a = top_a ? top_a : vectorOperand(I, 0, temps, args, lits);
+  const MoxValue* b = vectorOperand(I, kb, temps, args, lits);
+  MoxValue* const above = I->src[kb] >= MOS_ELEM_TEMP ? top + 2 : nullptr;
+  if (MOX_UNLIKELY(!a || !b || (above && above->mayHoldObject())))
+    return elementStep(top_a, I, temps, args, lits, top, dst, res);
+  const int32_t index = above ? temps[I->index[kb]].asInt() : 0;
+  if (!numberStep(I->op, *a, *b, top, dst, res)) return false;
+  if (above) above->putInt(index);
+  return true;
+}
+
 // The member data of the live object in slot self (a method's receiver),
 // or null for anything else.
 static inline const MoxVector* selfMembers(const MoxValue* self, const MoxValue* E) {
@@ -1204,16 +1338,13 @@ bool MoxInterpreter::run() {
     MOX_FORM_LIST(MOX_JUMP_FORM)
 #undef MOX_JUMP_FORM
 #define MOX_JUMP_RUN(form, pair, a, b) jumpTable_[form##_##pair] = &&L_##form##_##pair;
-#define MOX_JUMP_RUNS(form) MOX_SOURCE_PAIRS(MOX_JUMP_RUN, form)
+#define MOX_JUMP_RUNS(form, pairs) pairs(MOX_JUMP_RUN, form)
     MOX_SPECIAL_FORM_LIST(MOX_JUMP_RUNS)
 #undef MOX_JUMP_RUNS
 #undef MOX_JUMP_RUN
 #define MOX_JUMP_RUN(form, source, a) jumpTable_[form##_##source] = &&L_##form##_##source;
-#define MOX_JUMP_RUNS(form) MOX_SOURCES(MOX_JUMP_RUN, form)
+#define MOX_JUMP_RUNS(form, sources) sources(MOX_JUMP_RUN, form)
     MOX_SINGLE_FORM_LIST(MOX_JUMP_RUNS)
-#undef MOX_JUMP_RUNS
-#define MOX_JUMP_RUNS(form) MOX_VALUE_SOURCES(MOX_JUMP_RUN, form)
-    MOX_VALUE_FORM_LIST(MOX_JUMP_RUNS)
 #undef MOX_JUMP_RUNS
 #undef MOX_JUMP_RUN
     jumpTable_[MR_CALL] = &&L_MR_CALL;
@@ -1722,24 +1853,20 @@ bool MoxInterpreter::run() {
       }
       // The sequences with a handler for each pair of sources, and the
       // form's own handler for any pair (see the *_HANDLER macros above).
-#define MOX_FORM_CASE(form) CASE(form) : form##_HANDLER(I->src[0], I->src[1])
+#define MOX_FORM_CASE(form, pairs) CASE(form) : form##_HANDLER(MOS_ANY, MOS_ANY)
       MOX_SPECIAL_FORM_LIST(MOX_FORM_CASE)
 #undef MOX_FORM_CASE
 #define MOX_PAIR_CASE(form, pair, a, b) CASE(form##_##pair) : form##_HANDLER(a, b)
-#define MOX_PAIR_CASES(form) MOX_SOURCE_PAIRS(MOX_PAIR_CASE, form)
+#define MOX_PAIR_CASES(form, pairs) pairs(MOX_PAIR_CASE, form)
       MOX_SPECIAL_FORM_LIST(MOX_PAIR_CASES)
 #undef MOX_PAIR_CASES
 #undef MOX_PAIR_CASE
-#define MOX_FORM_CASE(form) CASE(form) : form##_HANDLER(I->src[0])
+#define MOX_FORM_CASE(form, sources) CASE(form) : form##_HANDLER(MOS_ANY)
       MOX_SINGLE_FORM_LIST(MOX_FORM_CASE)
-      MOX_VALUE_FORM_LIST(MOX_FORM_CASE)
 #undef MOX_FORM_CASE
 #define MOX_SOURCE_CASE(form, source, a) CASE(form##_##source) : form##_HANDLER(a)
-#define MOX_SOURCE_CASES(form) MOX_SOURCES(MOX_SOURCE_CASE, form)
+#define MOX_SOURCE_CASES(form, sources) sources(MOX_SOURCE_CASE, form)
       MOX_SINGLE_FORM_LIST(MOX_SOURCE_CASES)
-#undef MOX_SOURCE_CASES
-#define MOX_SOURCE_CASES(form) MOX_VALUE_SOURCES(MOX_SOURCE_CASE, form)
-      MOX_VALUE_FORM_LIST(MOX_SOURCE_CASES)
 #undef MOX_SOURCE_CASES
 #undef MOX_SOURCE_CASE
       CASE(MF_GLOBAL):
@@ -1896,6 +2023,8 @@ unwind:
 #undef CELL_VALUE
 #undef CELL_VALUE_FROM
 #undef NUM_STEP
+#undef MOS_ANY
+#undef ROOM_FOR
 #undef MF_NUM_COMPARE_BRANCH_HANDLER
 #undef MF_NUM_ARITH_SET_HANDLER
 #undef MF_NUM_OP_HANDLER

@@ -93,7 +93,7 @@ inline int32_t moxIntBitwise(uint8_t op, int32_t a, int32_t b) {
 // For two numbers of which at least one is a double and the other a double
 // or an integer: both as doubles, true. Other pairs (floats among them) take
 // the general path.
-inline bool moxDoublePair(const MoxValue& l, const MoxValue& r, double* a, double* b) {
+MOX_ALWAYS_INLINE bool moxDoublePair(const MoxValue& l, const MoxValue& r, double* a, double* b) {
   const MoxValueType lk = l.type(), rk = r.type();
   if (lk == MVT_DOUBLE) {
     if (rk == MVT_DOUBLE) *b = r.asDouble();

@@ -140,10 +140,34 @@ bool takeToken(char token, const Decoded& d, uint32_t literals, MoxCell* cell,
   return true;
 }
 
-// Matches pattern at instruction i; on success fills *cell and returns the
-// number of instructions the sequence covers, else 0. Every instruction must
+// Can instruction k join the sequence that starts at instruction i? It must
 // be narrow, and none but the first may be a branch target: a jump there
 // must find the instruction itself.
+bool joins(const Decoded* d, uint32_t n, uint32_t i, uint32_t k) {
+  return k < n && d[k].narrow && (k == i || !d[k].isTarget);
+}
+
+// A Y or Z token at instruction k as an element, X P T E: the container's
+// source and index fill the operand, the index temporary the cell's index
+// field. Returns 4, or 0 when the four instructions are no element.
+uint32_t takeElement(const Decoded* d, uint32_t n, uint32_t i, uint32_t k, MoxCell* cell,
+                     unsigned* operands) {
+  for (uint32_t j = k; j < k + 4; ++j)
+    if (!joins(d, n, i, j)) return 0;
+  const uint8_t c = d[k].op;
+  if ((c != OP_TREF && c != OP_AREF) || d[k + 1].op != OP_PUSH || d[k + 2].op != OP_TREF ||
+      d[k + 3].op != OP_VREF || *operands >= 2)
+    return 0;
+  cell->src[*operands] = c == OP_TREF ? MOS_ELEM_TEMP : MOS_ELEM_ARG;
+  cell->opd[*operands] = d[k].operand;
+  cell->index[*operands] = d[k + 2].operand;
+  ++*operands;
+  return 4;
+}
+
+// Matches pattern at instruction i; on success fills *cell and returns the
+// number of instructions the sequence covers, else 0. Every instruction
+// must join the sequence (see joins).
 uint32_t matchPattern(const char* pattern, const Decoded* d, uint32_t n, uint32_t i,
                       uint32_t literals, MoxCell* cell) {
   MoxCell c{};
@@ -151,6 +175,17 @@ uint32_t matchPattern(const char* pattern, const Decoded* d, uint32_t n, uint32_
   uint32_t k = i;
   for (const char* p = pattern; *p; ++p) {
     if (*p == ' ') continue;
+    if (*p == 'Y' || *p == 'Z') {
+      // An element first: its first instruction would pass as the value.
+      if (const uint32_t taken = takeElement(d, n, i, k, &c, &operands)) {
+        k += taken;
+        continue;
+      }
+      if (!joins(d, n, i, k) || !takeToken(*p == 'Y' ? 'X' : 'V', d[k], literals, &c, &operands))
+        return 0;
+      ++k;
+      continue;
+    }
     if (*p == '>') {
       // Lookahead: the next instruction must be the token after '>'.
       ++p;
@@ -159,8 +194,7 @@ uint32_t matchPattern(const char* pattern, const Decoded* d, uint32_t n, uint32_
       if (k >= n || !takeToken(*p, d[k], literals, &scratch, &none)) return 0;
       continue;
     }
-    if (k >= n || !d[k].narrow || (k > i && d[k].isTarget)) return 0;
-    if (!takeToken(*p, d[k], literals, &c, &operands)) return 0;
+    if (!joins(d, n, i, k) || !takeToken(*p, d[k], literals, &c, &operands)) return 0;
     ++k;
   }
   c.pc = d[i].pc;
@@ -171,34 +205,26 @@ uint32_t matchPattern(const char* pattern, const Decoded* d, uint32_t n, uint32_
 
 // The handler of a sequence's cell: the one for its pair of sources or its
 // first source where the form has them (MOX_SPECIAL_FORM_LIST,
-// MOX_SINGLE_FORM_LIST, MOX_VALUE_FORM_LIST), else the form's own.
+// MOX_SINGLE_FORM_LIST), else the form's own.
 uint8_t runOf(const MoxCell& c) {
-  // Each form of a list with the run of its first source or pair.
   struct Row {
-    uint8_t form, first;
+    uint8_t form, run, a, b;
   };
-  static const Row kPairs[] = {
-#define MOX_ROW(form) {uint8_t(form), uint8_t(form##_TT)},
-      MOX_SPECIAL_FORM_LIST(MOX_ROW)
+  static const Row kRuns[] = {
+#define MOX_ROW(form, pair, a, b) {uint8_t(form), uint8_t(form##_##pair), uint8_t(a), uint8_t(b)},
+#define MOX_ROWS(form, pairs) pairs(MOX_ROW, form)
+      MOX_SPECIAL_FORM_LIST(MOX_ROWS)
+#undef MOX_ROWS
+#undef MOX_ROW
+#define MOX_ROW(form, source, a) {uint8_t(form), uint8_t(form##_##source), uint8_t(a), 0xFF},
+#define MOX_ROWS(form, sources) sources(MOX_ROW, form)
+      MOX_SINGLE_FORM_LIST(MOX_ROWS)
+#undef MOX_ROWS
 #undef MOX_ROW
   };
-  static const Row kSingles[] = {
-#define MOX_ROW(form) {uint8_t(form), uint8_t(form##_T)},
-      MOX_SINGLE_FORM_LIST(MOX_ROW)
-#undef MOX_ROW
-  };
-  static const Row kValues[] = {
-#define MOX_ROW(form) {uint8_t(form), uint8_t(form##_T)},
-      MOX_VALUE_FORM_LIST(MOX_ROW)
-#undef MOX_ROW
-  };
-  for (const Row& r : kPairs)
-    if (r.form == c.form && c.src[0] <= MOS_ARG && c.src[1] <= MOS_LIT)
-      return uint8_t(r.first + c.src[0] * 3 + c.src[1]);
-  for (const Row& r : kSingles)
-    if (r.form == c.form && c.src[0] <= MOS_ARG) return uint8_t(r.first + c.src[0]);
-  for (const Row& r : kValues)
-    if (r.form == c.form && c.src[0] <= MOS_LIT) return uint8_t(r.first + c.src[0]);
+  for (const Row& r : kRuns)
+    if (r.form == c.form && r.a == c.src[0] && (r.b == 0xFF || r.b == c.src[1]))
+      return r.run;
   return c.form;
 }
 
@@ -316,9 +342,9 @@ void MoxTranslation::link() {
     c.nextCell = sequence ? follow(&c.next) : cellAt(c.next);
     const bool jumps = isBranch(c.form) || c.form == MF_NUM_COMPARE_BRANCH ||
                        c.form == MF_PUSH_NUM_COMPARE_BRANCH || c.form == MF_COMPARE_BRANCH;
-    c.targetCell = jumps ? follow(&c.target) : kMoxNoCell;
+    const uint32_t targetCell = jumps ? follow(&c.target) : kMoxNoCell;
     c.nextStep = stepTo(k, c.nextCell);
-    c.targetStep = stepTo(k, c.targetCell);
+    c.targetStep = stepTo(k, targetCell);
   }
 }
 
@@ -347,15 +373,22 @@ bool frameNeed(const MoxCell& c, uint32_t n, int32_t* need, uint32_t* args) {
       ++p;
       continue;
     }
-    if (!strchr("TXVLMNRS", *p)) continue;
-    const bool stack = *p == 'T' || *p == 'X' || *p == 'V' || *p == 'S';
-    const bool temp = *p == 'T' || *p == 'S' || (stack && c.src[k] == MOS_TEMP);
+    if (!strchr("TXVLMNRSYZ", *p)) continue;
+    const bool stack = strchr("TXVSYZ", *p) != nullptr;
+    const uint8_t source = k < 2 ? c.src[k] : uint8_t(MOS_TEMP);
+    const bool temp =
+        *p == 'T' || *p == 'S' || (stack && (source == MOS_TEMP || source == MOS_ELEM_TEMP));
     if (stack && temp) {
       if (c.opd[k] >= n) return false;
       temps = true;
-    } else if (stack && c.src[k] == MOS_ARG) {
+    } else if (stack && (source == MOS_ARG || source == MOS_ELEM_ARG)) {
       arguments = true;
       if (c.opd[k] + 1 > *args) *args = c.opd[k] + 1;
+    }
+    // An element's index is a temporary too.
+    if (stack && k < 2 && (source == MOS_ELEM_TEMP || source == MOS_ELEM_ARG)) {
+      if (c.index[k] >= n) return false;
+      temps = true;
     }
     ++k;
   }

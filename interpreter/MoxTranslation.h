@@ -37,28 +37,32 @@
 //   + ADD|SUB  A ADD|SUB|MUL  C LT..GT  K ADD|SUB|MUL|LT..GT  I INC|DEC
 //   B BRT|BRF with its target
 //   >P         a PUSH must follow (it is not part of the sequence)
-// Operands (T X V L M N R S) fill the cell's operand slots in pattern order;
+//   Y an X, or an element of an X: X P T E (four instructions)
+//   Z a V, or such an element
+// Operands (T X V L M N R S Y Z) fill the cell's operand slots in pattern order;
 // the operator token (+ A C K I) sets its operator and B its branch. Where
 // two patterns match at one offset the earlier one in the list is taken.
 // The number after the pattern is the lowest slot, counted from the top at
 // the cell's start, that the handler writes before it has read all its
 // operands: the temporaries and arguments it reads must lie below it (see
-// MoxTranslation::framed).
+// MoxTranslation::framed). An element (Y, Z) writes where its value goes
+// and, for its index, the slot above: the first of those lies where a
+// single value's would.
 #define MOX_FORM_LIST(X)                                                                     \
   /* t[i +/- k] as a new top: container on top, index temporary i, literal k */              \
   X(MF_PUSH_TEMP_LIT_ELEM, "P T P L + E", 0)                                                 \
+  /* a test of two numbers in a new slot, and a branch on it */                              \
+  X(MF_PUSH_NUM_COMPARE_BRANCH, "P Y P Z C B", 1)                                            \
+  /* a op b in a new top */                                                                  \
+  X(MF_PUSH_NUM_OP, "P Y P Z K", 1)                                                          \
+  /* the top combined with a value */                                                        \
+  X(MF_PUSH_VALUE_OP, "P Z A", 0)                                                            \
   /* element i of a temporary or argument c as a new top */                                  \
   X(MF_PUSH_ELEM, "P X P T E", 1)                                                            \
   /* element i +/- k of a temporary or argument c as a new top */                            \
   X(MF_PUSH_ELEM_OFFSET, "P X P T P L + E", 1)                                               \
-  /* a test of two numbers in a new slot, and a branch on it */                              \
-  X(MF_PUSH_NUM_COMPARE_BRANCH, "P X P V C B", 1)                                            \
-  /* a op b in a new top */                                                                  \
-  X(MF_PUSH_NUM_OP, "P X P V K", 1)                                                          \
   /* element i of the top as the new top */                                                  \
   X(MF_PUSH_TEMP_ELEM, "P T E", 0)                                                           \
-  /* the top combined with a value */                                                        \
-  X(MF_PUSH_VALUE_OP, "P V A", 0)                                                            \
   /* a global variable in a new top */                                                      \
   X(MF_PUSH_GLOBAL, "P R", 1)                                                                \
   /* a value in a new top */                                                                 \
@@ -68,11 +72,11 @@
   /* the statement a++ or a-- */                                                             \
   X(MF_TEMP_STEP, "T D I s O", 0)                                                            \
   /* a test of two numbers and a branch on it */                                             \
-  X(MF_NUM_COMPARE_BRANCH, "X P V C B", 0)                                                   \
+  X(MF_NUM_COMPARE_BRANCH, "Y P Z C B", 0)                                                   \
   /* c = a op b */                                                                           \
-  X(MF_NUM_ARITH_SET, "X P V A S", 0)                                                        \
+  X(MF_NUM_ARITH_SET, "Y P Z A S", 0)                                                        \
   /* the top becomes a op b */                                                               \
-  X(MF_NUM_OP, "X P V K", 0)                                                                 \
+  X(MF_NUM_OP, "Y P Z K", 0)                                                                 \
   /* the top becomes element i of c */                                                       \
   X(MF_LOAD_ELEM, "X P T E", 0)                                                              \
   /* two values loaded, a container and an index, as an element store begins */              \
@@ -106,57 +110,64 @@ enum MoxForm : uint8_t {
   MF_LAST = MF_END - 1,
 };
 
-// Where a value operand comes from.
-enum MoxOperandSource : uint8_t { MOS_TEMP = 0, MOS_ARG = 1, MOS_LIT = 2 };
+// Where a value operand comes from: an element is that of a temporary or an
+// argument (the operand index) at the index a temporary holds (the cell's
+// index field).
+enum MoxOperandSource : uint8_t {
+  MOS_TEMP = 0,
+  MOS_ARG = 1,
+  MOS_LIT = 2,
+  MOS_ELEM_TEMP = 3,
+  MOS_ELEM_ARG = 4,
+};
 
-// The sequences that read two values (the X and the V of their pattern)
-// have a handler for each pair of sources, so that reading an operand
-// takes no test of where it comes from: the cell's run names it. The
-// form's own handler serves any pair.
-#define MOX_SPECIAL_FORM_LIST(X) \
-  X(MF_NUM_COMPARE_BRANCH)       \
-  X(MF_NUM_ARITH_SET)            \
-  X(MF_NUM_OP)                   \
-  X(MF_PUSH_NUM_COMPARE_BRANCH)  \
-  X(MF_PUSH_NUM_OP)              \
-  X(MF_LOAD_PAIR)
-// The pairs, in the order of (X source) * 3 + (V source): a temporary (T) or
-// an argument (A), then a temporary, an argument or a literal (L).
+// The sequences that read two values (the X and the V, or Y and Z, of
+// their pattern) have a handler for each pair of sources in their list of
+// pairs, so that reading an operand takes no test of where it comes from:
+// the cell's run names it. The form's own handler serves any pair, and
+// the elements among Y and Z: a handler for each pair with an element made
+// the loop's whole code slower (bench/README.md).
+#define MOX_SPECIAL_FORM_LIST(X)                    \
+  X(MF_NUM_COMPARE_BRANCH, MOX_SOURCE_PAIRS)         \
+  X(MF_NUM_ARITH_SET, MOX_SOURCE_PAIRS)              \
+  X(MF_NUM_OP, MOX_SOURCE_PAIRS)                     \
+  X(MF_PUSH_NUM_COMPARE_BRANCH, MOX_SOURCE_PAIRS)    \
+  X(MF_PUSH_NUM_OP, MOX_SOURCE_PAIRS)                \
+  X(MF_LOAD_PAIR, MOX_SOURCE_PAIRS)
+// The pairs of an X and a V: a temporary (T) or an argument (A), then a
+// temporary, an argument or a literal (L).
 #define MOX_SOURCE_PAIRS(X, form)                                                   \
   X(form, TT, MOS_TEMP, MOS_TEMP) X(form, TA, MOS_TEMP, MOS_ARG)                    \
   X(form, TL, MOS_TEMP, MOS_LIT) X(form, AT, MOS_ARG, MOS_TEMP)                     \
   X(form, AA, MOS_ARG, MOS_ARG) X(form, AL, MOS_ARG, MOS_LIT)
 
-// The sequences whose one value operand that varies comes first (an X or a
-// V) have a handler for a temporary (T) and for an argument (A) there.
-#define MOX_SINGLE_FORM_LIST(X) \
-  X(MF_PUSH_ELEM)               \
-  X(MF_PUSH_ELEM_OFFSET)        \
-  X(MF_LOAD_ELEM)
+// The sequences whose one value operand that varies comes first (an X, V
+// or Z) have a handler for each source in their list: a temporary (T) and
+// an argument (A), and a literal (L) for the loads of a value (a V or Z
+// alone).
+#define MOX_SINGLE_FORM_LIST(X)            \
+  X(MF_PUSH_ELEM, MOX_SOURCES)             \
+  X(MF_PUSH_ELEM_OFFSET, MOX_SOURCES)      \
+  X(MF_LOAD_ELEM, MOX_SOURCES)             \
+  X(MF_PUSH_VALUE, MOX_VALUE_SOURCES)      \
+  X(MF_VALUE, MOX_VALUE_SOURCES)           \
+  X(MF_PUSH_VALUE_OP, MOX_VALUE_SOURCES)   \
+  X(MF_VALUE_MEMBER_SET, MOX_VALUE_SOURCES)
 #define MOX_SOURCES(X, form) X(form, T, MOS_TEMP) X(form, A, MOS_ARG)
-// The loads of one value (a V alone) have one for a literal (L) as well.
-#define MOX_VALUE_FORM_LIST(X) \
-  X(MF_PUSH_VALUE)             \
-  X(MF_VALUE)                  \
-  X(MF_PUSH_VALUE_OP)          \
-  X(MF_VALUE_MEMBER_SET)
-#define MOX_VALUE_SOURCES(X, form) X(form, T, MOS_TEMP) X(form, A, MOS_ARG) X(form, L, MOS_LIT)
+#define MOX_VALUE_SOURCES(X, form) MOX_SOURCES(X, form) X(form, L, MOS_LIT)
 
 // Runs take values between the tracing opcodes and the width prefixes,
 // where no opcode lies either.
 enum MoxRun : uint8_t {
   MR_BEFORE_FIRST = OP_TRSTEP,
 #define MOX_RUN_ENUM(form, pair, a, b) form##_##pair,
-#define MOX_RUN_PAIRS(form) MOX_SOURCE_PAIRS(MOX_RUN_ENUM, form)
+#define MOX_RUN_PAIRS(form, pairs) pairs(MOX_RUN_ENUM, form)
   MOX_SPECIAL_FORM_LIST(MOX_RUN_PAIRS)
 #undef MOX_RUN_PAIRS
 #undef MOX_RUN_ENUM
 #define MOX_RUN_ENUM(form, source, a) form##_##source,
-#define MOX_RUN_SOURCES(form) MOX_SOURCES(MOX_RUN_ENUM, form)
+#define MOX_RUN_SOURCES(form, sources) sources(MOX_RUN_ENUM, form)
   MOX_SINGLE_FORM_LIST(MOX_RUN_SOURCES)
-#undef MOX_RUN_SOURCES
-#define MOX_RUN_SOURCES(form) MOX_VALUE_SOURCES(MOX_RUN_ENUM, form)
-  MOX_VALUE_FORM_LIST(MOX_RUN_SOURCES)
 #undef MOX_RUN_SOURCES
 #undef MOX_RUN_ENUM
   // A lone OP_CALL, OP_SEND or OP_RETURN: the handler goes from cell to
@@ -178,14 +189,14 @@ struct MoxCell {
   uint8_t run;          // the handler: the form, or a MoxRun of it
   uint8_t op;           // the sequence's operator; a single instruction's opcode byte
   bool jumpIfTrue;      // the sense of the sequence's BRT or BRF
-  uint8_t src[2];       // sources of the first two operands (X and V tokens)
+  uint8_t src[2];       // sources of the first two operands (X, V, Y and Z tokens)
   uint32_t opd[3];      // operand indices, in pattern order
+  uint32_t index[2];    // the index temporary of an element among the first two
   uint32_t pc;          // offset of the first instruction
   uint32_t next;        // offset where the run goes on after the cell (for a
                         // sequence, past an unconditional branch that follows)
   uint32_t nextCell;    // the cell there, or kMoxNoCell
   uint32_t target;      // offset of the branch target
-  uint32_t targetCell;  // the cell there, or kMoxNoCell
   // The distance in bytes from this cell to the next cell and to the
   // target's; 0 where no cell is (or the cell itself: such a jump runs
   // from the bytes).

@@ -455,12 +455,27 @@ Bytes randomCode(Random& r, bool tidy) {
   int depth = int(temps);  // slots above the temporaries' base
   if (tidy || r.below(4)) code.push_back(OP_PUSH), ++depth;
   if (tidy) code.push_back(OP_PUSH), ++depth;
+  if (tidy) {
+    // The vector in temporary 1 and indices 0 and 2 in temporaries 3 and 4,
+    // so that elements are read, not only refused.
+    const uint8_t start[][2] = {{10, 1}, {3, 3}, {9, 4}};
+    for (const auto& set : start) {
+      emit(code, OP_LIT, set[0]);
+      emit(code, OP_TSET, set[1]);
+    }
+  }
   const int n = 8 + int(r.below(40));
   std::vector<size_t> branches, pieces;
+  // A value, or an element of a temporary or argument at a temporary's index
+  // (its container and index pass through the top and the slot above).
   auto value = [&](Bytes& c) {
-    switch (r.below(3)) {
+    switch (r.below(4)) {
       case 0: emit(c, OP_TREF, r.below(5)); break;
       case 1: emit(c, OP_AREF, r.below(3)); break;
+      case 2: emit(c, r.below(4) ? OP_TREF : OP_AREF, r.below(4) ? 1 : r.below(3));
+              c.push_back(OP_PUSH);
+              emit(c, OP_TREF, r.below(2) ? 3 + r.below(2) : r.below(5));
+              c.push_back(OP_VREF); break;
       default: emit(c, OP_LIT, 3 + r.below(kRandomLiterals + 1)); break;
     }
   };
