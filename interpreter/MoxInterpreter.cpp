@@ -843,6 +843,26 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
     (*m)[j] = *t;                                                         \
     NEXT_CELL();                                                          \
   }
+// A value, or an element (in the form's own handler), as the top and into
+// temporary k; an element's index stays in the slot above.
+#define MF_VALUE_SET_HANDLER(A)                                                   \
+  {                                                                               \
+    MoxValue* const dst = TEMP(I->opd[1]);                                        \
+    if ((A) == MOS_ANY) {                                                         \
+      if (!storeAny(I, TEMP(0), ARG(0), lits, t, dst)) FALLBACK();                \
+      NEXT_CELL();                                                                \
+    }                                                                             \
+    const MoxValue* v = CELL_VALUE_FROM(A, 0);                                    \
+    if (MOX_LIKELY(!v->mayHoldObject() && !t->mayHoldObject() && !dst->mayHoldObject())) { \
+      t->putPlain(*v);                                                            \
+      dst->putPlain(*v);                                                          \
+      NEXT_CELL();                                                                \
+    }                                                                             \
+    if (!moxQuietSlots(*t, *dst)) FALLBACK();                                     \
+    *t = *v;                                                                      \
+    *dst = *t;                                                                    \
+    NEXT_CELL();                                                                  \
+  }
 // A value as the top.
 #define MF_VALUE_HANDLER(A)                                   \
   {                                                           \
@@ -1247,6 +1267,62 @@ static MOX_ALWAYS_INLINE bool anyStep(const MoxValue* top_a, const MoxCell* I,
   if (!numberStep(I->op, *a, *b, top, dst, res)) return false;
   if (above) above->putInt(index);
   return true;
+}
+
+// MF_VALUE_SET of operand 0 from any source, elements among them: top and
+// dst take the value, and an element's index stays in the slot above the
+// top. False, with nothing changed, where the bytes must run it.
+static MOX_NOINLINE bool storeAny(const MoxCell* I, const MoxValue* temps, const MoxValue* args,
+                                  const MoxValue* lits, MoxValue* top, MoxValue* dst) {
+  MoxValue scratch;
+  const MoxValue* v = cellOperand(I, 0, temps, args, lits, &scratch);
+  if (!v) return false;
+  MoxValue* const above = I->src[0] >= MOS_ELEM_TEMP ? top + 1 : nullptr;
+  if (above ? !moxQuietSlots(*top, *above, dst) : !moxQuietSlots(*top, *dst)) return false;
+  const int32_t index = above ? temps[I->index[0]].asInt() : 0;
+  *top = *v;
+  if (above) above->setInt(index);
+  *dst = *top;
+  return true;
+}
+
+// MF_ELEM_STORE, c[i] = z: the loads leave c in the top, i above it and z
+// above that (an element z's index above z), then elementWrite stores and
+// the top becomes z. A number into a vector, over slots that hold no
+// object but the top, goes the short way with the same effect. A load that
+// could delete an object, and z of an element the loop does not read,
+// leave it all to the bytes; so does a store elementWrite declines, after
+// the loads, which the bytes then make again to the same effect.
+static MOX_NOINLINE bool storeElement(const MoxCell* I, const MoxValue* temps,
+                                      const MoxValue* args, const MoxValue* lits, MoxValue* t) {
+  const MoxValue& c = (I->src[0] == MOS_ELEM_TEMP ? temps : args)[I->opd[0]];
+  const MoxValue& i = temps[I->index[0]];
+  MoxValue scratch;
+  const MoxValue* z = cellOperand(I, 1, temps, args, lits, &scratch);
+  const bool element = I->src[1] >= MOS_ELEM_TEMP;
+  if (!z || !i.isInt() || !moxReleaseIsQuiet(t[0]) || t[1].mayHoldObject() ||
+      t[2].mayHoldObject() || (element && t[3].mayHoldObject()))
+    return false;
+  const int32_t at = i.asInt();
+  const int32_t zIndex = element ? temps[I->index[1]].asInt() : 0;
+  if (c.type() == MVT_VECTOR && c.getRef() && !z->mayHoldObject() &&
+      uint32_t(at) < static_cast<const MoxVector*>(c.getRef())->size()) {
+    MoxValue& slot = (*static_cast<MoxVector*>(c.getRef()))[uint32_t(at)];
+    if (!slot.mayHoldObject()) {
+      slot.putPlain(*z);
+      if (t[0].mayHoldObject()) t[0].dispose();
+      t[0].putPlain(*z);
+      t[1].putInt(at);
+      t[2].putPlain(*z);
+      if (element) t[3].putInt(zIndex);
+      return true;
+    }
+  }
+  t[0] = c;
+  t[1].putInt(at);
+  t[2] = *z;
+  if (element) t[3].putInt(zIndex);
+  return elementWrite(t, at, t + 2);
 }
 
 // The member data of the live object in slot self (a method's receiver),
@@ -1888,6 +1964,10 @@ bool MoxInterpreter::run() {
         *t = (*m)[j];
         NEXT_CELL();
       }
+      CASE(MF_ELEM_STORE):
+        CELL_ROOM(I->src[1] >= MOS_ELEM_TEMP ? 3 : 2);
+        if (!storeElement(I, TEMP(0), ARG(0), lits, t)) FALLBACK();
+        NEXT_CELL();
       CASE(MF_ELEM_SET):
         if (t - S < 2 || !t[-1].isInt() || !elementWrite(t - 2, t[-1].asInt(), t)) FALLBACK();
         t -= 2;
@@ -2034,6 +2114,7 @@ unwind:
 #undef GLOBAL_HANDLER
 #undef MF_PUSH_VALUE_HANDLER
 #undef MF_VALUE_HANDLER
+#undef MF_VALUE_SET_HANDLER
 #undef MF_PUSH_VALUE_OP_HANDLER
 #undef MF_VALUE_MEMBER_SET_HANDLER
 #undef MF_PUSH_ELEM_HANDLER

@@ -147,22 +147,24 @@ bool joins(const Decoded* d, uint32_t n, uint32_t i, uint32_t k) {
   return k < n && d[k].narrow && (k == i || !d[k].isTarget);
 }
 
-// A Y or Z token at instruction k as an element, X P T E: the container's
-// source and index fill the operand, the index temporary the cell's index
-// field. Returns 4, or 0 when the four instructions are no element.
+// A Y or Z token at instruction k as an element, X P T E, or a Q token, X P
+// T (the VREF left out): the container's source and index fill the
+// operand, the index temporary the cell's index field. Returns the number
+// of instructions taken, or 0 when they are no element.
 uint32_t takeElement(const Decoded* d, uint32_t n, uint32_t i, uint32_t k, MoxCell* cell,
-                     unsigned* operands) {
-  for (uint32_t j = k; j < k + 4; ++j)
+                     unsigned* operands, bool read = true) {
+  const uint32_t length = read ? 4 : 3;
+  for (uint32_t j = k; j < k + length; ++j)
     if (!joins(d, n, i, j)) return 0;
   const uint8_t c = d[k].op;
   if ((c != OP_TREF && c != OP_AREF) || d[k + 1].op != OP_PUSH || d[k + 2].op != OP_TREF ||
-      d[k + 3].op != OP_VREF || *operands >= 2)
+      (read && d[k + 3].op != OP_VREF) || *operands >= 2)
     return 0;
   cell->src[*operands] = c == OP_TREF ? MOS_ELEM_TEMP : MOS_ELEM_ARG;
   cell->opd[*operands] = d[k].operand;
   cell->index[*operands] = d[k + 2].operand;
   ++*operands;
-  return 4;
+  return length;
 }
 
 // Matches pattern at instruction i; on success fills *cell and returns the
@@ -175,6 +177,12 @@ uint32_t matchPattern(const char* pattern, const Decoded* d, uint32_t n, uint32_
   uint32_t k = i;
   for (const char* p = pattern; *p; ++p) {
     if (*p == ' ') continue;
+    if (*p == 'Q') {
+      const uint32_t taken = takeElement(d, n, i, k, &c, &operands, false);
+      if (!taken) return 0;
+      k += taken;
+      continue;
+    }
     if (*p == 'Y' || *p == 'Z') {
       // An element first: its first instruction would pass as the value.
       if (const uint32_t taken = takeElement(d, n, i, k, &c, &operands)) {
@@ -373,8 +381,8 @@ bool frameNeed(const MoxCell& c, uint32_t n, int32_t* need, uint32_t* args) {
       ++p;
       continue;
     }
-    if (!strchr("TXVLMNRSYZ", *p)) continue;
-    const bool stack = strchr("TXVSYZ", *p) != nullptr;
+    if (!strchr("TXVLMNRSYZQ", *p)) continue;
+    const bool stack = strchr("TXVSYZQ", *p) != nullptr;
     const uint8_t source = k < 2 ? c.src[k] : uint8_t(MOS_TEMP);
     const bool temp =
         *p == 'T' || *p == 'S' || (stack && (source == MOS_TEMP || source == MOS_ELEM_TEMP));

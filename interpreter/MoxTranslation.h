@@ -39,7 +39,8 @@
 //   >P         a PUSH must follow (it is not part of the sequence)
 //   Y an X, or an element of an X: X P T E (four instructions)
 //   Z a V, or such an element
-// Operands (T X V L M N R S Y Z) fill the cell's operand slots in pattern order;
+//   Q the container and index of an element store: X P T
+// Operands (T X V L M N R S Y Z Q) fill the cell's operand slots in pattern order;
 // the operator token (+ A C K I) sets its operator and B its branch. Where
 // two patterns match at one offset the earlier one in the list is taken.
 // The number after the pattern is the lowest slot, counted from the top at
@@ -77,6 +78,10 @@
   X(MF_NUM_ARITH_SET, "Y P Z A S", 0)                                                        \
   /* the top becomes a op b */                                                               \
   X(MF_NUM_OP, "Y P Z K", 0)                                                                 \
+  /* c = a value or an element */                                                           \
+  X(MF_VALUE_SET, "Z S", 0)                                                                  \
+  /* c[i] = a value or an element */                                                         \
+  X(MF_ELEM_STORE, "Q P Z W", 0)                                                             \
   /* the top becomes element i of c */                                                       \
   X(MF_LOAD_ELEM, "X P T E", 0)                                                              \
   /* two values loaded, a container and an index, as an element store begins */              \
@@ -152,7 +157,8 @@ enum MoxOperandSource : uint8_t {
   X(MF_PUSH_VALUE, MOX_VALUE_SOURCES)      \
   X(MF_VALUE, MOX_VALUE_SOURCES)           \
   X(MF_PUSH_VALUE_OP, MOX_VALUE_SOURCES)   \
-  X(MF_VALUE_MEMBER_SET, MOX_VALUE_SOURCES)
+  X(MF_VALUE_MEMBER_SET, MOX_VALUE_SOURCES) \
+  X(MF_VALUE_SET, MOX_VALUE_SOURCES)
 #define MOX_SOURCES(X, form) X(form, T, MOS_TEMP) X(form, A, MOS_ARG)
 #define MOX_VALUE_SOURCES(X, form) MOX_SOURCES(X, form) X(form, L, MOS_LIT)
 

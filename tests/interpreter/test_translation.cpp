@@ -481,9 +481,9 @@ Bytes randomCode(Random& r, bool tidy) {
   };
   // Stack effect of each piece below; tidy programs skip a piece that would
   // take the top nearer the temporaries than two slots above them.
-  static const int kEffect[14] = {1, 0, 0, 0, 1, -1, 0, -2, 0, 0, 0, 0, 0, 0};
+  static const int kEffect[15] = {1, 0, 0, 0, 1, -1, 0, -2, 0, 0, 0, 0, 0, 0, 0};
   for (int i = 0; i < n; ++i) {
-    const uint32_t piece = r.below(14);
+    const uint32_t piece = r.below(15);
     if (tidy && (piece == 11 || depth + kEffect[piece] < int(temps) + 3)) continue;
     pieces.push_back(code.size());
     depth += kEffect[piece];
@@ -519,6 +519,9 @@ Bytes randomCode(Random& r, bool tidy) {
       case 11: code.push_back(uint8_t(r.next())); break;  // anything at all
       case 12: code.push_back(OP_PUSH); emit(code, OP_LIT, 3 + r.below(kRandomLiterals));
                code.push_back(uint8_t(OP_ADD + r.below(3))); break;
+      case 13: emit(code, r.below(4) ? OP_TREF : OP_AREF, r.below(4) ? 1 : r.below(3));
+               code.push_back(OP_PUSH); emit(code, OP_TREF, r.below(2) ? 3 + r.below(2) : r.below(5));
+               code.push_back(OP_PUSH); value(code); code.push_back(OP_VSET); break;
       default: value(code); break;
     }
   }
