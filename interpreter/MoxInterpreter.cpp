@@ -977,39 +977,12 @@ static MOX_ALWAYS_INLINE double doubleResult(uint8_t op, double a, double b) {
 // The result of ADD, SUB, MUL or a comparison on two numbers that need no
 // method and no conversion, computed as the general path computes it:
 // integers wrap, an integer with a double is a double, comparisons give 1
-// or 0.
+// or 0 (which a branch reads).
 struct NumberResult {
   bool isDouble;
   int32_t i;
   double d;
-  // Into a slot that holds no object (see moxClearSlots).
-  void putInto(MoxValue* v) const {
-    if (isDouble) v->putDouble(d);
-    else v->putInt(i);
-  }
 };
-
-// False for pairs that are not two integers or a double with a double or
-// an integer.
-static MOX_ALWAYS_INLINE bool numberResult(uint8_t op, const MoxValue& a, const MoxValue& b,
-                                           NumberResult* r) {
-  if (MOX_LIKELY(a.isInt() && b.isInt())) {
-    r->isDouble = false;
-    r->i = intResult(op, a.asInt(), b.asInt());
-    return true;
-  }
-  double x, y;
-  if (!moxDoublePair(a, b, &x, &y)) return false;
-  if (op >= OP_LT) {
-    const double diff = x - y;
-    r->isDouble = false;
-    r->i = moxCompareResult(op, diff < 0 ? -1 : (diff > 0 ? 1 : 0));
-  } else {
-    r->isDouble = true;
-    r->d = doubleResult(op, x, y);
-  }
-  return true;
-}
 
 // *dst := the number n (an integer or a double); dst holds no object.
 static MOX_ALWAYS_INLINE void putNumber(MoxValue* dst, const MoxValue& n) {
@@ -1024,10 +997,34 @@ static MOX_ALWAYS_INLINE void putNumber(MoxValue* dst, const MoxValue& n) {
 // above it.
 static MOX_ALWAYS_INLINE bool numberStep(uint8_t op, const MoxValue& a, const MoxValue& b,
                                          MoxValue* top, MoxValue* dst, NumberResult* res) {
-  if (!numberResult(op, a, b, res) || !moxClearSlots(top, top + 1, dst)) return false;
+  // Two integers, most often: the kinds of every store are known.
+  if (MOX_LIKELY(a.isInt() && b.isInt())) {
+    if (!moxClearSlots(top, top + 1, dst)) return false;
+    const int32_t r = intResult(op, a.asInt(), b.asInt());
+    const int32_t right = b.asInt();
+    top[1].putInt(right);
+    top->putInt(r);
+    if (dst) dst->putInt(r);
+    res->isDouble = false;
+    res->i = r;
+    return true;
+  }
+  // A double with a double or an integer: a comparison gives an integer.
+  double x, y;
+  if (!moxDoublePair(a, b, &x, &y) || !moxClearSlots(top, top + 1, dst)) return false;
   putNumber(top + 1, b);
-  res->putInto(top);
-  if (dst) res->putInto(dst);
+  if (op >= OP_LT) {
+    const double diff = x - y;
+    res->isDouble = false;
+    res->i = moxCompareResult(op, diff < 0 ? -1 : (diff > 0 ? 1 : 0));
+    top->putInt(res->i);
+    if (dst) dst->putInt(res->i);
+  } else {
+    res->isDouble = true;
+    res->d = doubleResult(op, x, y);
+    top->putDouble(res->d);
+    if (dst) dst->putDouble(res->d);
+  }
   return true;
 }
 
