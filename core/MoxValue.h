@@ -284,6 +284,10 @@ class MOX_API MoxValue {
     type_ = MVT_INTEGER;
     u_.i64 = intPayload(v);
   }
+  MOX_ALWAYS_INLINE void putNull() {
+    type_ = MVT_NULL;
+    u_.i64 = 0;
+  }
   MOX_ALWAYS_INLINE void putDouble(double v) {
     type_ = MVT_DOUBLE;
     u_.d = v;

@@ -777,7 +777,7 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
     ROOM_FOR(B, 1);                                           \
     NumberResult res;                                         \
     if (!NUM_STEP(A, B, t, nullptr)) FALLBACK();              \
-    BRANCH_CELL((res.i != 0) == I->jumpIfTrue);               \
+    BRANCH_CELL(res.i == int32_t(I->jumpIfTrue));               \
   }
 // a; PUSH; b; operator; TSET c
 #define MF_NUM_ARITH_SET_HANDLER(A, B)                        \
@@ -802,7 +802,7 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
     NumberResult res;                                         \
     if (!NUM_STEP(A, B, t + 1, nullptr)) FALLBACK();          \
     ++t;                                                      \
-    BRANCH_CELL((res.i != 0) == I->jumpIfTrue);               \
+    BRANCH_CELL(res.i == int32_t(I->jumpIfTrue));               \
   }
 #define MF_PUSH_NUM_OP_HANDLER(A, B)                          \
   {                                                           \
@@ -1921,7 +1921,7 @@ bool MoxInterpreter::run() {
         const uint32_t old = uint32_t(v->asInt());
         t->putInt(int32_t(old));
         v->putInt(int32_t(I->op == OP_INC ? old + 1u : old - 1u));
-        t[1].dispose();
+        t[1].putNull();
         NEXT_CELL();
       }
       // The sequences with a handler for each pair of sources, and the
