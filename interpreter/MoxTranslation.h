@@ -29,7 +29,8 @@
 #include "interpreter/MoxOpCodes.h"
 
 // Each sequence is written once here, as its pattern: a list of tokens, one
-// per instruction, from which the translator matches it and fills the cell.
+// per instruction (Y, Z and Q stand for several), from which the translator
+// matches it and fills the cell.
 //   P PUSH     D DUP      O POP      E VREF     W VSET
 //   T TREF j   X TREF|AREF j   V TREF|AREF|LIT j   L LIT j   M MREF j
 //   N MSET j   R REF j
@@ -40,15 +41,16 @@
 //   Y an X, or an element of an X: X P T E (four instructions)
 //   Z a V, or such an element
 //   Q the container and index of an element store: X P T
-// Operands (T X V L M N R S Y Z Q) fill the cell's operand slots in pattern order;
-// the operator token (+ A C K I) sets its operator and B its branch. Where
-// two patterns match at one offset the earlier one in the list is taken.
+// Operands (T X V L M N R S Y Z Q) fill the cell's operand slots in
+// pattern order; the operator token (+ A C K I) sets its operator and B its
+// branch. Where two patterns match at one offset the earlier one in the
+// list is taken.
 // The number after the pattern is the lowest slot, counted from the top at
 // the cell's start, that the handler writes before it has read all its
 // operands: the temporaries and arguments it reads must lie below it (see
-// MoxTranslation::framed). An element (Y, Z) writes where its value goes
-// and, for its index, the slot above: the first of those lies where a
-// single value's would.
+// MoxTranslation::framed). An element (Y, Z, Q) writes its container
+// where a single value would go and its index in the slot above, so the
+// first slot it writes is the same.
 #define MOX_FORM_LIST(X)                                                                     \
   /* t[i +/- k] as a new top: container on top, index temporary i, literal k */              \
   X(MF_PUSH_TEMP_LIT_ELEM, "P T P L + E", 0)                                                 \

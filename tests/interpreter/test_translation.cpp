@@ -586,11 +586,16 @@ TEST(Translation, RandomCodeSameBothWays) {
     for (int plain = 0; plain < 2; ++plain) {
       // Numbers as arguments: strings would take pointer bits, as above.
       Interp in;
-      in.define("f", makeProc(code, randomLiterals()));
+      const std::vector<MoxValue> literals = randomLiterals();
+      in.define("f", makeProc(code, literals));
       ASSERT_TRUE(in.compile("main() { return f(7, 300, -1); }"));
       in.in->setTranslation(!plain);
       const bool ok = in.run("main");
       seen[plain] = outcomeOf(in, ok);
+      // The vector is made here, not by a script, so the machine's teardown
+      // does not know it: a cycle a store made through it (v[i] = v) is
+      // broken by hand.
+      static_cast<MoxVector*>(literals[7].getRef())->clear();
     }
     if (seen[0] != seen[1]) {
       ++differ;
