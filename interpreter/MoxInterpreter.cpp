@@ -766,25 +766,25 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
 // keeps b) and into dst unless null; ROOM_FOR(B, k) makes room for k slots
 // and for the one above an element b.
 #define MOS_ANY 0xFF
-#define NUM_STEP(A, B, top, dst)                                                             \
+#define NUM_STEP(A, B, top, dst, ops)                                                        \
   ((A) == MOS_ANY ? anyStep(nullptr, I, TEMP(0), ARG(0), lits, top, dst, &res)                \
                   : numberStep(I->op, *CELL_VALUE_FROM(A, 0), *CELL_VALUE_FROM(B, 1), top, dst, \
-                               &res))
+                               &res, ops))
 #define ROOM_FOR(B, k) CELL_ROOM((k) + ((B) == MOS_ANY && I->src[1] >= MOS_ELEM_TEMP ? 1 : 0))
 // a; PUSH; b; compare; BRT|BRF
 #define MF_NUM_COMPARE_BRANCH_HANDLER(A, B)                   \
   {                                                           \
     ROOM_FOR(B, 1);                                           \
     NumberResult res;                                         \
-    if (!NUM_STEP(A, B, t, nullptr)) FALLBACK();              \
-    BRANCH_CELL(res.i == int32_t(I->jumpIfTrue));               \
+    if (!NUM_STEP(A, B, t, nullptr, kCompareOps)) FALLBACK(); \
+    BRANCH_CELL(res.i == int32_t(I->jumpIfTrue));             \
   }
 // a; PUSH; b; operator; TSET c
 #define MF_NUM_ARITH_SET_HANDLER(A, B)                        \
   {                                                           \
     ROOM_FOR(B, 1);                                           \
     NumberResult res;                                         \
-    if (!NUM_STEP(A, B, t, TEMP(I->opd[2]))) FALLBACK();      \
+    if (!NUM_STEP(A, B, t, TEMP(I->opd[2]), kArithOps)) FALLBACK(); \
     NEXT_CELL();                                              \
   }
 // a; PUSH; b; operator
@@ -792,7 +792,7 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
   {                                                           \
     ROOM_FOR(B, 1);                                           \
     NumberResult res;                                         \
-    if (!NUM_STEP(A, B, t, nullptr)) FALLBACK();              \
+    if (!NUM_STEP(A, B, t, nullptr, kAnyOps)) FALLBACK();     \
     NEXT_CELL();                                              \
   }
 // The same two after a PUSH: one slot higher.
@@ -800,15 +800,15 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
   {                                                           \
     ROOM_FOR(B, 2);                                           \
     NumberResult res;                                         \
-    if (!NUM_STEP(A, B, t + 1, nullptr)) FALLBACK();          \
+    if (!NUM_STEP(A, B, t + 1, nullptr, kCompareOps)) FALLBACK(); \
     ++t;                                                      \
-    BRANCH_CELL(res.i == int32_t(I->jumpIfTrue));               \
+    BRANCH_CELL(res.i == int32_t(I->jumpIfTrue));             \
   }
 #define MF_PUSH_NUM_OP_HANDLER(A, B)                          \
   {                                                           \
     ROOM_FOR(B, 2);                                           \
     NumberResult res;                                         \
-    if (!NUM_STEP(A, B, t + 1, nullptr)) FALLBACK();          \
+    if (!NUM_STEP(A, B, t + 1, nullptr, kAnyOps)) FALLBACK(); \
     ++t;                                                      \
     NEXT_CELL();                                              \
   }
@@ -961,12 +961,17 @@ static bool appendInPlace(MoxValue* t, uint32_t k, MoxValue* temps, uint32_t nte
   return true;
 }
 
-// a op b for ADD, SUB, MUL (wrapping) and the comparisons (1 or 0).
-static MOX_ALWAYS_INLINE int32_t intResult(uint8_t op, int32_t a, int32_t b) {
-  if (op >= OP_LT) return moxCompareResult(op, a < b ? -1 : (a > b ? 1 : 0));
+// a op b for ADD, SUB and MUL (wrapping).
+static MOX_ALWAYS_INLINE int32_t arithResult(uint8_t op, int32_t a, int32_t b) {
   if (op == OP_ADD) return int32_t(uint32_t(a) + uint32_t(b));
   if (op == OP_SUB) return int32_t(uint32_t(a) - uint32_t(b));
   return int32_t(uint32_t(a) * uint32_t(b));
+}
+
+// The same and the comparisons (1 or 0).
+static MOX_ALWAYS_INLINE int32_t intResult(uint8_t op, int32_t a, int32_t b) {
+  if (op >= OP_LT) return moxCompareResult(op, a < b ? -1 : (a > b ? 1 : 0));
+  return arithResult(op, a, b);
 }
 
 // a op b on doubles for ADD, SUB and MUL.
@@ -990,19 +995,27 @@ static MOX_ALWAYS_INLINE void putNumber(MoxValue* dst, const MoxValue& n) {
   else dst->putDouble(n.asDouble());
 }
 
+// What a handler knows of its operator: any of ADD, SUB, MUL and the
+// comparisons, or only comparisons (a C token), or only ADD, SUB and MUL
+// (an A token). Known, the step leaves out the test of which.
+enum NumberOps { kAnyOps, kCompareOps, kArithOps };
+
 // The numeric sequences: *top := a op b for two numbers, b in the slot
 // above it (as the operator leaves it) and, unless dst is null, the result
 // also in *dst. False, with nothing changed, for other values and when a
 // release could delete an object. a and b may be dst, not top or the slot
 // above it.
 static MOX_ALWAYS_INLINE bool numberStep(uint8_t op, const MoxValue& a, const MoxValue& b,
-                                         MoxValue* top, MoxValue* dst, NumberResult* res) {
+                                         MoxValue* top, MoxValue* dst, NumberResult* res,
+                                         NumberOps ops = kAnyOps) {
+  const bool compare = ops == kCompareOps || (ops == kAnyOps && op >= OP_LT);
   // Two integers, most often: the kinds of every store are known.
   if (MOX_LIKELY(a.isInt() && b.isInt())) {
     if (!moxClearSlots(top, top + 1, dst)) return false;
-    const int32_t r = intResult(op, a.asInt(), b.asInt());
-    const int32_t right = b.asInt();
-    top[1].putInt(right);
+    const int32_t x = a.asInt(), y = b.asInt();
+    const int32_t r =
+        compare ? moxCompareResult(op, x < y ? -1 : (x > y ? 1 : 0)) : arithResult(op, x, y);
+    top[1].putInt(y);
     top->putInt(r);
     if (dst) dst->putInt(r);
     res->isDouble = false;
@@ -1013,7 +1026,7 @@ static MOX_ALWAYS_INLINE bool numberStep(uint8_t op, const MoxValue& a, const Mo
   double x, y;
   if (!moxDoublePair(a, b, &x, &y) || !moxClearSlots(top, top + 1, dst)) return false;
   putNumber(top + 1, b);
-  if (op >= OP_LT) {
+  if (compare) {
     const double diff = x - y;
     res->isDouble = false;
     res->i = moxCompareResult(op, diff < 0 ? -1 : (diff > 0 ? 1 : 0));
