@@ -767,7 +767,7 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
 // and for the one above an element b.
 #define MOS_ANY 0xFF
 #define NUM_STEP(A, B, top, dst, ops)                                                        \
-  ((A) == MOS_ANY ? anyStep(nullptr, I, TEMP(0), ARG(0), lits, top, dst, &res)                \
+  ((A) == MOS_ANY ? anyStep(nullptr, I, TEMP(0), ARG(0), lits, top, dst, &res, ops)           \
                   : numberStep(I->op, *CELL_VALUE_FROM(A, 0), *CELL_VALUE_FROM(B, 1), top, dst, \
                                &res, ops))
 #define ROOM_FOR(B, k) CELL_ROOM((k) + ((B) == MOS_ANY && I->src[1] >= MOS_ELEM_TEMP ? 1 : 0))
@@ -827,8 +827,8 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
     CELL_ROOM(1 + ((A) == MOS_ANY && I->src[0] >= MOS_ELEM_TEMP ? 1 : 0));    \
     NumberResult res;                                                         \
     if ((A) == MOS_ANY                                                        \
-            ? !anyStep(t, I, TEMP(0), ARG(0), lits, t, nullptr, &res)         \
-            : !numberStep(I->op, *t, *CELL_VALUE_FROM(A, 0), t, nullptr, &res))    \
+            ? !anyStep(t, I, TEMP(0), ARG(0), lits, t, nullptr, &res, kArithOps) \
+            : !numberStep(I->op, *t, *CELL_VALUE_FROM(A, 0), t, nullptr, &res, kArithOps)) \
       FALLBACK();                                                             \
     NEXT_CELL();                                                              \
   }
@@ -1266,7 +1266,7 @@ static MOX_ALWAYS_INLINE const MoxValue* vectorOperand(const MoxCell* I, unsigne
 static MOX_ALWAYS_INLINE bool anyStep(const MoxValue* top_a, const MoxCell* I,
                                       const MoxValue* temps, const MoxValue* args,
                                       const MoxValue* lits, MoxValue* top, MoxValue* dst,
-                                      NumberResult* res) {
+                                      NumberResult* res, NumberOps ops) {
   const unsigned kb = top_a ? 0 : 1;
   const MoxValue* a = top_a ? top_a : vectorOperand(I, 0, temps, args, lits);
   const MoxValue* b = vectorOperand(I, kb, temps, args, lits);
@@ -1274,7 +1274,7 @@ static MOX_ALWAYS_INLINE bool anyStep(const MoxValue* top_a, const MoxCell* I,
   if (MOX_UNLIKELY(!a || !b || (above && above->mayHoldObject())))
     return elementStep(top_a, I, temps, args, lits, top, dst, res);
   const int32_t index = above ? temps[I->index[kb]].asInt() : 0;
-  if (!numberStep(I->op, *a, *b, top, dst, res)) return false;
+  if (!numberStep(I->op, *a, *b, top, dst, res, ops)) return false;
   if (above) above->putInt(index);
   return true;
 }
