@@ -1184,18 +1184,22 @@ static MOX_ALWAYS_INLINE const MoxValue* elementAt(const MoxValue& c, const MoxV
   }
 }
 
-// Value operand k of a cell: a temporary, an argument, a literal or an
-// element (elementAt). Null where the bytes must read it.
+// Value operand k of a cell, a temporary, an argument or a literal.
+static MOX_ALWAYS_INLINE const MoxValue* cellValue(const MoxCell* I, unsigned k,
+                                                   const MoxValue* temps, const MoxValue* args,
+                                                   const MoxValue* lits) {
+  const uint8_t s = I->src[k];
+  return (s == MOS_LIT ? lits : s == MOS_TEMP ? temps : args) + I->opd[k];
+}
+
+// The same, or an element (elementAt). Null where the bytes must read it.
 static MOX_ALWAYS_INLINE const MoxValue* cellOperand(const MoxCell* I, unsigned k,
                                                      const MoxValue* temps, const MoxValue* args,
                                                      const MoxValue* lits, MoxValue* scratch) {
-  switch (I->src[k]) {
-    case MOS_TEMP: return temps + I->opd[k];
-    case MOS_ARG: return args + I->opd[k];
-    case MOS_LIT: return lits + I->opd[k];
-    case MOS_ELEM_TEMP: return elementAt(temps[I->opd[k]], temps[I->index[k]], scratch);
-    default: return elementAt(args[I->opd[k]], temps[I->index[k]], scratch);
-  }
+  const uint8_t s = I->src[k];
+  if (s < MOS_ELEM_TEMP) return cellValue(I, k, temps, args, lits);
+  const MoxValue* from = s == MOS_ELEM_TEMP ? temps : args;
+  return elementAt(from[I->opd[k]], temps[I->index[k]], scratch);
 }
 
 // Can the slot above a step's slots give up what it holds? Only if that
@@ -1237,14 +1241,6 @@ static MOX_NOINLINE bool elementStep(const MoxValue* a, const MoxCell* I, const 
     above->putInt(index);
   }
   return true;
-}
-
-// Value operand k of a cell, a temporary, an argument or a literal.
-static MOX_ALWAYS_INLINE const MoxValue* cellValue(const MoxCell* I, unsigned k,
-                                                   const MoxValue* temps, const MoxValue* args,
-                                                   const MoxValue* lits) {
-  const uint8_t s = I->src[k];
-  return (s == MOS_LIT ? lits : s == MOS_TEMP ? temps : args) + I->opd[k];
 }
 
 // The same, or an element of a vector: null for any other element.
