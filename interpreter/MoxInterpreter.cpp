@@ -770,7 +770,7 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
   ((A) == MOS_ANY ? anyStep(nullptr, I, TEMP(0), ARG(0), lits, top, dst, &res, ops)           \
                   : numberStep(I->op, *CELL_VALUE_FROM(A, 0), *CELL_VALUE_FROM(B, 1), top, dst, \
                                &res, ops))
-#define ROOM_FOR(B, k) CELL_ROOM((k) + ((B) == MOS_ANY && I->src[1] >= MOS_ELEM_TEMP ? 1 : 0))
+#define ROOM_FOR(B, k) CELL_ROOM((k) + ((B) == MOS_ANY ? elementSlots(I, 1) : 0))
 // a; PUSH; b; compare; BRT|BRF
 #define MF_NUM_COMPARE_BRANCH_HANDLER(A, B)                   \
   {                                                           \
@@ -824,7 +824,7 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
 // The top := top op value; the slot above keeps the value.
 #define MF_PUSH_VALUE_OP_HANDLER(A)                                           \
   {                                                                           \
-    CELL_ROOM(1 + ((A) == MOS_ANY && I->src[0] >= MOS_ELEM_TEMP ? 1 : 0));    \
+    CELL_ROOM(1 + ((A) == MOS_ANY ? elementSlots(I, 0) : 0));                 \
     NumberResult res;                                                         \
     if ((A) == MOS_ANY                                                        \
             ? !anyStep(t, I, TEMP(0), ARG(0), lits, t, nullptr, &res, kArithOps) \
@@ -849,6 +849,7 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
   {                                                                               \
     MoxValue* const dst = TEMP(I->opd[1]);                                        \
     if ((A) == MOS_ANY) {                                                         \
+      CELL_ROOM(elementSlots(I, 0));                                              \
       if (!storeAny(I, TEMP(0), ARG(0), lits, t, dst)) FALLBACK();                \
       NEXT_CELL();                                                                \
     }                                                                             \
@@ -1158,10 +1159,10 @@ static MOX_ALWAYS_INLINE bool elementLoad(const MoxValue& container, int32_t i, 
 // vector's element where it lies, a byte or a character unit in *scratch.
 // Null where VREF would not simply read it (another kind, no object, an
 // index out of range): the bytes then run it.
-static MOX_ALWAYS_INLINE const MoxValue* elementAt(const MoxValue& c, const MoxValue& i,
+static MOX_ALWAYS_INLINE const MoxValue* elementAt(const MoxValue& c, int32_t i,
                                                    MoxValue* scratch) {
-  if (!i.isInt() || i.asInt() < 0 || !c.getRef()) return nullptr;
-  const uint32_t k = uint32_t(i.asInt());
+  if (i < 0 || !c.getRef()) return nullptr;
+  const uint32_t k = uint32_t(i);
   switch (c.type()) {
     case MVT_VECTOR: {
       const MoxVector* v = static_cast<const MoxVector*>(c.getRef());
@@ -1192,14 +1193,66 @@ static MOX_ALWAYS_INLINE const MoxValue* cellValue(const MoxCell* I, unsigned k,
   return (s == MOS_LIT ? lits : s == MOS_TEMP ? temps : args) + I->opd[k];
 }
 
-// The same, or an element (elementAt). Null where the bytes must read it.
+// The index of element operand k: the integer its index temporary holds,
+// or that plus or minus the integer literal of its offset, wrapping as ADD
+// and SUB do. False where the bytes must compute it.
+static MOX_ALWAYS_INLINE bool elementIndex(const MoxCell* I, unsigned k, const MoxValue* temps,
+                                           const MoxValue* lits, int32_t* index) {
+  const MoxValue& i = temps[I->index[k]];
+  if (!i.isInt()) return false;
+  *index = i.asInt();
+  if (!I->offsetOp[k]) return true;
+  const MoxValue& d = lits[I->offset[k]];
+  if (!d.isInt()) return false;
+  *index = arithResult(I->offsetOp[k], *index, d.asInt());
+  return true;
+}
+
+// Room for a byte or a character unit that elementAt reads as a number.
+// It only ever holds an integer, so it is never destroyed: that spares the
+// release test of a MoxValue's destructor on every way out of a step.
+union UnitScratch {
+  MoxValue value;
+  UnitScratch() : value() {}
+  ~UnitScratch() {}
+};
+
+// The same, or an element (elementAt), whose index goes to *index. Null
+// where the bytes must read it.
 static MOX_ALWAYS_INLINE const MoxValue* cellOperand(const MoxCell* I, unsigned k,
                                                      const MoxValue* temps, const MoxValue* args,
-                                                     const MoxValue* lits, MoxValue* scratch) {
+                                                     const MoxValue* lits, MoxValue* scratch,
+                                                     int32_t* index) {
   const uint8_t s = I->src[k];
   if (s < MOS_ELEM_TEMP) return cellValue(I, k, temps, args, lits);
   const MoxValue* from = s == MOS_ELEM_TEMP ? temps : args;
-  return elementAt(from[I->opd[k]], temps[I->index[k]], scratch);
+  if (!elementIndex(I, k, temps, lits, index)) return nullptr;
+  return elementAt(from[I->opd[k]], *index, scratch);
+}
+
+// The slots that the elements among a cell's operands leave written above
+// the slot of b, its operand kb (a is operand 0 where kb is 1): b's index,
+// and above that the literal of b's offset; where b is no element, the
+// literal of a's offset (b took the slot of a's index).
+static MOX_ALWAYS_INLINE unsigned elementSlots(const MoxCell* I, unsigned kb) {
+  if (I->src[kb] >= MOS_ELEM_TEMP) return I->offsetOp[kb] ? 2 : 1;
+  return kb == 1 && I->offsetOp[0] ? 1 : 0;
+}
+
+// The integers of those slots in rest[0 .. elementSlots), given the index
+// of each element operand that cellOperand read (whose offsets are then
+// integers).
+static MOX_ALWAYS_INLINE unsigned elementRest(const MoxCell* I, unsigned kb,
+                                              const MoxValue* lits, const int32_t index[2],
+                                              int32_t rest[2]) {
+  const unsigned n = elementSlots(I, kb);
+  if (I->src[kb] >= MOS_ELEM_TEMP) {
+    rest[0] = index[kb];
+    if (n > 1) rest[1] = lits[I->offset[kb]].asInt();
+  } else if (n) {
+    rest[0] = lits[I->offset[0]].asInt();
+  }
+  return n;
 }
 
 // Can the slot above a step's slots give up what it holds? Only if that
@@ -1215,41 +1268,55 @@ static bool aboveIsQuiet(const MoxValue& above, const MoxValue* top, const MoxVa
   return o->getRefCnt() > released;
 }
 
+// Stores rest[0 .. n) (elementRest) into the n slots from at, which hold
+// no object.
+static MOX_ALWAYS_INLINE void putRest(MoxValue* at, unsigned n, const int32_t rest[2]) {
+  if (n > 0) at[0].putInt(rest[0]);
+  if (n > 1) at[1].putInt(rest[1]);
+}
+
 // The numeric step of a cell with an element among its value operands
 // (the form's own handler runs it, out of the loop's code): a op b into
 // top, the slot above keeping b, and into dst unless null. a is the top
 // for MF_PUSH_VALUE_OP, whose b is operand 0; for the others a is operand 0
 // and b operand 1 (a null). An element's container has passed through the
-// slot its value takes and its index through the slot above: b's index
-// stays there, above b, as VREF leaves it (a's is overwritten by b). False,
-// with nothing changed, where the bytes must run the sequence.
+// slot its value takes, its index through the slot above and an offset's
+// literal through the one above that: what b's leave stays above b, as
+// VREF leaves it, and a's offset where b overwrote only a's index
+// (elementSlots). False, with nothing changed, where the bytes must run the
+// sequence.
 static MOX_NOINLINE bool elementStep(const MoxValue* a, const MoxCell* I, const MoxValue* temps,
                                      const MoxValue* args, const MoxValue* lits, MoxValue* top,
                                      MoxValue* dst, NumberResult* res) {
-  MoxValue scratchA, scratchB;
+  UnitScratch scratchA, scratchB;
   const unsigned kb = a ? 0 : 1;
-  if (!a) a = cellOperand(I, 0, temps, args, lits, &scratchA);
-  const MoxValue* b = cellOperand(I, kb, temps, args, lits, &scratchB);
+  // The indices are read before the step, which may store into their
+  // temporaries.
+  int32_t index[2] = {0, 0}, rest[2] = {0, 0};
+  if (!a) a = cellOperand(I, 0, temps, args, lits, &scratchA.value, &index[0]);
+  const MoxValue* b = cellOperand(I, kb, temps, args, lits, &scratchB.value, &index[kb]);
   if (!a || !b) return false;
-  MoxValue* const above = I->src[kb] >= MOS_ELEM_TEMP ? top + 2 : nullptr;
-  if (above && !aboveIsQuiet(*above, top, dst)) return false;
-  // Read before the step, which may store into the index's temporary.
-  const int32_t index = above ? temps[I->index[kb]].asInt() : 0;
+  MoxValue* const above = top + 2;
+  const unsigned n = elementRest(I, kb, lits, index, rest);
+  if (n > 0 && !aboveIsQuiet(above[0], top, dst)) return false;
+  if (n > 1 && above[1].mayHoldObject()) return false;
   if (!numberStep(I->op, *a, *b, top, dst, res)) return false;
-  if (above) {
-    if (above->mayHoldObject()) above->dispose();
-    above->putInt(index);
+  for (unsigned j = 0; j < n; ++j) {
+    if (above[j].mayHoldObject()) above[j].dispose();
+    above[j].putInt(rest[j]);
   }
   return true;
 }
 
-// The same, or an element of a vector: null for any other element.
+// The same, or an element of a vector: null for any other element and
+// for one at an offset.
 static MOX_ALWAYS_INLINE const MoxValue* vectorOperand(const MoxCell* I, unsigned k,
                                                        const MoxValue* temps,
                                                        const MoxValue* args,
                                                        const MoxValue* lits) {
   const uint8_t s = I->src[k];
   if (s < MOS_ELEM_TEMP) return cellValue(I, k, temps, args, lits);
+  if (I->offsetOp[k]) return nullptr;
   const MoxValue& c = (s == MOS_ELEM_TEMP ? temps : args)[I->opd[k]];
   const MoxValue& i = temps[I->index[k]];
   if (c.type() != MVT_VECTOR || !c.getRef() || !i.isInt()) return nullptr;
@@ -1258,7 +1325,7 @@ static MOX_ALWAYS_INLINE const MoxValue* vectorOperand(const MoxCell* I, unsigne
 }
 
 // elementStep where its common case runs inline: the elements are a
-// vector's, and the slot above an element b holds no object.
+// vector's, at no offset, and the slot above an element b holds no object.
 static MOX_ALWAYS_INLINE bool anyStep(const MoxValue* top_a, const MoxCell* I,
                                       const MoxValue* temps, const MoxValue* args,
                                       const MoxValue* lits, MoxValue* top, MoxValue* dst,
@@ -1276,18 +1343,21 @@ static MOX_ALWAYS_INLINE bool anyStep(const MoxValue* top_a, const MoxCell* I,
 }
 
 // MF_VALUE_SET of operand 0 from any source, elements among them: top and
-// dst take the value, and an element's index stays in the slot above the
-// top. False, with nothing changed, where the bytes must run it.
+// dst take the value, and an element's index (and offset) stays in the
+// slots above the top. False, with nothing changed, where the bytes must
+// run it.
 static MOX_NOINLINE bool storeAny(const MoxCell* I, const MoxValue* temps, const MoxValue* args,
                                   const MoxValue* lits, MoxValue* top, MoxValue* dst) {
-  MoxValue scratch;
-  const MoxValue* v = cellOperand(I, 0, temps, args, lits, &scratch);
+  UnitScratch scratch;
+  int32_t index[2] = {0, 0}, rest[2] = {0, 0};
+  const MoxValue* v = cellOperand(I, 0, temps, args, lits, &scratch.value, &index[0]);
   if (!v) return false;
-  MoxValue* const above = I->src[0] >= MOS_ELEM_TEMP ? top + 1 : nullptr;
-  if (above ? !moxQuietSlots(*top, *above, dst) : !moxQuietSlots(*top, *dst)) return false;
-  const int32_t index = above ? temps[I->index[0]].asInt() : 0;
+  const unsigned n = elementRest(I, 0, lits, index, rest);
+  MoxValue* const above = top + 1;
+  if (n ? !moxQuietSlots(*top, *above, dst) : !moxQuietSlots(*top, *dst)) return false;
+  if (n > 1 && above[1].mayHoldObject()) return false;
   *top = *v;
-  if (above) above->setInt(index);
+  for (unsigned j = 0; j < n; ++j) above[j].setInt(rest[j]);
   *dst = *top;
   return true;
 }
@@ -1303,14 +1373,17 @@ static MOX_NOINLINE bool storeElement(const MoxCell* I, const MoxValue* temps,
                                       const MoxValue* args, const MoxValue* lits, MoxValue* t) {
   const MoxValue& c = (I->src[0] == MOS_ELEM_TEMP ? temps : args)[I->opd[0]];
   const MoxValue& i = temps[I->index[0]];
-  MoxValue scratch;
-  const MoxValue* z = cellOperand(I, 1, temps, args, lits, &scratch);
+  UnitScratch scratch;
+  int32_t zIndex = 0;
+  const MoxValue* z = cellOperand(I, 1, temps, args, lits, &scratch.value, &zIndex);
   const bool element = I->src[1] >= MOS_ELEM_TEMP;
+  const bool offset = I->offsetOp[1] != 0;
   if (!z || !i.isInt() || !moxReleaseIsQuiet(t[0]) || t[1].mayHoldObject() ||
-      t[2].mayHoldObject() || (element && t[3].mayHoldObject()))
+      t[2].mayHoldObject() || (element && t[3].mayHoldObject()) ||
+      (offset && t[4].mayHoldObject()))
     return false;
   const int32_t at = i.asInt();
-  const int32_t zIndex = element ? temps[I->index[1]].asInt() : 0;
+  const int32_t k = offset ? lits[I->offset[1]].asInt() : 0;
   if (c.type() == MVT_VECTOR && c.getRef() && !z->mayHoldObject() &&
       uint32_t(at) < static_cast<const MoxVector*>(c.getRef())->size()) {
     MoxValue& slot = (*static_cast<MoxVector*>(c.getRef()))[uint32_t(at)];
@@ -1321,6 +1394,7 @@ static MOX_NOINLINE bool storeElement(const MoxCell* I, const MoxValue* temps,
       t[1].putInt(at);
       t[2].putPlain(*z);
       if (element) t[3].putInt(zIndex);
+      if (offset) t[4].putInt(k);
       return true;
     }
   }
@@ -1328,6 +1402,44 @@ static MOX_NOINLINE bool storeElement(const MoxCell* I, const MoxValue* temps,
   t[1].putInt(at);
   t[2] = *z;
   if (element) t[3].putInt(zIndex);
+  if (offset) t[4].putInt(k);
+  return elementWrite(t, at, t + 2);
+}
+
+// MF_ELEM_STORE_OP, c[i] = a op k: the loads leave c in the top and i above
+// it, the step a op k above that with k above it (and where a is an
+// element at an offset, its literal above k), then elementWrite stores and
+// the top becomes the result. As for storeElement, a number into a vector
+// goes the short way, and whatever the loop does not do itself is left to
+// the bytes, also after the loads.
+static MOX_NOINLINE bool storeElementOp(const MoxCell* I, const MoxValue* temps,
+                                        const MoxValue* args, const MoxValue* lits, MoxValue* t) {
+  const MoxValue& c = (I->src[0] == MOS_ELEM_TEMP ? temps : args)[I->opd[0]];
+  const MoxValue& i = temps[I->index[0]];
+  UnitScratch scratch;
+  int32_t index = 0;
+  const MoxValue* a = cellOperand(I, 1, temps, args, lits, &scratch.value, &index);
+  const bool offset = I->src[1] >= MOS_ELEM_TEMP && I->offsetOp[1];
+  if (!a || !i.isInt() || !moxReleaseIsQuiet(t[0]) || t[1].mayHoldObject() ||
+      t[2].mayHoldObject() || t[3].mayHoldObject() || (offset && t[4].mayHoldObject()))
+    return false;
+  const int32_t at = i.asInt();
+  const int32_t k = offset ? lits[I->offset[1]].asInt() : 0;
+  NumberResult res;
+  if (!numberStep(I->op, *a, lits[I->opd[2]], t + 2, nullptr, &res, kArithOps)) return false;
+  if (offset) t[4].putInt(k);
+  t[1].putInt(at);
+  if (c.type() == MVT_VECTOR && c.getRef() &&
+      uint32_t(at) < static_cast<const MoxVector*>(c.getRef())->size()) {
+    MoxValue& slot = (*static_cast<MoxVector*>(c.getRef()))[uint32_t(at)];
+    if (!slot.mayHoldObject()) {
+      slot.putPlain(t[2]);
+      if (t[0].mayHoldObject()) t[0].dispose();
+      t[0].putPlain(t[2]);
+      return true;
+    }
+  }
+  t[0] = c;
   return elementWrite(t, at, t + 2);
 }
 
@@ -1971,8 +2083,12 @@ bool MoxInterpreter::run() {
         NEXT_CELL();
       }
       CASE(MF_ELEM_STORE):
-        CELL_ROOM(I->src[1] >= MOS_ELEM_TEMP ? 3 : 2);
+        CELL_ROOM(2 + elementSlots(I, 1));
         if (!storeElement(I, TEMP(0), ARG(0), lits, t)) FALLBACK();
+        NEXT_CELL();
+      CASE(MF_ELEM_STORE_OP):
+        CELL_ROOM(I->offsetOp[1] ? 4 : 3);
+        if (!storeElementOp(I, TEMP(0), ARG(0), lits, t)) FALLBACK();
         NEXT_CELL();
       CASE(MF_ELEM_SET):
         if (t - S < 2 || !t[-1].isInt() || !elementWrite(t - 2, t[-1].asInt(), t)) FALLBACK();

@@ -147,19 +147,48 @@ bool joins(const Decoded* d, uint32_t n, uint32_t i, uint32_t k) {
   return k < n && d[k].narrow && (k == i || !d[k].isTarget);
 }
 
-// A Y or Z token at instruction k as an element, X P T E, or a Q token, X P
-// T (the VREF left out): the container's source and index fill the
-// operand, the index temporary the cell's index field. Returns the number
-// of instructions taken, or 0 when they are no element.
-uint32_t takeElement(const Decoded* d, uint32_t n, uint32_t i, uint32_t k, MoxCell* cell,
-                     unsigned* operands, bool read = true) {
-  const uint32_t length = read ? 4 : 3;
+// Are instructions k .. k + length - 1 there and can they join the
+// sequence that starts at i?
+bool allJoin(const Decoded* d, uint32_t n, uint32_t i, uint32_t k, uint32_t length) {
   for (uint32_t j = k; j < k + length; ++j)
-    if (!joins(d, n, i, j)) return 0;
+    if (!joins(d, n, i, j)) return false;
+  return true;
+}
+
+// Is instruction k the start of P L + E, the offset of an element at i +/-
+// a literal? Sets the cell's offset fields for operand m.
+bool takeOffset(const Decoded* d, uint32_t n, uint32_t i, uint32_t k, uint32_t literals,
+                MoxCell* cell, unsigned m) {
+  if (!allJoin(d, n, i, k, 4) || d[k].op != OP_PUSH || d[k + 1].op != OP_LIT ||
+      d[k + 1].operand >= literals || (d[k + 2].op != OP_ADD && d[k + 2].op != OP_SUB) ||
+      d[k + 3].op != OP_VREF)
+    return false;
+  cell->offsetOp[m] = d[k + 2].op;
+  cell->offset[m] = d[k + 1].operand;
+  return true;
+}
+
+// A Y or Z token at instruction k as an element, X P T E or X P T P L + E,
+// or a Q token, X P T (the VREF left out): the container's source and index
+// fill the operand, the index temporary the cell's index field and an
+// offset its offset fields. Returns the number of instructions taken, or 0
+// when they are no element.
+uint32_t takeElement(const Decoded* d, uint32_t n, uint32_t i, uint32_t k, uint32_t literals,
+                     MoxCell* cell, unsigned* operands, bool read = true) {
+  if (!allJoin(d, n, i, k, 3)) return 0;
   const uint8_t c = d[k].op;
   if ((c != OP_TREF && c != OP_AREF) || d[k + 1].op != OP_PUSH || d[k + 2].op != OP_TREF ||
-      (read && d[k + 3].op != OP_VREF) || *operands >= 2)
+      *operands >= 2)
     return 0;
+  uint32_t length = 3;
+  if (read) {
+    if (allJoin(d, n, i, k + 3, 1) && d[k + 3].op == OP_VREF)
+      length = 4;
+    else if (takeOffset(d, n, i, k + 3, literals, cell, *operands))
+      length = 7;
+    else
+      return 0;
+  }
   cell->src[*operands] = c == OP_TREF ? MOS_ELEM_TEMP : MOS_ELEM_ARG;
   cell->opd[*operands] = d[k].operand;
   cell->index[*operands] = d[k + 2].operand;
@@ -178,14 +207,14 @@ uint32_t matchPattern(const char* pattern, const Decoded* d, uint32_t n, uint32_
   for (const char* p = pattern; *p; ++p) {
     if (*p == ' ') continue;
     if (*p == 'Q') {
-      const uint32_t taken = takeElement(d, n, i, k, &c, &operands, false);
+      const uint32_t taken = takeElement(d, n, i, k, literals, &c, &operands, false);
       if (!taken) return 0;
       k += taken;
       continue;
     }
     if (*p == 'Y' || *p == 'Z') {
       // An element first: its first instruction would pass as the value.
-      if (const uint32_t taken = takeElement(d, n, i, k, &c, &operands)) {
+      if (const uint32_t taken = takeElement(d, n, i, k, literals, &c, &operands)) {
         k += taken;
         continue;
       }

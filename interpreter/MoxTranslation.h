@@ -38,7 +38,8 @@
 //   + ADD|SUB  A ADD|SUB|MUL  C LT..GT  K ADD|SUB|MUL|LT..GT  I INC|DEC
 //   B BRT|BRF with its target
 //   >P         a PUSH must follow (it is not part of the sequence)
-//   Y an X, or an element of an X: X P T E (four instructions)
+//   Y an X, or an element of an X: X P T E (four instructions), or the
+//     element at an offset: X P T P L + E (seven)
 //   Z a V, or such an element
 //   Q the container and index of an element store: X P T
 // Operands (T X V L M N R S Y Z Q) fill the cell's operand slots in
@@ -84,6 +85,8 @@
   X(MF_VALUE_SET, "Z S", 0)                                                                  \
   /* c[i] = a value or an element */                                                         \
   X(MF_ELEM_STORE, "Q P Z W", 0)                                                             \
+  /* c[i] = a op k, k a literal */                                                           \
+  X(MF_ELEM_STORE_OP, "Q P Y P L A W", 0)                                                    \
   /* the top becomes element i of c */                                                       \
   X(MF_LOAD_ELEM, "X P T E", 0)                                                              \
   /* two values loaded, a container and an index, as an element store begins */              \
@@ -119,7 +122,8 @@ enum MoxForm : uint8_t {
 
 // Where a value operand comes from: an element is that of a temporary or an
 // argument (the operand index) at the index a temporary holds (the cell's
-// index field).
+// index field), or at that index plus or minus a literal (the cell's
+// offsetOp and offset fields).
 enum MoxOperandSource : uint8_t {
   MOS_TEMP = 0,
   MOS_ARG = 1,
@@ -198,8 +202,10 @@ struct MoxCell {
   uint8_t op;           // the sequence's operator; a single instruction's opcode byte
   bool jumpIfTrue;      // the sense of the sequence's BRT or BRF
   uint8_t src[2];       // sources of the first two operands (X, V, Y and Z tokens)
+  uint8_t offsetOp[2];  // OP_ADD or OP_SUB for an element at an offset, else 0
   uint32_t opd[3];      // operand indices, in pattern order
   uint32_t index[2];    // the index temporary of an element among the first two
+  uint32_t offset[2];   // the literal of an element's offset
   uint32_t pc;          // offset of the first instruction
   uint32_t next;        // offset where the run goes on after the cell (for a
                         // sequence, past an unconditional branch that follows)

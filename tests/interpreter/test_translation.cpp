@@ -122,6 +122,28 @@ TEST(Translation, CellsStartWhereTheBytesSay) {
   EXPECT_EQ(forms[2], "MF_PUSH_VALUE");
   EXPECT_EQ(forms[18], "OP_BR");
 
+  // v[i] = v[i - 1] + 1 is one cell: an element at an offset is an operand
+  // (also of a step on its own), unless its literal is not among the
+  // procedure's elements.
+  Bytes store;
+  for (int k = 0; k < 2; ++k) {
+    emit(store, OP_TREF, 1);
+    store.push_back(OP_PUSH);
+    emit(store, OP_TREF, 0);
+    store.push_back(OP_PUSH);
+  }
+  emit(store, OP_LIT, 3);
+  store.push_back(OP_SUB);
+  store.push_back(OP_VREF);
+  store.push_back(OP_PUSH);
+  emit(store, OP_LIT, 4);
+  store.push_back(OP_ADD);
+  store.push_back(OP_VSET);
+  EXPECT_EQ(formsOf(store)[0], "MF_ELEM_STORE_OP");
+  EXPECT_EQ(formsOf(store)[6], "MF_NUM_OP");
+  EXPECT_EQ(formsOf(store, 3)[0], "MF_LOAD_PAIR");
+  EXPECT_EQ(formsOf(store, 3)[6], "MF_LOAD_PAIR");
+
   // After a width prefix the bytes run alone until the width is 1 again.
   Bytes wide = {OP_RWORD, OP_TREF, 0x00, 0x01, OP_RBYTE, OP_PUSH};
   emit(wide, OP_LIT, 3);
@@ -466,8 +488,9 @@ Bytes randomCode(Random& r, bool tidy) {
   }
   const int n = 8 + int(r.below(40));
   std::vector<size_t> branches, pieces;
-  // A value, or an element of a temporary or argument at a temporary's index
-  // (its container and index pass through the top and the slot above).
+  // A value, or an element of a temporary or argument at a temporary's index,
+  // or at that index plus or minus a literal (its container, index and
+  // offset pass through the top and the slots above).
   auto value = [&](Bytes& c) {
     switch (r.below(4)) {
       case 0: emit(c, OP_TREF, r.below(5)); break;
@@ -475,6 +498,11 @@ Bytes randomCode(Random& r, bool tidy) {
       case 2: emit(c, r.below(4) ? OP_TREF : OP_AREF, r.below(4) ? 1 : r.below(3));
               c.push_back(OP_PUSH);
               emit(c, OP_TREF, r.below(2) ? 3 + r.below(2) : r.below(5));
+              if (r.below(3) == 0) {
+                c.push_back(OP_PUSH);
+                emit(c, OP_LIT, 3 + r.below(r.below(4) ? 4 : kRandomLiterals));
+                c.push_back(r.below(2) ? OP_ADD : OP_SUB);
+              }
               c.push_back(OP_VREF); break;
       default: emit(c, OP_LIT, 3 + r.below(kRandomLiterals + 1)); break;
     }
@@ -521,7 +549,12 @@ Bytes randomCode(Random& r, bool tidy) {
                code.push_back(uint8_t(OP_ADD + r.below(3))); break;
       case 13: emit(code, r.below(4) ? OP_TREF : OP_AREF, r.below(4) ? 1 : r.below(3));
                code.push_back(OP_PUSH); emit(code, OP_TREF, r.below(2) ? 3 + r.below(2) : r.below(5));
-               code.push_back(OP_PUSH); value(code); code.push_back(OP_VSET); break;
+               code.push_back(OP_PUSH); value(code);
+               if (r.below(2)) {  // c[i] = a op literal
+                 code.push_back(OP_PUSH); emit(code, OP_LIT, 3 + r.below(kRandomLiterals));
+                 code.push_back(uint8_t(OP_ADD + r.below(3)));
+               }
+               code.push_back(OP_VSET); break;
       default: value(code); break;
     }
   }
