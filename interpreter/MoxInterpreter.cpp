@@ -770,7 +770,7 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
   ((A) == MOS_ANY ? anyStep(nullptr, I, TEMP(0), ARG(0), lits, top, dst, &res, ops)           \
                   : numberStep(I->op, *CELL_VALUE_FROM(A, 0), *CELL_VALUE_FROM(B, 1), top, dst, \
                                &res, ops))
-#define ROOM_FOR(B, k) CELL_ROOM((k) + ((B) == MOS_ANY ? elementSlots(I, 1) : 0))
+#define ROOM_FOR(B, k) CELL_ROOM((k) + ((B) == MOS_ANY && I->src[1] >= MOS_ELEM_TEMP ? 1 : 0))
 // a; PUSH; b; compare; BRT|BRF
 #define MF_NUM_COMPARE_BRANCH_HANDLER(A, B)                   \
   {                                                           \
@@ -824,7 +824,7 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
 // The top := top op value; the slot above keeps the value.
 #define MF_PUSH_VALUE_OP_HANDLER(A)                                           \
   {                                                                           \
-    CELL_ROOM(1 + ((A) == MOS_ANY ? elementSlots(I, 0) : 0));                 \
+    CELL_ROOM(1 + ((A) == MOS_ANY && I->src[0] >= MOS_ELEM_TEMP ? 1 : 0));    \
     NumberResult res;                                                         \
     if ((A) == MOS_ANY                                                        \
             ? !anyStep(t, I, TEMP(0), ARG(0), lits, t, nullptr, &res, kArithOps) \
@@ -1230,28 +1230,20 @@ static MOX_ALWAYS_INLINE const MoxValue* cellOperand(const MoxCell* I, unsigned 
   return elementAt(from[I->opd[k]], *index, scratch);
 }
 
-// The slots that the elements among a cell's operands leave written above
-// the slot of b, its operand kb (a is operand 0 where kb is 1): b's index,
-// and above that the literal of b's offset; where b is no element, the
-// literal of a's offset (b took the slot of a's index).
-static MOX_ALWAYS_INLINE unsigned elementSlots(const MoxCell* I, unsigned kb) {
-  if (I->src[kb] >= MOS_ELEM_TEMP) return I->offsetOp[kb] ? 2 : 1;
-  return kb == 1 && I->offsetOp[0] ? 1 : 0;
+// The slots that value operand k, an element, leaves written above its
+// own: its index, and above that the literal of its offset.
+static MOX_ALWAYS_INLINE unsigned elementSlots(const MoxCell* I, unsigned k) {
+  if (I->src[k] < MOS_ELEM_TEMP) return 0;
+  return I->offsetOp[k] ? 2 : 1;
 }
 
 // The integers of those slots in rest[0 .. elementSlots), given the index
-// of each element operand that cellOperand read (whose offsets are then
-// integers).
-static MOX_ALWAYS_INLINE unsigned elementRest(const MoxCell* I, unsigned kb,
-                                              const MoxValue* lits, const int32_t index[2],
-                                              int32_t rest[2]) {
-  const unsigned n = elementSlots(I, kb);
-  if (I->src[kb] >= MOS_ELEM_TEMP) {
-    rest[0] = index[kb];
-    if (n > 1) rest[1] = lits[I->offset[kb]].asInt();
-  } else if (n) {
-    rest[0] = lits[I->offset[0]].asInt();
-  }
+// cellOperand read (an element's offset is then an integer).
+static MOX_ALWAYS_INLINE unsigned elementRest(const MoxCell* I, unsigned k, const MoxValue* lits,
+                                              int32_t index, int32_t rest[2]) {
+  const unsigned n = elementSlots(I, k);
+  rest[0] = index;
+  if (n > 1) rest[1] = lits[I->offset[k]].asInt();
   return n;
 }
 
@@ -1268,55 +1260,42 @@ static bool aboveIsQuiet(const MoxValue& above, const MoxValue* top, const MoxVa
   return o->getRefCnt() > released;
 }
 
-// Stores rest[0 .. n) (elementRest) into the n slots from at, which hold
-// no object.
-static MOX_ALWAYS_INLINE void putRest(MoxValue* at, unsigned n, const int32_t rest[2]) {
-  if (n > 0) at[0].putInt(rest[0]);
-  if (n > 1) at[1].putInt(rest[1]);
-}
-
 // The numeric step of a cell with an element among its value operands
 // (the form's own handler runs it, out of the loop's code): a op b into
 // top, the slot above keeping b, and into dst unless null. a is the top
 // for MF_PUSH_VALUE_OP, whose b is operand 0; for the others a is operand 0
 // and b operand 1 (a null). An element's container has passed through the
-// slot its value takes, its index through the slot above and an offset's
-// literal through the one above that: what b's leave stays above b, as
-// VREF leaves it, and a's offset where b overwrote only a's index
-// (elementSlots). False, with nothing changed, where the bytes must run the
-// sequence.
+// slot its value takes and its index through the slot above: b's index
+// stays there, above b, as VREF leaves it (a's is overwritten by b). These
+// cells have no element at an offset (Y and Z tokens). False, with nothing
+// changed, where the bytes must run the sequence.
 static MOX_NOINLINE bool elementStep(const MoxValue* a, const MoxCell* I, const MoxValue* temps,
                                      const MoxValue* args, const MoxValue* lits, MoxValue* top,
                                      MoxValue* dst, NumberResult* res) {
   UnitScratch scratchA, scratchB;
   const unsigned kb = a ? 0 : 1;
-  // The indices are read before the step, which may store into their
-  // temporaries.
-  int32_t index[2] = {0, 0}, rest[2] = {0, 0};
+  // The index is read before the step, which may store into its temporary.
+  int32_t index[2] = {0, 0};
   if (!a) a = cellOperand(I, 0, temps, args, lits, &scratchA.value, &index[0]);
   const MoxValue* b = cellOperand(I, kb, temps, args, lits, &scratchB.value, &index[kb]);
   if (!a || !b) return false;
-  MoxValue* const above = top + 2;
-  const unsigned n = elementRest(I, kb, lits, index, rest);
-  if (n > 0 && !aboveIsQuiet(above[0], top, dst)) return false;
-  if (n > 1 && above[1].mayHoldObject()) return false;
+  MoxValue* const above = I->src[kb] >= MOS_ELEM_TEMP ? top + 2 : nullptr;
+  if (above && !aboveIsQuiet(*above, top, dst)) return false;
   if (!numberStep(I->op, *a, *b, top, dst, res)) return false;
-  for (unsigned j = 0; j < n; ++j) {
-    if (above[j].mayHoldObject()) above[j].dispose();
-    above[j].putInt(rest[j]);
+  if (above) {
+    if (above->mayHoldObject()) above->dispose();
+    above->putInt(index[kb]);
   }
   return true;
 }
 
-// The same, or an element of a vector: null for any other element and
-// for one at an offset.
+// The same, or an element of a vector: null for any other element.
 static MOX_ALWAYS_INLINE const MoxValue* vectorOperand(const MoxCell* I, unsigned k,
                                                        const MoxValue* temps,
                                                        const MoxValue* args,
                                                        const MoxValue* lits) {
   const uint8_t s = I->src[k];
   if (s < MOS_ELEM_TEMP) return cellValue(I, k, temps, args, lits);
-  if (I->offsetOp[k]) return nullptr;
   const MoxValue& c = (s == MOS_ELEM_TEMP ? temps : args)[I->opd[k]];
   const MoxValue& i = temps[I->index[k]];
   if (c.type() != MVT_VECTOR || !c.getRef() || !i.isInt()) return nullptr;
@@ -1325,7 +1304,7 @@ static MOX_ALWAYS_INLINE const MoxValue* vectorOperand(const MoxCell* I, unsigne
 }
 
 // elementStep where its common case runs inline: the elements are a
-// vector's, at no offset, and the slot above an element b holds no object.
+// vector's, and the slot above an element b holds no object.
 static MOX_ALWAYS_INLINE bool anyStep(const MoxValue* top_a, const MoxCell* I,
                                       const MoxValue* temps, const MoxValue* args,
                                       const MoxValue* lits, MoxValue* top, MoxValue* dst,
@@ -1349,8 +1328,8 @@ static MOX_ALWAYS_INLINE bool anyStep(const MoxValue* top_a, const MoxCell* I,
 static MOX_NOINLINE bool storeAny(const MoxCell* I, const MoxValue* temps, const MoxValue* args,
                                   const MoxValue* lits, MoxValue* top, MoxValue* dst) {
   UnitScratch scratch;
-  int32_t index[2] = {0, 0}, rest[2] = {0, 0};
-  const MoxValue* v = cellOperand(I, 0, temps, args, lits, &scratch.value, &index[0]);
+  int32_t index = 0, rest[2] = {0, 0};
+  const MoxValue* v = cellOperand(I, 0, temps, args, lits, &scratch.value, &index);
   if (!v) return false;
   const unsigned n = elementRest(I, 0, lits, index, rest);
   MoxValue* const above = top + 1;

@@ -174,7 +174,7 @@ bool takeOffset(const Decoded* d, uint32_t n, uint32_t i, uint32_t k, uint32_t l
 // offset its offset fields. Returns the number of instructions taken, or 0
 // when they are no element.
 uint32_t takeElement(const Decoded* d, uint32_t n, uint32_t i, uint32_t k, uint32_t literals,
-                     MoxCell* cell, unsigned* operands, bool read = true) {
+                     MoxCell* cell, unsigned* operands, bool read, bool offset) {
   if (!allJoin(d, n, i, k, 3)) return 0;
   const uint8_t c = d[k].op;
   if ((c != OP_TREF && c != OP_AREF) || d[k + 1].op != OP_PUSH || d[k + 2].op != OP_TREF ||
@@ -184,7 +184,7 @@ uint32_t takeElement(const Decoded* d, uint32_t n, uint32_t i, uint32_t k, uint3
   if (read) {
     if (allJoin(d, n, i, k + 3, 1) && d[k + 3].op == OP_VREF)
       length = 4;
-    else if (takeOffset(d, n, i, k + 3, literals, cell, *operands))
+    else if (offset && takeOffset(d, n, i, k + 3, literals, cell, *operands))
       length = 7;
     else
       return 0;
@@ -207,19 +207,20 @@ uint32_t matchPattern(const char* pattern, const Decoded* d, uint32_t n, uint32_
   for (const char* p = pattern; *p; ++p) {
     if (*p == ' ') continue;
     if (*p == 'Q') {
-      const uint32_t taken = takeElement(d, n, i, k, literals, &c, &operands, false);
+      const uint32_t taken = takeElement(d, n, i, k, literals, &c, &operands, false, false);
       if (!taken) return 0;
       k += taken;
       continue;
     }
-    if (*p == 'Y' || *p == 'Z') {
+    if (strchr("YZyz", *p)) {
       // An element first: its first instruction would pass as the value.
-      if (const uint32_t taken = takeElement(d, n, i, k, literals, &c, &operands)) {
+      const bool offset = *p == 'y' || *p == 'z';
+      if (const uint32_t taken = takeElement(d, n, i, k, literals, &c, &operands, true, offset)) {
         k += taken;
         continue;
       }
-      if (!joins(d, n, i, k) || !takeToken(*p == 'Y' ? 'X' : 'V', d[k], literals, &c, &operands))
-        return 0;
+      const char value = *p == 'Y' || *p == 'y' ? 'X' : 'V';
+      if (!joins(d, n, i, k) || !takeToken(value, d[k], literals, &c, &operands)) return 0;
       ++k;
       continue;
     }
@@ -410,8 +411,8 @@ bool frameNeed(const MoxCell& c, uint32_t n, int32_t* need, uint32_t* args) {
       ++p;
       continue;
     }
-    if (!strchr("TXVLMNRSYZQ", *p)) continue;
-    const bool stack = strchr("TXVSYZQ", *p) != nullptr;
+    if (!strchr("TXVLMNRSYZyzQ", *p)) continue;
+    const bool stack = strchr("TXVSYZyzQ", *p) != nullptr;
     const uint8_t source = k < 2 ? c.src[k] : uint8_t(MOS_TEMP);
     const bool temp =
         *p == 'T' || *p == 'S' || (stack && (source == MOS_TEMP || source == MOS_ELEM_TEMP));

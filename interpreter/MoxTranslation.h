@@ -38,9 +38,10 @@
 //   + ADD|SUB  A ADD|SUB|MUL  C LT..GT  K ADD|SUB|MUL|LT..GT  I INC|DEC
 //   B BRT|BRF with its target
 //   >P         a PUSH must follow (it is not part of the sequence)
-//   Y an X, or an element of an X: X P T E (four instructions), or the
-//     element at an offset: X P T P L + E (seven)
+//   Y an X, or an element of an X: X P T E (four instructions)
 //   Z a V, or such an element
+//   y z a Y or a Z, or an element at an offset: X P T P L + E (seven);
+//     only the handlers out of the loop's code read these
 //   Q the container and index of an element store: X P T
 // Operands (T X V L M N R S Y Z Q) fill the cell's operand slots in
 // pattern order; the operator token (+ A C K I) sets its operator and B its
@@ -82,11 +83,11 @@
   /* the top becomes a op b */                                                               \
   X(MF_NUM_OP, "Y P Z K", 0)                                                                 \
   /* c = a value or an element */                                                           \
-  X(MF_VALUE_SET, "Z S", 0)                                                                  \
+  X(MF_VALUE_SET, "z S", 0)                                                                  \
   /* c[i] = a value or an element */                                                         \
-  X(MF_ELEM_STORE, "Q P Z W", 0)                                                             \
+  X(MF_ELEM_STORE, "Q P z W", 0)                                                             \
   /* c[i] = a op k, k a literal */                                                           \
-  X(MF_ELEM_STORE_OP, "Q P Y P L A W", 0)                                                    \
+  X(MF_ELEM_STORE_OP, "Q P y P L A W", 0)                                                    \
   /* the top becomes element i of c */                                                       \
   X(MF_LOAD_ELEM, "X P T E", 0)                                                              \
   /* two values loaded, a container and an index, as an element store begins */              \
