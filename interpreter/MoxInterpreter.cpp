@@ -708,6 +708,14 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
     goto nextInstruction;                                                      \
   } while (0)
 #define NEXT_CELL() GO_CELL(I->next, I->nextStep)
+// The end of an instruction's quick path, which ran no code of others and
+// so switched no hook on: from a cell, the next cell as after a sequence;
+// from the bytes, the top of the loop.
+#define NEXT_QUICK()        \
+  do {                      \
+    if (I) NEXT_CELL();     \
+    goto nextInstruction;   \
+  } while (0)
 // The cell's branch, taken when yes.
 #define BRANCH_CELL(yes)                                          \
   do {                                                            \
@@ -1587,11 +1595,11 @@ bool MoxInterpreter::run() {
         HELPER(doUnary(op));
         NEXT();
       CASE(OP_INC):
-        if (MOX_LIKELY(t->isInt())) { t->setInt(int32_t(uint32_t(t->asInt()) + 1u)); NEXT(); }
+        if (MOX_LIKELY(t->isInt())) { t->putInt(int32_t(uint32_t(t->asInt()) + 1u)); NEXT_QUICK(); }
         HELPER(doUnary(op));
         NEXT();
       CASE(OP_DEC):
-        if (MOX_LIKELY(t->isInt())) { t->setInt(int32_t(uint32_t(t->asInt()) - 1u)); NEXT(); }
+        if (MOX_LIKELY(t->isInt())) { t->putInt(int32_t(uint32_t(t->asInt()) - 1u)); NEXT_QUICK(); }
         HELPER(doUnary(op));
         NEXT();
 
@@ -1601,31 +1609,33 @@ bool MoxInterpreter::run() {
         NEED(1);
         double a, b;
         if (MOX_LIKELY(t[-1].isInt() && t->isInt())) {
-          t[-1].setInt(intResult(op, t[-1].asInt(), t->asInt()));
+          t[-1].putInt(intResult(op, t[-1].asInt(), t->asInt()));
           --t;
-        } else if (moxDoublePair(t[-1], *t, &a, &b)) {
-          t[-1].setDouble(doubleResult(op, a, b));
-          --t;
-        } else {
-          HELPER(doArith(op));
+          NEXT_QUICK();
         }
+        if (moxDoublePair(t[-1], *t, &a, &b)) {
+          t[-1].putDouble(doubleResult(op, a, b));
+          --t;
+          NEXT_QUICK();
+        }
+        HELPER(doArith(op));
         NEXT();
       }
       CASE(OP_DIV):
       CASE(OP_REM):
         NEED(1);
         if (MOX_LIKELY(t[-1].isInt() && t->isInt() && t->asInt() != 0)) {
-          t[-1].setInt(op == OP_DIV ? moxIntDiv(t[-1].asInt(), t->asInt())
+          t[-1].putInt(op == OP_DIV ? moxIntDiv(t[-1].asInt(), t->asInt())
                                     : moxIntRem(t[-1].asInt(), t->asInt()));
           --t;
-          NEXT();
+          NEXT_QUICK();
         }
         if (op == OP_DIV) {
           double a, b;
           if (moxDoublePair(t[-1], *t, &a, &b) && b != 0.0) {
-            t[-1].setDouble(a / b);
+            t[-1].putDouble(a / b);
             --t;
-            NEXT();
+            NEXT_QUICK();
           }
         }
         HELPER(doArith(op));
