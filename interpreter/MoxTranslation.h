@@ -43,7 +43,7 @@
 //   y z a Y or a Z, or an element at an offset: X P T P L + E (seven);
 //     only the handlers out of the loop's code read these
 //   Q the container and index of an element store: X P T
-// Operands (T X V L M N R S Y Z Q) fill the cell's operand slots in
+// Operands (T X V L M N R S Y Z y z Q) fill the cell's operand slots in
 // pattern order; the operator token (+ A C K I) sets its operator and B its
 // branch. Where two patterns match at one offset the earlier one in the
 // list is taken.
