@@ -825,6 +825,10 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
   {                                                           \
     CELL_ROOM(1);                                             \
     const MoxValue* v = CELL_VALUE_FROM(A, 0);                \
+    if (MOX_LIKELY(!v->mayHoldObject() && !t[1].mayHoldObject())) { \
+      (++t)->putPlain(*v);                                    \
+      NEXT_CELL();                                            \
+    }                                                         \
     if (!moxReleaseIsHarmless(t[1])) FALLBACK();              \
     *++t = *v;                                                \
     NEXT_CELL();                                              \
@@ -876,6 +880,10 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
 #define MF_VALUE_HANDLER(A)                                   \
   {                                                           \
     const MoxValue* v = CELL_VALUE_FROM(A, 0);                \
+    if (MOX_LIKELY(!v->mayHoldObject() && !t->mayHoldObject())) { \
+      t->putPlain(*v);                                        \
+      NEXT_CELL();                                            \
+    }                                                         \
     if (!moxReleaseIsHarmless(*t)) FALLBACK();                \
     *t = *v;                                                  \
     NEXT_CELL();                                              \
