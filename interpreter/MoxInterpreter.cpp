@@ -938,7 +938,11 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
     const MoxValue* vb = CELL_VALUE_FROM(B, 1);               \
     if (!moxQuietSlots(*t, t[1])) FALLBACK();                 \
     *t = *va;                                                 \
-    *++t = *vb;                                               \
+    /* the index, most often: a number over a number */       \
+    if (MOX_LIKELY(!vb->mayHoldObject() && !t[1].mayHoldObject())) \
+      (++t)->putPlain(*vb);                                   \
+    else                                                      \
+      *++t = *vb;                                             \
     NEXT_CELL();                                              \
   }
 
