@@ -458,6 +458,20 @@ bool MoxInterpreter::call(int argc, MoxVector* proc) {
     }                                       \
   } while (0)
 
+// STORE, and the end of the instruction. A number over a number is two
+// plain stores, which run no code of others (NEXT_QUICK).
+#define STORE_NEXT(dst, src)                                               \
+  do {                                                                     \
+    MoxValue* to_ = (dst);                                                 \
+    const MoxValue& from_ = (src);                                         \
+    if (MOX_LIKELY(!to_->mayHoldObject() && !from_.mayHoldObject())) {     \
+      to_->putPlain(from_);                                                \
+      NEXT_QUICK();                                                        \
+    }                                                                      \
+    STORE(to_, from_);                                                     \
+    NEXT();                                                                \
+  } while (0)
+
 #define STORE_INT(dst, v)                   \
   do {                                      \
     MoxValue* d_ = (dst);                   \
@@ -1692,8 +1706,7 @@ bool MoxInterpreter::run() {
         uint32_t i;
         OPERAND(i);
         if (MOX_UNLIKELY(i >= litCount)) FAIL_WITH(u"literal index out of range", nullptr);
-        STORE(t, lits[i]);
-        NEXT();
+        STORE_NEXT(t, lits[i]);
       }
 
       CASE(OP_REF):
@@ -1725,12 +1738,8 @@ bool MoxInterpreter::run() {
         uint32_t i;
         OPERAND(i);
         if (MOX_UNLIKELY(i >= members->size())) FAIL_WITH(u"member index out of range", nullptr);
-        if (op == OP_MREF) {
-          STORE(t, (*members)[i]);
-        } else {
-          STORE(&(*members)[i], *t);
-        }
-        NEXT();
+        if (op == OP_MREF) STORE_NEXT(t, (*members)[i]);
+        STORE_NEXT(&(*members)[i], *t);
       }
 
       CASE(OP_AREF):
@@ -1740,12 +1749,8 @@ bool MoxInterpreter::run() {
         if (MOX_UNLIKELY(i >= uint32_t(procInfo_->nargs_))) FAIL_WITH(u"too few arguments", nullptr);
         MoxValue* a = S + bpi + 1 + i;
         if (MOX_UNLIKELY(a >= E)) FAIL_WITH(u"stack corrupted", u" (argument slot)");
-        if (op == OP_AREF) {
-          STORE(t, *a);
-        } else {
-          STORE(a, *t);
-        }
-        NEXT();
+        if (op == OP_AREF) STORE_NEXT(t, *a);
+        STORE_NEXT(a, *t);
       }
 
       CASE(OP_TREF):
@@ -1755,12 +1760,8 @@ bool MoxInterpreter::run() {
         if (MOX_UNLIKELY(i >= ntemps)) FAIL_WITH(u"temporary index out of range", nullptr);
         MoxValue* v = S + fpi + 1 + i;
         if (MOX_UNLIKELY(v >= E)) FAIL_WITH(u"stack corrupted", u" (temporary slot)");
-        if (op == OP_TREF) {
-          STORE(t, *v);
-        } else {
-          STORE(v, *t);
-        }
-        NEXT();
+        if (op == OP_TREF) STORE_NEXT(t, *v);
+        STORE_NEXT(v, *t);
       }
 
       CASE(OP_TSPACE): {
