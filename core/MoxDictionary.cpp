@@ -203,8 +203,12 @@ struct MoxDictionaryIndex {
     size_t removed_;
   };
 
-  typedef std::map<std::u16string, MoxDictionaryEntry*, std::less<>,
-                   CountedAllocator<std::pair<const std::u16string, MoxDictionaryEntry*>>>
+  // The copies of the key texts count too: a text longer than a string's
+  // inline room takes its own block.
+  typedef std::basic_string<char16_t, std::char_traits<char16_t>, CountedAllocator<char16_t>>
+      KeyText;
+  typedef std::map<KeyText, MoxDictionaryEntry*, std::less<>,
+                   CountedAllocator<std::pair<const KeyText, MoxDictionaryEntry*>>>
       Tree;
 
   explicit MoxDictionaryIndex(bool sortedIndex) : sorted(sortedIndex), hintValid(false) {}
@@ -223,7 +227,7 @@ struct MoxDictionaryIndex {
     auto at = hintValid ? hint : tree.lower_bound(key);
     hintValid = false;
     const size_t before = tree.size();
-    auto it = tree.emplace_hint(at, std::u16string(key), e);
+    auto it = tree.emplace_hint(at, KeyText(key.data(), key.size()), e);
     if (tree.size() != before) {
       places.emplace(e, it);
     } else if (!keyEquals(it->second, key)) {

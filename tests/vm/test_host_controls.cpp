@@ -49,6 +49,20 @@ TEST(MemoryLimit, OverTheLimitFailsTheRunAndTheMachineGoesOn) {
   const size_t beforeDict = vm.getMemoryUsed();
   EXPECT_TRUE(vm.execute(u"fill"));
   EXPECT_GT(vm.getMemoryUsed(), beforeDict + 20000 * 100);
+  // A sorted one also counts the copies of its keys in its ordered index:
+  // 2000 keys of 100 units hold 400 KB more than in an unsorted one.
+  ASSERT_TRUE(vm.compileText(
+      u"keep(d;i, k) { k = \"\"; for (i = 0; i < 100; i++) k = k + \"x\";\n"
+      u" for (i = 0; i < 2000; i++) d[k + string(i)] = i; return d; }\n"
+      u"plain() { keptPlain = keep(newdict()); return 0; }\n"
+      u"sorted() { keptSorted = keep(newdict(1)); return 0; }"));
+  size_t grown[2];
+  for (int sorted = 0; sorted < 2; ++sorted) {
+    const size_t at = vm.getMemoryUsed();
+    EXPECT_TRUE(vm.execute(sorted ? u"sorted" : u"plain"));
+    grown[sorted] = vm.getMemoryUsed() - at;
+  }
+  EXPECT_GT(grown[1], grown[0] + 2000 * 200);
 
   // A single request beyond what is left fails before anything is made.
   errors.clear();
