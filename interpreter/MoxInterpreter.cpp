@@ -1375,6 +1375,26 @@ static MOX_NOINLINE bool storeAny(const MoxCell* I, const MoxValue* temps, const
   return true;
 }
 
+// The end of an element store whose loads are made but the container's:
+// the value in t[2] goes into element at of c, and the top becomes it. A
+// number into a vector over a slot that holds no object goes the short way;
+// otherwise c takes the top, as its load leaves it, and elementWrite
+// stores. The release of the top is quiet.
+static MOX_ALWAYS_INLINE bool finishElementStore(const MoxValue& c, int32_t at, MoxValue* t) {
+  if (c.type() == MVT_VECTOR && c.getRef() && !t[2].mayHoldObject() &&
+      uint32_t(at) < static_cast<const MoxVector*>(c.getRef())->size()) {
+    MoxValue& slot = (*static_cast<MoxVector*>(c.getRef()))[uint32_t(at)];
+    if (!slot.mayHoldObject()) {
+      slot.putPlain(t[2]);
+      if (t[0].mayHoldObject()) t[0].dispose();
+      t[0].putPlain(t[2]);
+      return true;
+    }
+  }
+  t[0] = c;
+  return elementWrite(t, at, t + 2);
+}
+
 // MF_ELEM_STORE, c[i] = z: the loads leave c in the top, i above it and z
 // above that (an element z's index above z), then elementWrite stores and
 // the top becomes z. A number into a vector, over slots that hold no
@@ -1397,26 +1417,13 @@ static MOX_NOINLINE bool storeElement(const MoxCell* I, const MoxValue* temps,
     return false;
   const int32_t at = i.asInt();
   const int32_t k = offset ? lits[I->offset[1]].asInt() : 0;
-  if (c.type() == MVT_VECTOR && c.getRef() && !z->mayHoldObject() &&
-      uint32_t(at) < static_cast<const MoxVector*>(c.getRef())->size()) {
-    MoxValue& slot = (*static_cast<MoxVector*>(c.getRef()))[uint32_t(at)];
-    if (!slot.mayHoldObject()) {
-      slot.putPlain(*z);
-      if (t[0].mayHoldObject()) t[0].dispose();
-      t[0].putPlain(*z);
-      t[1].putInt(at);
-      t[2].putPlain(*z);
-      if (element) t[3].putInt(zIndex);
-      if (offset) t[4].putInt(k);
-      return true;
-    }
-  }
-  t[0] = c;
+  // z is read before anything is stored: it may be an element of c.
+  if (z->mayHoldObject()) t[2] = *z;
+  else t[2].putPlain(*z);
   t[1].putInt(at);
-  t[2] = *z;
   if (element) t[3].putInt(zIndex);
   if (offset) t[4].putInt(k);
-  return elementWrite(t, at, t + 2);
+  return finishElementStore(c, at, t);
 }
 
 // MF_ELEM_STORE_OP, c[i] = a op k: the loads leave c in the top and i above
@@ -1442,18 +1449,7 @@ static MOX_NOINLINE bool storeElementOp(const MoxCell* I, const MoxValue* temps,
   if (!numberStep(I->op, *a, lits[I->opd[2]], t + 2, nullptr, &res, kArithOps)) return false;
   if (offset) t[4].putInt(k);
   t[1].putInt(at);
-  if (c.type() == MVT_VECTOR && c.getRef() &&
-      uint32_t(at) < static_cast<const MoxVector*>(c.getRef())->size()) {
-    MoxValue& slot = (*static_cast<MoxVector*>(c.getRef()))[uint32_t(at)];
-    if (!slot.mayHoldObject()) {
-      slot.putPlain(t[2]);
-      if (t[0].mayHoldObject()) t[0].dispose();
-      t[0].putPlain(t[2]);
-      return true;
-    }
-  }
-  t[0] = c;
-  return elementWrite(t, at, t + 2);
+  return finishElementStore(c, at, t);
 }
 
 // The member data of the live object in slot self (a method's receiver),
