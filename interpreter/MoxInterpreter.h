@@ -354,7 +354,7 @@ class MOX_API MoxInterpreter : public MoxVector {
   MoxDictionaryEntry* findMethodCached(SendSite* site, MoxClass* cls, MoxClass* bcClass,
                                        const MoxChar** wanted, const MoxString* selectorString);
   // The cache slot of the send at offset pc of proc.
-  inline SendSite* sendSiteFor(const MoxVector* proc, uint32_t pc);
+  inline SendSite* sendSiteFor(const MoxVector* proc, uint32_t pc, const MoxClass* cls);
   // The common send at offset pc of proc, found by the site's cache: a
   // counted object in slot basei (with argc slots above it on the stack)
   // receiving a bytecode method named by the string above it, for which the
@@ -432,8 +432,9 @@ class MOX_API MoxInterpreter : public MoxVector {
   uintptr_t stackLimit_;
   std::vector<TraceFrame> errorTrace_;
   // Method lookups of send instructions, kept apart from the procedures (a
-  // slot per hash of procedure and offset; a slot shared by two sites just
-  // misses more). An entry holds while the class method epoch is unchanged.
+  // slot per hash of procedure, offset and receiver class; a slot shared
+  // by two sites just misses more). An entry holds while the class method
+  // epoch is unchanged.
   struct SendSite {
     uint64_t epoch = 0;
     MoxClass* cls = nullptr;

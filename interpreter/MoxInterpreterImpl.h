@@ -296,9 +296,13 @@ inline bool MoxInterpreter::SendSite::holds(const MoxClass* c, const MoxClass* b
          n == selector.size() && moxSameUnits(text->c_str(), selector.data(), n);
 }
 
-inline MoxInterpreter::SendSite* MoxInterpreter::sendSiteFor(const MoxVector* proc, uint32_t pc) {
-  const uintptr_t h = (reinterpret_cast<uintptr_t>(proc) >> 4) * 31u + pc;
-  return &sendSites_[(h ^ (h >> 8)) % kSendSites];
+// The receiver's class takes part in the hash, so that a site that sends to
+// objects of several classes keeps a lookup for each of them.
+inline MoxInterpreter::SendSite* MoxInterpreter::sendSiteFor(const MoxVector* proc, uint32_t pc,
+                                                             const MoxClass* cls) {
+  uintptr_t h = (reinterpret_cast<uintptr_t>(proc) >> 4) * 31u + pc;
+  h ^= (reinterpret_cast<uintptr_t>(cls) >> 4) * 0x9E3779B1u;
+  return &sendSites_[(h ^ (h >> 8) ^ (h >> 16)) % kSendSites];
 }
 
 // ---------------------------------------------------------------------------

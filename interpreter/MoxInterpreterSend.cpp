@@ -153,13 +153,13 @@ MoxVector* MoxInterpreter::cachedSendTarget(const MoxVector* proc, uint32_t pc, 
                                            int argc) {
   if (argc < 1) return nullptr;
   MoxClass* bcClass = moxProcClass(const_cast<MoxVector*>(proc));
-  const SendSite* site = sendSiteFor(proc, pc);
   MoxValue* receiver = data() + basei;
   MoxValue* selector = receiver + 1;
   if (receiver->type() != MVT_OBJECT || !receiver->getRef() || selector->type() != MVT_STRING ||
       !selector->getRef())
     return nullptr;
   MoxClass* cls = static_cast<MoxObject*>(receiver->getRef())->getClass();
+  const SendSite* site = sendSiteFor(proc, pc, cls);
   if (!cls || !site->holds(cls, bcClass, static_cast<const MoxString*>(selector->getRef())))
     return nullptr;
   const MoxDictionaryEntry* entry = site->entry;
@@ -421,7 +421,15 @@ MoxInterpreter::SendStep MoxInterpreter::startSend(const MoxVector* proc, uint32
                                                    MoxVector** callee) {
   *callee = nullptr;
   MoxClass* running = moxProcClass(const_cast<MoxVector*>(proc));
-  SendSite* site = sendSiteFor(proc, pc);
+  // The site's entry for the receiver's class (prepareSend checks that it
+  // is an object).
+  const MoxClass* cls = nullptr;
+  if (basei >= 0 && unsigned(basei) < size()) {
+    const MoxValue& receiver = data()[basei];
+    if (receiver.type() == MVT_OBJECT && receiver.getRef())
+      cls = static_cast<MoxObject*>(receiver.getRef())->getClass();
+  }
+  SendSite* site = sendSiteFor(proc, pc, cls);
   MoxValue nameHolder;
   const MoxChar* name = nullptr;
   const SendSetup setup =

@@ -59,23 +59,26 @@ bool MoxDefaultFunctions::Mox_strsplit(MoxVirtualMachine* vm, int argc, ValPtr& 
   MoxString* delims = stringArg(a[2]);
   if (!s || !delims) return fail(vm, u"invalid argument type");
   const std::u16string separators(delims->c_str());
+  const MoxChar* const sep = separators.c_str();
+  const size_t seps = separators.size();
   MoxVector* v = new MoxVector();
   MoxValue made(v, false, false);
-  std::u16string token;
+  // Each word is copied once, from where it lies in the text, into a string
+  // made in one block with its text.
   const MoxChar* p = s->c_str();
+  const MoxChar* word = p;
   for (unsigned n = 0;; ++p, ++n) {
     if (n == kWorkChunk) {
       if (!work(vm, n)) return false;
       n = 0;
     }
-    const bool end = *p == 0;
-    if (end || separators.find(*p) != std::u16string::npos) {
-      if (!token.empty()) v->push_back(MoxValue(new MoxString(token.c_str()), false));
-      token.clear();
-      if (end) break;
-    } else {
-      token += *p;
-    }
+    const MoxChar c = *p;
+    bool cut = c == 0;
+    for (size_t k = 0; !cut && k < seps; ++k) cut = c == sep[k];
+    if (!cut) continue;
+    if (p > word) v->push_back(MoxValue(MoxString::create(word, unsigned(p - word)), false));
+    if (c == 0) break;
+    word = p + 1;
   }
   v->shrink();
   return result(args, argc, made);

@@ -218,6 +218,23 @@ TEST(Send, CachedLookupFollowsAClassThatGainsAMethod) {
   EXPECT_EQ(t.topInt(), 4 * 99);
 }
 
+TEST(Send, OneSiteKeepsALookupPerClass) {
+  Interp t;
+  // One send instruction meets objects of three classes in turn, one of
+  // them inheriting f; each keeps its own answer, also after E gains its
+  // own f in the middle of the run.
+  ASSERT_TRUE(t.compile("class P { P(); f(); } P::P() { } P::f() { return 1; }"
+                        "class Q { Q(); f(); } Q::Q() { } Q::f() { return 10; }"
+                        "class E : P { E(); } E::E() { }"));
+  MoxDictionaryEntry* e = t.vm.classes().find(MoxString("E"));
+  static_cast<MoxClass*>(e->getValue().getRef())->addMethod(MoxString("gain"), gainF);
+  ASSERT_TRUE(t.runSource("main(;v, i, s) { v = T(new P(), new Q(), new E()); s = 0;"
+                          " for (i = 0; i < 12; i++) { if (i == 6) v[2]->gain();"
+                          " s = s + v[i % 3]->f(); } return s; }"))
+      << t.errors();
+  EXPECT_EQ(t.topInt(), 4 * 1 + 4 * 10 + 2 * 1 + 2 * 99);
+}
+
 TEST(Send, MethodReplacedWhileItRuns) {
   Interp t;
   // The running activation keeps its own procedure; the next send finds

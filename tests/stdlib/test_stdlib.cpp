@@ -118,6 +118,10 @@ TEST(StdlibScripts, ConversionsAndStrings) {
   EXPECT_EQ(run(u"main() { print(string(1e40) == \"\"); }"), "0");  // large numbers are not cut into garbage
   EXPECT_EQ(run(u"main(;s) { s = newstring(\"hello\"); strerase(s, 1, 2); print(s, strlen(s)); }"), "hlo3");
   EXPECT_EQ(run(u"main(;v) { v = strsplit(\"a,,b\", \",;\"); print(vecsize(v), v[0], v[1]); }"), "2ab");
+  // Separators at both ends, a word that is the whole text, no separators.
+  EXPECT_EQ(run(u"main(;v) { v = strsplit(\";ab,,cd;\", \",;\"); print(vecsize(v), v[0], v[1], \" \","
+                u" strsplit(\"xyz\", \",\")[0], vecsize(strsplit(\"xyz\", \"\"))); }"),
+            "2abcd xyz1");
   EXPECT_EQ(run(u"main() { print(abs(-2147483647 - 1), \" \", abs(-5)); }"), "-2147483648 5");
 }
 
