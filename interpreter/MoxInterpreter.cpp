@@ -847,16 +847,46 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
     *++t = *v;                                                \
     NEXT_CELL();                                              \
   }
-// The top := top op value; the slot above keeps the value.
-#define MF_PUSH_VALUE_OP_HANDLER(A)                                           \
-  {                                                                           \
-    CELL_ROOM(1 + ((A) == MOS_ANY && I->src[0] >= MOS_ELEM_TEMP ? 1 : 0));    \
-    NumberResult res;                                                         \
-    if ((A) == MOS_ANY                                                        \
-            ? !anyStep(t, I, TEMP(0), ARG(0), lits, t, nullptr, &res, kArithOps) \
-            : !numberStep(I->op, *t, *CELL_VALUE_FROM(A, 0), t, nullptr, &res, kArithOps)) \
-      FALLBACK();                                                             \
-    NEXT_CELL();                                                              \
+// The top := top op value, and into dst unless null; the slot above keeps
+// the value. Declares the step's result, res, and tells whether it ran.
+#define VALUE_STEP(A, dst, ops)                                                  \
+  CELL_ROOM(1 + ((A) == MOS_ANY && I->src[0] >= MOS_ELEM_TEMP ? 1 : 0));         \
+  NumberResult res;                                                              \
+  const bool stepped_ =                                                          \
+      (A) == MOS_ANY ? anyStep(t, I, TEMP(0), ARG(0), lits, t, dst, &res, ops)   \
+                     : numberStep(I->op, *t, *CELL_VALUE_FROM(A, 0), t, dst, &res, ops);
+#define MF_PUSH_VALUE_OP_HANDLER(A)        \
+  {                                        \
+    VALUE_STEP(A, nullptr, kArithOps);     \
+    if (!stepped_) FALLBACK();             \
+    NEXT_CELL();                           \
+  }
+// The same into temporary k as well.
+#define MF_PUSH_VALUE_OP_SET_HANDLER(A)            \
+  {                                                \
+    VALUE_STEP(A, TEMP(I->opd[1]), kArithOps);     \
+    if (!stepped_) FALLBACK();                     \
+    NEXT_CELL();                                   \
+  }
+// The top := top compared with a value, and a branch on it. Other than
+// numbers (a test for null, most often) are loaded as MF_PUSH_VALUE loads
+// them, and the cell of the comparison, two on, takes over.
+#define MF_PUSH_VALUE_COMPARE_BRANCH_HANDLER(A)                                \
+  {                                                                            \
+    VALUE_STEP(A, nullptr, kCompareOps);                                       \
+    if (!stepped_) {                                                           \
+      if (I->src[0] >= MOS_ELEM_TEMP) FALLBACK();                              \
+      const MoxValue* v = cellValue(I, 0, TEMP(0), ARG(0), lits);              \
+      if (MOX_LIKELY(!v->mayHoldObject() && !t[1].mayHoldObject())) {         \
+        (++t)->putPlain(*v);                                                   \
+      } else {                                                                 \
+        if (!moxReleaseIsHarmless(t[1])) FALLBACK();                           \
+        *++t = *v;                                                             \
+      }                                                                        \
+      I += 2;                                                                  \
+      DISPATCH_CELL();                                                         \
+    }                                                                          \
+    BRANCH_CELL(res.i == int32_t(I->jumpIfTrue));                              \
   }
 // A value as the top, and into data member j of the receiver.
 #define MF_VALUE_MEMBER_SET_HANDLER(A)                                    \
@@ -2236,6 +2266,9 @@ unwind:
 #undef MF_VALUE_HANDLER
 #undef MF_VALUE_SET_HANDLER
 #undef MF_PUSH_VALUE_OP_HANDLER
+#undef MF_PUSH_VALUE_OP_SET_HANDLER
+#undef MF_PUSH_VALUE_COMPARE_BRANCH_HANDLER
+#undef VALUE_STEP
 #undef MF_VALUE_MEMBER_SET_HANDLER
 #undef MF_PUSH_ELEM_HANDLER
 #undef MF_PUSH_ELEM_OFFSET_HANDLER

@@ -60,8 +60,12 @@
   X(MF_PUSH_NUM_COMPARE_BRANCH, "P Y P Z C B", 1)                                            \
   /* a op b in a new top */                                                                  \
   X(MF_PUSH_NUM_OP, "P Y P Z K", 1)                                                          \
+  /* the top combined with a value, into a temporary too */                                 \
+  X(MF_PUSH_VALUE_OP_SET, "P Z A S", 0)                                                      \
   /* the top combined with a value */                                                        \
   X(MF_PUSH_VALUE_OP, "P Z A", 0)                                                            \
+  /* the top compared with a value, and a branch on it */                                    \
+  X(MF_PUSH_VALUE_COMPARE_BRANCH, "P Z C B", 0)                                              \
   /* element i of a temporary or argument c as a new top */                                  \
   X(MF_PUSH_ELEM, "P X P T E", 1)                                                            \
   /* element i +/- k of a temporary or argument c as a new top */                            \
@@ -164,6 +168,8 @@ enum MoxOperandSource : uint8_t {
   X(MF_PUSH_VALUE, MOX_VALUE_SOURCES)      \
   X(MF_VALUE, MOX_VALUE_SOURCES)           \
   X(MF_PUSH_VALUE_OP, MOX_VALUE_SOURCES)   \
+  X(MF_PUSH_VALUE_OP_SET, MOX_VALUE_SOURCES) \
+  X(MF_PUSH_VALUE_COMPARE_BRANCH, MOX_VALUE_SOURCES) \
   X(MF_VALUE_MEMBER_SET, MOX_VALUE_SOURCES) \
   X(MF_VALUE_SET, MOX_VALUE_SOURCES)
 #define MOX_SOURCES(X, form) X(form, T, MOS_TEMP) X(form, A, MOS_ARG)

@@ -87,7 +87,8 @@ TEST(Translation, CellsStartWhereTheBytesSay) {
   // Every instruction starts a cell, also inside a sequence (where the run
   // goes on when a sequence's checks fail); on operand bytes none does, and
   // a jump there runs the bytes.
-  EXPECT_EQ(forms[2], "MF_PUSH_VALUE");
+  EXPECT_EQ(forms[2], "MF_PUSH_VALUE_COMPARE_BRANCH");
+  EXPECT_EQ(forms[3], "MF_VALUE");
   EXPECT_EQ(forms[5], "MF_COMPARE_BRANCH");
   EXPECT_EQ(forms[15], "OP_TSET");
   for (int pc : {1, 4, 7, 12, 16}) EXPECT_EQ(forms[size_t(pc)], "-") << pc;
@@ -119,7 +120,7 @@ TEST(Translation, CellsStartWhereTheBytesSay) {
   emitBranch(split, OP_BR, 2);
   forms = formsOf(split);
   EXPECT_EQ(forms[0], "MF_VALUE");
-  EXPECT_EQ(forms[2], "MF_PUSH_VALUE");
+  EXPECT_EQ(forms[2], "MF_PUSH_VALUE_COMPARE_BRANCH");
   EXPECT_EQ(forms[18], "OP_BR");
 
   // v[i] = v[i - 1] + 1 is one cell: an element at an offset is an operand
