@@ -2122,6 +2122,18 @@ bool MoxInterpreter::run() {
         if (t - S < 2 || !t[-1].isInt() || !elementWrite(t - 2, t[-1].asInt(), t)) FALLBACK();
         t -= 2;
         NEXT_CELL();
+      CASE(MF_NOT_BRANCH): {
+        // The top becomes 1 or 0 as OP_NOT leaves it, and the branch
+        // tests that.
+        const bool truth = moxTruth(*t);
+        if (MOX_LIKELY(!t->mayHoldObject())) {
+          t->putInt(truth ? 0 : 1);
+        } else {
+          if (!moxReleaseIsQuiet(*t)) FALLBACK();
+          t->setInt(truth ? 0 : 1);
+        }
+        BRANCH_CELL(truth != I->jumpIfTrue);
+      }
       CASE(MF_COMPARE_BRANCH): {
         int c;
         if (t == S || !moxQuickCompare(t[-1], *t, &c) || !moxReleaseIsQuiet(t[-1])) FALLBACK();

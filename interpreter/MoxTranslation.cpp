@@ -108,6 +108,7 @@ bool takeToken(char token, const Decoded& d, uint32_t literals, MoxCell* cell,
     case 'O': return op == OP_POP;
     case 'E': return op == OP_VREF;
     case 'W': return op == OP_VSET;
+    case '!': return op == OP_NOT;
     case 'T': operand = op == OP_TREF; break;
     case 'X': operand = op == OP_TREF || op == OP_AREF; break;
     case 'V': operand = isValue(op); break;

@@ -31,7 +31,7 @@
 // Each sequence is written once here, as its pattern: a list of tokens, one
 // per instruction (Y, Z and Q stand for several), from which the translator
 // matches it and fills the cell.
-//   P PUSH     D DUP      O POP      E VREF     W VSET
+//   P PUSH     D DUP      O POP      E VREF     W VSET     ! NOT
 //   T TREF j   X TREF|AREF j   V TREF|AREF|LIT j   L LIT j   M MREF j
 //   N MSET j   R REF j
 //   S TSET j   s TSET of the same index as the first operand
@@ -106,6 +106,8 @@
   X(MF_GLOBAL, "R", 0)                                                                       \
   /* an element store */                                                                     \
   X(MF_ELEM_SET, "W", 0)                                                                     \
+  /* the top negated, and a branch on it */                                                  \
+  X(MF_NOT_BRANCH, "! B", 0)                                                                 \
   /* a comparison and a branch on it */                                                      \
   X(MF_COMPARE_BRANCH, "C B", 0)                                                             \
   /* a result stored into a temporary (and s += t on a string temporary) */                  \

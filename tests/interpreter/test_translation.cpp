@@ -543,8 +543,22 @@ Bytes randomCode(Random& r, bool tidy) {
       case 10: code.push_back(OP_RWORD); code.push_back(OP_TREF); code.push_back(uint8_t(r.below(4)));
                code.push_back(0); code.push_back(OP_RBYTE); break;
       case 11: code.push_back(uint8_t(r.next())); break;  // anything at all
-      case 12: code.push_back(OP_PUSH); emit(code, OP_LIT, 3 + r.below(kRandomLiterals));
-               code.push_back(uint8_t(OP_ADD + r.below(3))); break;
+      case 12: {  // the top with a value: combined, also into a temporary, or compared
+        const uint32_t how = r.below(4);
+        if (how < 3) {
+          code.push_back(OP_PUSH);
+          if (r.below(2)) emit(code, OP_LIT, 3 + r.below(kRandomLiterals)); else value(code);
+        }
+        if (how < 2) code.push_back(uint8_t(OP_ADD + r.below(3)));
+        if (how == 1) emit(code, OP_TSET, r.below(4));
+        if (how == 2) code.push_back(uint8_t(OP_LT + r.below(6)));
+        if (how == 3) code.push_back(OP_NOT);
+        if (how >= 2) {
+          branches.push_back(code.size());
+          emitBranch(code, r.below(2) ? OP_BRT : OP_BRF, 0);
+        }
+        break;
+      }
       case 13: emit(code, r.below(4) ? OP_TREF : OP_AREF, r.below(4) ? 1 : r.below(3));
                code.push_back(OP_PUSH); emit(code, OP_TREF, r.below(2) ? 3 + r.below(2) : r.below(5));
                code.push_back(OP_PUSH); value(code);
