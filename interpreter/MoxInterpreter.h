@@ -354,7 +354,12 @@ class MOX_API MoxInterpreter : public MoxVector {
   MoxDictionaryEntry* findMethodCached(SendSite* site, MoxClass* cls, MoxClass* bcClass,
                                        const MoxChar** wanted, const MoxString* selectorString);
   // The cache slot of the send at offset pc of proc.
-  inline SendSite* sendSiteFor(const MoxVector* proc, uint32_t pc, const MoxClass* cls);
+  inline SendSite* sendSiteFor(const MoxVector* proc, uint32_t pc);
+  // The slot of that send for receivers of class cls, where the site keeps
+  // the lookups of the classes after the first it met (its own slot keeps
+  // that one's).
+  inline SendSite* classSiteFor(const MoxVector* proc, uint32_t pc, const MoxClass* cls);
+  inline SendSite* partnerOf(SendSite* site);
   // The common send at offset pc of proc, found by the site's cache: a
   // counted object in slot basei (with argc slots above it on the stack)
   // receiving a bytecode method named by the string above it, for which the
@@ -432,7 +437,8 @@ class MOX_API MoxInterpreter : public MoxVector {
   uintptr_t stackLimit_;
   std::vector<TraceFrame> errorTrace_;
   // Method lookups of send instructions, kept apart from the procedures (a
-  // slot per hash of procedure, offset and receiver class; a slot shared
+  // slot per hash of procedure and offset, and one per hash of those and
+  // the receiver's class for the other classes a site meets; a slot shared
   // by two sites just misses more). An entry holds while the class method
   // epoch is unchanged.
   struct SendSite {

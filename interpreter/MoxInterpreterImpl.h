@@ -296,13 +296,24 @@ inline bool MoxInterpreter::SendSite::holds(const MoxClass* c, const MoxClass* b
          n == selector.size() && moxSameUnits(text->c_str(), selector.data(), n);
 }
 
-// The receiver's class takes part in the hash, so that a site that sends to
-// objects of several classes keeps a lookup for each of them.
-inline MoxInterpreter::SendSite* MoxInterpreter::sendSiteFor(const MoxVector* proc, uint32_t pc,
-                                                             const MoxClass* cls) {
+inline MoxInterpreter::SendSite* MoxInterpreter::sendSiteFor(const MoxVector* proc, uint32_t pc) {
+  const uintptr_t h = (reinterpret_cast<uintptr_t>(proc) >> 4) * 31u + pc;
+  return &sendSites_[(h ^ (h >> 8)) % kSendSites];
+}
+
+// The receiver's class takes part in this hash, so that a site that sends
+// to objects of several classes keeps a lookup for each of them. The slot
+// has a partner (its number with the last bit flipped) that may hold the
+// lookup instead, so that two lookups whose hashes meet do not take turns.
+inline MoxInterpreter::SendSite* MoxInterpreter::classSiteFor(const MoxVector* proc, uint32_t pc,
+                                                              const MoxClass* cls) {
   uintptr_t h = (reinterpret_cast<uintptr_t>(proc) >> 4) * 31u + pc;
   h ^= (reinterpret_cast<uintptr_t>(cls) >> 4) * 0x9E3779B1u;
   return &sendSites_[(h ^ (h >> 8) ^ (h >> 16)) % kSendSites];
+}
+
+inline MoxInterpreter::SendSite* MoxInterpreter::partnerOf(SendSite* site) {
+  return &sendSites_[size_t(site - sendSites_.data()) ^ 1u];
 }
 
 // ---------------------------------------------------------------------------

@@ -159,9 +159,17 @@ MoxVector* MoxInterpreter::cachedSendTarget(const MoxVector* proc, uint32_t pc, 
       !selector->getRef())
     return nullptr;
   MoxClass* cls = static_cast<MoxObject*>(receiver->getRef())->getClass();
-  const SendSite* site = sendSiteFor(proc, pc, cls);
-  if (!cls || !site->holds(cls, bcClass, static_cast<const MoxString*>(selector->getRef())))
-    return nullptr;
+  const MoxString* text = static_cast<const MoxString*>(selector->getRef());
+  const SendSite* site = sendSiteFor(proc, pc);
+  if (!cls) return nullptr;
+  if (!site->holds(cls, bcClass, text)) {
+    SendSite* other = classSiteFor(proc, pc, cls);
+    if (!other->holds(cls, bcClass, text)) {
+      other = partnerOf(other);
+      if (!other->holds(cls, bcClass, text)) return nullptr;
+    }
+    site = other;
+  }
   const MoxDictionaryEntry* entry = site->entry;
   if (entry->getSymbolType() == SYM_FUNCTION) return nullptr;  // static: the slow path
   const MoxValue& method = entry->getValue();
@@ -421,15 +429,23 @@ MoxInterpreter::SendStep MoxInterpreter::startSend(const MoxVector* proc, uint32
                                                    MoxVector** callee) {
   *callee = nullptr;
   MoxClass* running = moxProcClass(const_cast<MoxVector*>(proc));
-  // The site's entry for the receiver's class (prepareSend checks that it
-  // is an object).
-  const MoxClass* cls = nullptr;
-  if (basei >= 0 && unsigned(basei) < size()) {
+  // The lookup goes into the site's own slot unless that holds one for
+  // another class still in force: then into the slot for the receiver's
+  // class (prepareSend checks that the receiver is an object).
+  const uint64_t epoch = MoxClass::methodEpoch();
+  SendSite* site = sendSiteFor(proc, pc);
+  if (site->epoch == epoch && basei >= 0 && unsigned(basei) < size()) {
     const MoxValue& receiver = data()[basei];
-    if (receiver.type() == MVT_OBJECT && receiver.getRef())
-      cls = static_cast<MoxObject*>(receiver.getRef())->getClass();
+    if (receiver.type() == MVT_OBJECT && receiver.getRef()) {
+      const MoxClass* cls = static_cast<MoxObject*>(receiver.getRef())->getClass();
+      if (cls != site->cls) {
+        // Of the class slot and its partner, one that is free or stale.
+        site = classSiteFor(proc, pc, cls);
+        SendSite* other = partnerOf(site);
+        if (site->epoch == epoch && site->cls != cls && other->epoch != epoch) site = other;
+      }
+    }
   }
-  SendSite* site = sendSiteFor(proc, pc, cls);
   MoxValue nameHolder;
   const MoxChar* name = nullptr;
   const SendSetup setup =
