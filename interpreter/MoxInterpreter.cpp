@@ -2110,10 +2110,30 @@ bool MoxInterpreter::run() {
         *t = (*m)[j];
         NEXT_CELL();
       }
-      CASE(MF_ELEM_STORE):
+      CASE(MF_ELEM_STORE): {
         CELL_ROOM(2 + elementSlots(I, 1));
+        // Most often a number from a temporary, an argument or a literal
+        // into a vector's element that holds none, over slots that hold no
+        // object: storeElement's short way, without its general loads.
+        const MoxValue* z =
+            I->src[1] < MOS_ELEM_TEMP ? cellValue(I, 1, TEMP(0), ARG(0), lits) : nullptr;
+        if (z && !z->mayHoldObject() && !t[0].mayHoldObject() && !t[1].mayHoldObject() &&
+            !t[2].mayHoldObject()) {
+          const MoxValue& c = (I->src[0] == MOS_ELEM_TEMP ? TEMP(0) : ARG(0))[I->opd[0]];
+          const MoxValue& i = *TEMP(I->index[0]);
+          MoxVector* v = c.type() == MVT_VECTOR ? static_cast<MoxVector*>(c.getRef()) : nullptr;
+          if (v && i.isInt() && uint32_t(i.asInt()) < v->size() &&
+              !(*v)[uint32_t(i.asInt())].mayHoldObject()) {
+            (*v)[uint32_t(i.asInt())].putPlain(*z);
+            t[0].putPlain(*z);
+            t[1].putInt(i.asInt());
+            t[2].putPlain(*z);
+            NEXT_CELL();
+          }
+        }
         if (!storeElement(I, TEMP(0), ARG(0), lits, t)) FALLBACK();
         NEXT_CELL();
+      }
       CASE(MF_ELEM_STORE_OP):
         CELL_ROOM(I->offsetOp[1] ? 4 : 3);
         if (!storeElementOp(I, TEMP(0), ARG(0), lits, t)) FALLBACK();
