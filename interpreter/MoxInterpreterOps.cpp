@@ -108,6 +108,22 @@ bool MoxInterpreter::stringConcat() {
   const bool rs = isStringKind(r.type());
   if (ls && !l.getRef()) return returnError(u"left string operand is NULL", nullptr);
   if (rs && !r.getRef()) return returnError(u"right string operand is NULL", nullptr);
+  // A left string that only this slot holds (the sum just before, as in
+  // s + a + b) grows in place: nothing else can see it change, and a chain
+  // of additions then copies each piece once instead of the whole string
+  // at every step.
+  if (l.type() == MVT_STRING) {
+    MoxString* a = static_cast<MoxString*>(l.getRef());
+    if (a->getRefCnt() == 1 && !MoxRefObject::hasUncounted(a) && r.getRef() != a) {
+      if (rs) {
+        *a += *static_cast<MoxString*>(r.getRef());
+      } else if (const MoxChar ch = MoxChar(uint32_t(r.asInt()) & 0xFFFFu)) {
+        *a += ch;
+      }
+      sp_ -= 1;
+      return true;
+    }
+  }
   // Each result is made in one allocation. A number stands for one
   // character; a 0 code adds nothing, since it would end the string.
   MoxString* s;
