@@ -1875,8 +1875,16 @@ bool MoxInterpreter::run() {
         MoxBuffer* cb;
         const MoxTranslation* cx = moxReadyTranslation(callee, argc, &cb);
         if (MOX_UNLIKELY(!cx || !freeRecords_ || depth_ >= kMaxCallDepth || !translation_ ||
-                         hooked_.load(std::memory_order_relaxed)))
-          goto anyCall;
+                         hooked_.load(std::memory_order_relaxed))) {
+          if (fn.type() != MVT_CODE) goto anyCall;
+          // A native function, as OP_CALL calls one.
+          const int basei = int(t - S) - int(argc);
+          SYNC();
+          const bool ok = callNative(int(argc), basei);
+          RELOAD_SAFE();
+          if (!ok) goto fail;
+          NEXT();
+        }
         const int top = int(t - S);
         SYNC();
         ENTER_READY(callee, cb, cx, argc, top, MoxProcInfo::kLoopCall);

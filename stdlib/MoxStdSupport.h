@@ -97,6 +97,16 @@ inline ValPtr argBase(const ValPtr& args, int argc) {
 // Stores value into the result slot and moves the cursor there. The value
 // may live in an argument slot: assignment takes the new reference first.
 inline bool result(ValPtr& args, int argc, const MoxValue& value) {
+  // Most results are numbers, over a function slot that holds none: then
+  // two plain stores do, with no count to keep.
+  if (!value.mayHoldObject()) {
+    MoxValue* to = ValPtr(args.vector(), args.current() - argc).get();
+    if (to && !to->mayHoldObject()) {
+      to->putPlain(value);
+      args -= argc;
+      return true;
+    }
+  }
   MoxValue held(value);
   args -= argc;
   *args = held;
