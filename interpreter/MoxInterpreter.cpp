@@ -415,6 +415,16 @@ bool MoxInterpreter::call(int argc, MoxVector* proc) {
     S = data();                    \
     E = S + size();                \
     t = S + sp_.current();         \
+    BASES();                       \
+  } while (0)
+
+// The first temporary and the first argument of the activation, kept apart
+// so that a cell's operand costs one addition; again after the frame or the
+// stack block changes.
+#define BASES()          \
+  do {                   \
+    TB = S + fpi + 1;    \
+    AB = S + bpi + 1;    \
   } while (0)
 
 // Makes the k slots above the top part of the stack; slots past its size
@@ -434,6 +444,7 @@ bool MoxInterpreter::call(int argc, MoxVector* proc) {
         S = data();                                   \
         E = S + size();                               \
         t = S + ti_;                                  \
+        BASES();                                      \
       }                                               \
     }                                                 \
   } while (0)
@@ -586,6 +597,7 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
     (caller)->resumeCell_ = I ? I->nextCell : kMoxNoCell;          \
     LOAD_FRAME(procInfo_);                                         \
     fpi = (top);                                                   \
+    BASES();                                                       \
     ntemps = 0;                                                    \
     pc = 0;                                                        \
     width = 1;                                                     \
@@ -607,6 +619,8 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
     enterFromCell((callee), int(argc), (top), (kind));            \
     SET_FRAME((callee), (cb), (cx), (top) - int(argc), (argc));   \
     fpi = (top);                                                  \
+    TB = t + 1; /* top is t's slot */                             \
+    AB = TB - int(argc);                                          \
     ntemps = 0;                                                   \
     pc = 0;                                                       \
     width = 1;                                                    \
@@ -619,6 +633,7 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
   do {                             \
     LOAD_FRAME(rec);               \
     fpi = (rec)->resumeFp_;        \
+    BASES();                       \
     ntemps = (rec)->resumeTemps_;  \
     pc = (rec)->resumePc_;         \
     width = (rec)->resumeWidth_;   \
@@ -772,8 +787,8 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
 // (MoxTranslation::argsForCells): its translation has proved that every
 // temporary and argument a sequence reads lies in the frame, below the
 // first slot the handler writes.
-#define TEMP(j) (S + fpi + 1 + (j))
-#define ARG(j) (S + bpi + 1 + (j))
+#define TEMP(j) (TB + (j))
+#define ARG(j) (AB + (j))
 #define CELL_VALUE(k) CELL_VALUE_FROM(I->src[k], k)
 #define CELL_VALUE_FROM(source, k)                              \
   ((source) == MOS_LIT    ? lits + I->opd[k]                    \
@@ -1561,6 +1576,9 @@ bool MoxInterpreter::run() {
   int sendArgc = 0;
   const MoxChar* sendSelector = nullptr;
   LOAD_FRAME(procInfo_);
+  MoxValue* TB;
+  MoxValue* AB;
+  BASES();
 #ifdef MOX_THREADED_DISPATCH
   if (MOX_UNLIKELY(!jumpTable_[0])) {
     for (const void*& j : jumpTable_) j = &&L_OP_NOP;
@@ -1795,6 +1813,7 @@ bool MoxInterpreter::run() {
         OPERAND(n);
         if (MOX_UNLIKELY(n > kMaxTemporaries)) FAIL_WITH(u"too many temporaries", nullptr);
         fpi = int(t - S);
+        BASES();
         ntemps = n;
         for (uint32_t k = 0; k < n; ++k) {
           PUSH_SLOT();
@@ -2004,6 +2023,7 @@ bool MoxInterpreter::run() {
                        translation_)) {
           SET_FRAME(cp, cb, cx, caller->bp_.current(), uint32_t(caller->nargs_));
           fpi = caller->resumeFp_;
+          BASES();
           ntemps = caller->resumeTemps_;
           pc = caller->resumePc_;
           width = 1;

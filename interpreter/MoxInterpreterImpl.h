@@ -221,8 +221,9 @@ MOX_ALWAYS_INLINE bool moxQuietSlots(const MoxValue& a, const MoxValue& b,
 
 // Before plain stores (putInt, putDouble) into the distinct slots a, b and
 // c (c may be null): true when none of them holds an object, one test each;
-// otherwise when moxQuietSlots allows their release, which is done then.
-// False, with nothing changed, when a release could delete an object.
+// otherwise when moxQuietSlots allows their release, a string or buffer
+// counting as harmless (moxReleaseIsHarmless), which is done then. False,
+// with nothing changed, when a release could delete another object.
 // Numbers are left as they are, so a value operand that is also one of the
 // slots can still be read.
 bool moxClearSlotsSlow(MoxValue* a, MoxValue* b, MoxValue* c);

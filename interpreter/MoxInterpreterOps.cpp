@@ -513,8 +513,21 @@ bool moxQuietSlotsSlow(const MoxValue* a, const MoxValue* b, const MoxValue* c) 
 }
 
 bool moxClearSlotsSlow(MoxValue* a, MoxValue* b, MoxValue* c) {
-  if (!moxQuietSlotsSlow(a, b, c)) return false;
-  for (MoxValue* v : {a, b, c})
-    if (v && v->mayHoldObject()) v->dispose();
+  // A string or buffer runs no code when it dies, so only the other kinds
+  // are counted as moxQuietSlotsSlow counts them. Most often the slots hold
+  // the strings of an expression before.
+  MoxValue* slots[3] = {a, b, c};
+  const int n = c ? 3 : 2;
+  for (int i = 0; i < n; ++i) {
+    const MoxValue& v = *slots[i];
+    if (!v.isCounted() || !v.getRef() || v.type() == MVT_STRING || v.type() == MVT_BUFFER)
+      continue;
+    int held = 0;
+    for (int j = 0; j < n; ++j)
+      if (slots[j]->isCounted() && slots[j]->getRef() == v.getRef()) ++held;
+    if (v.getRef()->getRefCnt() <= held) return false;
+  }
+  for (int i = 0; i < n; ++i)
+    if (slots[i]->mayHoldObject()) slots[i]->dispose();
   return true;
 }
