@@ -31,6 +31,8 @@ MoxProcInfo::MoxProcInfo(MoxVector* proc, int nargs, ValPtr bp, ValPtr fp)
       resumeFp_(0),
       resumeTemps_(0),
       resumeCell_(kMoxNoCell),
+      resumeXl_(nullptr),
+      resumeEpoch_(0),
       resultSlot_(0) {
   if (proc_) proc_->addRef();
 }
@@ -48,6 +50,8 @@ MoxProcInfo::MoxProcInfo(const MoxProcInfo& o)
       resumeFp_(o.resumeFp_),
       resumeTemps_(o.resumeTemps_),
       resumeCell_(o.resumeCell_),
+      resumeXl_(o.resumeXl_),
+      resumeEpoch_(o.resumeEpoch_),
       resultSlot_(o.resultSlot_) {
   if (proc_) proc_->addRef();
 }
@@ -76,6 +80,8 @@ MoxProcInfo& MoxProcInfo::operator=(const MoxProcInfo& o) {
   resumeFp_ = o.resumeFp_;
   resumeTemps_ = o.resumeTemps_;
   resumeCell_ = o.resumeCell_;
+  resumeXl_ = o.resumeXl_;
+  resumeEpoch_ = o.resumeEpoch_;
   resultSlot_ = o.resultSlot_;
   return *this;
 }
@@ -168,6 +174,7 @@ MoxInterpreter::MoxInterpreter(MoxVirtualMachine& vm)
       depth_(0),
       freeRecords_(nullptr),
       freeCount_(0),
+      codeEpoch_(0),
       stackBase_(0),
       stackLimit_(moxNativeStackLimit()),
       sendSites_(kSendSites) {
@@ -305,6 +312,7 @@ bool MoxInterpreter::takeInstruction() {
 }
 
 void MoxInterpreter::updateHooks() {
+  ++codeEpoch_;
   const bool on = trace_ || step_ || budgetOn_ || deferredFailure_ || lines_;
   hooked_.store(on, std::memory_order_seq_cst);
   // interrupt() sets its flag before the hook; reading the flag after the
@@ -545,11 +553,27 @@ bool MoxInterpreter::call(int argc, MoxVector* proc) {
     if (!ok_) goto fail; \
   } while (0)
 
+// The translation in force for the code cb of the activation rec when the
+// cell rec waits at still starts where rec goes on; else null.
+static const MoxTranslation* callerCellsInForce(const MoxProcInfo* rec, MoxBuffer* cb) {
+  const MoxTranslation* x = cb ? static_cast<const MoxTranslation*>(cb->derived()) : nullptr;
+  const uint32_t k = rec->resumeCellIndex();
+  if (!x || x->literalCount() != rec->getProc()->size() ||
+      uint32_t(rec->getNargs()) < x->argsForCells() || k >= x->size() ||
+      x->cells()[k].pc != rec->getResumePc())
+    return nullptr;
+  return x;
+}
+
 // The translation of a code buffer for a procedure of litCount elements;
-// null when there is no memory for one (the bytes run alone then).
-static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t litCount) {
+// null when there is no memory for one (the bytes run alone then). A new
+// one may replace the one that an activation waiting in it noted, so the
+// code epoch moves.
+static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t litCount,
+                                                   uint32_t* epoch) {
   const MoxTranslation* kept = static_cast<const MoxTranslation*>(code->derived());
   if (MOX_LIKELY(kept && kept->literalCount() == litCount)) return kept;
+  ++*epoch;
   return moxTranslationOf(code, litCount);
 }
 
@@ -580,7 +604,7 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
     litCount = proc->size();                                                \
     bpi = (rec)->bp_.current();                                             \
     nargs = uint32_t((rec)->nargs_);                                        \
-    xl = translation_ ? translationFor(cb_, litCount) : nullptr;            \
+    xl = translation_ ? translationFor(cb_, litCount, &codeEpoch_) : nullptr; \
     if (xl && nargs < xl->argsForCells()) xl = nullptr;                     \
     cells = xl ? xl->cells() : nullptr;                                     \
   } while (0)
@@ -595,6 +619,8 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
     (caller)->resumeFp_ = fpi;                                     \
     (caller)->resumeTemps_ = ntemps;                               \
     (caller)->resumeCell_ = I ? I->nextCell : kMoxNoCell;          \
+    (caller)->resumeXl_ = I ? xl : nullptr;                        \
+    (caller)->resumeEpoch_ = codeEpoch_;                           \
     LOAD_FRAME(procInfo_);                                         \
     fpi = (top);                                                   \
     BASES();                                                       \
@@ -616,6 +642,8 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
     caller_->resumeFp_ = fpi;                                     \
     caller_->resumeTemps_ = ntemps;                               \
     caller_->resumeCell_ = I->nextCell;                           \
+    caller_->resumeXl_ = xl;                                      \
+    caller_->resumeEpoch_ = codeEpoch_;                           \
     enterFromCell((callee), int(argc), (top), (kind));            \
     SET_FRAME((callee), (cb), (cx), (top) - int(argc), (argc));   \
     fpi = (top);                                                  \
@@ -1517,6 +1545,7 @@ bool MoxInterpreter::callNative(int argc, int basei) {
     return returnError(u"call to non-procedure, type ", u"NULL native function");
   moxDropDead(sp_.get(), argc);
   if (!checkNativeStack()) return false;
+  ++codeEpoch_;
   if (!f(&vm_, argc, sp_)) {
     noteNativeFrame(f);
     return false;
@@ -2011,16 +2040,16 @@ bool MoxInterpreter::run() {
         }
         t = R;
         E = R + 1;
-        // The caller's cell, if its translation is still the one in force.
+        // The caller's cell. While the code epoch has not moved since the
+        // call, the translation the caller noted is still the one in force
+        // for its code; otherwise it is looked up and checked again.
         MoxVector* const cp = caller->proc_;
         MoxBuffer* const cb = moxProcCode(cp);
-        const MoxTranslation* const cx =
-            cb ? static_cast<const MoxTranslation*>(cb->derived()) : nullptr;
         const uint32_t k = caller->resumeCell_;
-        if (MOX_LIKELY(cx && cx->literalCount() == cp->size() &&
-                       uint32_t(caller->nargs_) >= cx->argsForCells() && k < cx->size() &&
-                       cx->cells()[k].pc == caller->resumePc_ && caller->resumeWidth_ == 1 &&
-                       translation_)) {
+        const MoxTranslation* cx = caller->resumeXl_;
+        if (MOX_UNLIKELY(caller->resumeEpoch_ != codeEpoch_ || !cx))
+          cx = callerCellsInForce(caller, cb);
+        if (MOX_LIKELY(cx && cb && k < cx->size() && caller->resumeWidth_ == 1 && translation_)) {
           SET_FRAME(cp, cb, cx, caller->bp_.current(), uint32_t(caller->nargs_));
           fpi = caller->resumeFp_;
           BASES();

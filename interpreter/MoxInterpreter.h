@@ -33,6 +33,7 @@
 // One activation of a procedure. Records form a chain from the current one
 // through parent to the outermost; a record owns its parent.
 struct MoxCell;
+class MoxTranslation;
 
 class MOX_API MoxProcInfo {
  public:
@@ -63,6 +64,8 @@ class MOX_API MoxProcInfo {
   // Where the caller goes on when this activation returns (0 for one that
   // native code started: see isEntry).
   unsigned int getResumePc() const { return resumePc_; }
+  // The number of the cell where the caller goes on (see resumeCell_).
+  unsigned int resumeCellIndex() const { return resumeCell_; }
   // True for an activation native code started (execute, a send from a
   // native function): its caller is not bytecode of the same loop.
   bool isEntry() const { return kind_ == kEntry; }
@@ -93,6 +96,8 @@ class MOX_API MoxProcInfo {
     resumeFp_ = 0;
     resumeTemps_ = 0;
     resumeCell_ = 0xFFFFFFFFu;
+    resumeXl_ = nullptr;
+    resumeEpoch_ = 0;
     resultSlot_ = 0;
   }
 
@@ -115,6 +120,11 @@ class MOX_API MoxProcInfo {
   // The number of the cell where the caller goes on, when it called from
   // one (else 0xFFFFFFFF): a return takes it up without looking for it.
   unsigned int resumeCell_;
+  // The translation that cell is in, and the machine's code epoch at the
+  // call: while the epoch has not moved, nothing can have replaced the
+  // translation, and the return goes on there without checking it again.
+  const MoxTranslation* resumeXl_;
+  uint32_t resumeEpoch_;
   // The slot that receives the callee's result (for kLoopCall the function
   // slot, for kLoopSend the receiver slot).
   int resultSlot_;
@@ -430,6 +440,10 @@ class MOX_API MoxInterpreter : public MoxVector {
   // Records of finished activations, kept for reuse (linked through parent).
   MoxProcInfo* freeRecords_;
   int freeCount_;
+  // Moves whenever code that could change a procedure's code or its
+  // translation may have run: a native function or method, a change of
+  // the hooks, a new translation. See MoxProcInfo::resumeEpoch_.
+  uint32_t codeEpoch_;
   // Native stack position where the outermost run started (0: none); used
   // only when the thread's stack is unknown.
   uintptr_t stackBase_;

@@ -271,6 +271,7 @@ bool MoxInterpreter::invokeMethod(const MoxValue& method, const MoxChar* name, i
       MoxNativeFunction f = moxNativeOf(method);
       if (!f) return returnError(name, u" : NULL pointer to native function\n");
       if (!checkNativeStack()) return false;
+      ++codeEpoch_;
       return f(&vm_, methodArgc, sp_);
     }
     case MVT_BYTECODE:
@@ -320,6 +321,7 @@ bool MoxInterpreter::callValue(int argc) {
       MoxNativeFunction f = moxNativeOf(fn);
       if (!f) return returnError(u"call to non-procedure, type ", u"NULL native function");
       if (!checkNativeStack()) return false;
+      ++codeEpoch_;
       if (!f(&vm_, argc, sp_)) {
         noteNativeFrame(f);
         return false;

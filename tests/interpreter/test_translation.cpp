@@ -352,6 +352,28 @@ TEST(Translation, ProcedureReplacedWhileRunning) {
   EXPECT_EQ(o.printed, "15 110\n") << o.errors;
 }
 
+TEST(Translation, CallerCellsGoneWhileTheCalleeRuns) {
+  // Two procedures share one code buffer but not their number of literals,
+  // so each call makes the buffer's translation again while the caller
+  // waits in the one it ran: the return must not go on in freed cells.
+  for (bool plain : {true, false}) {
+    Interp in;
+    in.in->setTranslation(!plain);
+    ASSERT_TRUE(in.runSource("g(n) { return n; }\n"
+                             "f(n) { if (n == 0) return 7; return g(n - 1) + 1; }\n"
+                             "main() { return f(3); }"));
+    EXPECT_EQ(in.topInt(), 3);
+    MoxVector* f = static_cast<MoxVector*>(in.vm.symbols().find(MoxString(u"f"))->getValue());
+    MoxVector* twin = new MoxVector(*f);
+    twin->push_back(MoxValue(int32_t(0)));
+    in.define("g", twin);
+    for (int round = 0; round < 2; ++round) {
+      ASSERT_TRUE(in.run()) << in.errors();
+      EXPECT_EQ(in.topInt(), 10);
+    }
+  }
+}
+
 TEST(Translation, CallsFromCellsSameBothWays) {
   // Calls, sends and returns that go from cell to cell, and each way out of
   // that path: a native function, a local object whose destructor runs at
