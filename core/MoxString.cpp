@@ -227,6 +227,14 @@ void MoxString::reserve(size_t n) {
   size_t cap = n > grown ? n : grown;
   if (cap > kMaxLength) cap = kMaxLength;
   size_t len = length();
+  if (text_ && !inBlock_) {
+    // A block of our own grows where it lies when it can; a large one is
+    // moved by the system without copying its text.
+    text_ = static_cast<MoxChar*>(mox::reallocmem(text_, (cap + 1) * sizeof(MoxChar)));
+    text_[len] = 0;
+    cap_ = uint32_t(cap);
+    return;
+  }
   MoxChar* block = static_cast<MoxChar*>(mox::allocmem((cap + 1) * sizeof(MoxChar)));
   copyUnits(block, text_, len);
   block[len] = 0;

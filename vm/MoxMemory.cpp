@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include <malloc.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -104,10 +105,34 @@ void MoxMemoryLedger::overLimit() {
 
 namespace mox {
 
+namespace {
+
+// Blocks this large (a long vector, a big text or index) are filled by the
+// program as a rule, so their memory may come in the processor's large
+// pages: one page fault for each 2 MB instead of one for each 4 kB. A hint
+// only; where the system keeps large pages off, nothing changes.
+const size_t kLargePageBlock = size_t(8) << 20;
+const uintptr_t kLargePage = uintptr_t(2) << 20;
+
+void adviseLargePages(void* block, size_t size) {
+#ifdef MADV_HUGEPAGE
+  if (!block || size < kLargePageBlock) return;
+  const uintptr_t from = (reinterpret_cast<uintptr_t>(block) + kLargePage - 1) & ~(kLargePage - 1);
+  const uintptr_t to = (reinterpret_cast<uintptr_t>(block) + size) & ~(kLargePage - 1);
+  if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+#else
+  (void)block;
+  (void)size;
+#endif
+}
+
+}  // namespace
+
 void* allocmem(size_t size) {
   if (size == 0) size = 1;
   void* p = malloc(size);
   if (!p) p = exhausted(retryMalloc, nullptr, size, 0);
+  adviseLargePages(p, size);
   chargeBlock(p);
   return p;
 }
@@ -118,6 +143,7 @@ void* reallocmem(void* block, size_t size) {
   const size_t old = block && counted ? malloc_usable_size(block) : 0;
   void* p = realloc(block, size);
   if (!p) p = exhausted(retryRealloc, block, size, 0);
+  adviseLargePages(p, size);
   if (MoxMemoryLedger* l = counted) {
     l->credit(old);
     l->charge(malloc_usable_size(p));
@@ -130,6 +156,7 @@ void* callocmem(size_t count, size_t unit) {
   if (unit == 0) unit = 1;
   void* p = calloc(count, unit);
   if (!p) p = exhausted(retryCalloc, nullptr, count, unit);
+  adviseLargePages(p, count * unit);
   chargeBlock(p);
   return p;
 }
