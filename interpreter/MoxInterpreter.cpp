@@ -570,11 +570,12 @@ static const MoxTranslation* callerCellsInForce(const MoxProcInfo* rec, MoxBuffe
 // one may replace the one that an activation waiting in it noted, so the
 // code epoch moves.
 static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t litCount,
-                                                   uint32_t* epoch) {
+                                                   uint32_t* epoch,
+                                                   const void* const* handlers) {
   const MoxTranslation* kept = static_cast<const MoxTranslation*>(code->derived());
   if (MOX_LIKELY(kept && kept->literalCount() == litCount)) return kept;
   ++*epoch;
-  return moxTranslationOf(code, litCount);
+  return moxTranslationOf(code, litCount, handlers);
 }
 
 // Sets the loop's locals for procedure p with code buffer cb, translation
@@ -604,7 +605,7 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
     litCount = proc->size();                                                \
     bpi = (rec)->bp_.current();                                             \
     nargs = uint32_t((rec)->nargs_);                                        \
-    xl = translation_ ? translationFor(cb_, litCount, &codeEpoch_) : nullptr; \
+    xl = translation_ ? translationFor(cb_, litCount, &codeEpoch_, kHandlers) : nullptr; \
     if (xl && nargs < xl->argsForCells()) xl = nullptr;                     \
     cells = xl ? xl->cells() : nullptr;                                     \
   } while (0)
@@ -681,11 +682,14 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
 #define DISPATCH_CELL()    \
   do {                     \
     op = I->run;           \
-    goto* jumpTable_[op];  \
+    goto* I->handler;      \
   } while (0)
+// The table translations take their cells' handlers from.
+#define kHandlers jumpTable_
 #else
 #define CASE(x) case x
 #define DISPATCH_CELL() goto nextInstruction
+#define kHandlers nullptr
 #endif
 
 // The end of an instruction: from a cell, the handler of the next one
@@ -1604,10 +1608,7 @@ bool MoxInterpreter::run() {
   // Operands of the shared send path.
   int sendArgc = 0;
   const MoxChar* sendSelector = nullptr;
-  LOAD_FRAME(procInfo_);
-  MoxValue* TB;
-  MoxValue* AB;
-  BASES();
+  // Translations made below take their handlers from the table.
 #ifdef MOX_THREADED_DISPATCH
   if (MOX_UNLIKELY(!jumpTable_[0])) {
     for (const void*& j : jumpTable_) j = &&L_OP_NOP;
@@ -1632,6 +1633,10 @@ bool MoxInterpreter::run() {
     jumpTable_[MR_RETURN] = &&L_MR_RETURN;
   }
 #endif
+  LOAD_FRAME(procInfo_);
+  MoxValue* TB;
+  MoxValue* AB;
+  BASES();
 
   for (;;) {
   nextInstruction:
@@ -2326,6 +2331,7 @@ unwind:
 #undef TEMP
 #undef CASE
 #undef DISPATCH_CELL
+#undef kHandlers
 #undef NEXT
 #undef GO_CELL
 #undef NEXT_CELL

@@ -299,7 +299,8 @@ const char* moxFormName(uint8_t form) {
   return moxOpInfo(form).narrowName;
 }
 
-MoxTranslation* MoxTranslation::make(const uint8_t* code, uint32_t len, uint32_t literalCount) {
+MoxTranslation* MoxTranslation::make(const uint8_t* code, uint32_t len, uint32_t literalCount,
+                                     const void* const* handlers) {
   uint32_t n = 0;
   Decoded* d = decodeAll(code, len, &n);
   MoxCell* made = static_cast<MoxCell*>(malloc(sizeof(MoxCell) * (n ? n : 1)));
@@ -318,6 +319,7 @@ MoxTranslation* MoxTranslation::make(const uint8_t* code, uint32_t len, uint32_t
   for (uint32_t i = 0; i < n; ++i)
     if (d[i].narrow) makeCell(d, n, i, literalCount, &made[count++]);
   free(d);
+  for (uint32_t k = 0; k < count; ++k) made[k].handler = handlers ? handlers[made[k].run] : nullptr;
   // One block: this header, the cells, and the cell number of each offset.
   void* block = malloc(sizeof(MoxTranslation) + sizeof(MoxCell) * count + sizeof(uint32_t) * len);
   if (!block) {
@@ -531,10 +533,11 @@ namespace {
 void freeTranslation(void* t) { MoxTranslation::destroy(static_cast<MoxTranslation*>(t)); }
 }  // namespace
 
-const MoxTranslation* moxTranslationOf(MoxBuffer* code, uint32_t literalCount) {
+const MoxTranslation* moxTranslationOf(MoxBuffer* code, uint32_t literalCount,
+                                       const void* const* handlers) {
   const MoxTranslation* kept = static_cast<const MoxTranslation*>(code->derived());
   if (kept && kept->literalCount() == literalCount) return kept;
-  MoxTranslation* t = MoxTranslation::make(code->data(), code->size(), literalCount);
+  MoxTranslation* t = MoxTranslation::make(code->data(), code->size(), literalCount, handlers);
   if (!t) return nullptr;
   code->setDerived(t, freeTranslation);
   return t;

@@ -225,13 +225,19 @@ struct MoxCell {
   // from the bytes).
   int32_t nextStep;
   int32_t targetStep;
+  // Where the loop that runs the translation has the handler of run, so
+  // that a jump to the next cell reads no table; null when the translation
+  // was made without the loop's table of handlers.
+  const void* handler;
 };
 
 class MOX_API MoxTranslation {
  public:
   // The translation of code[0 .. len) of a procedure with literalCount
   // elements, in one block with its cells; null only when memory runs out.
-  static MoxTranslation* make(const uint8_t* code, uint32_t len, uint32_t literalCount);
+  // handlers, when given, is the loop's table of handler addresses by run.
+  static MoxTranslation* make(const uint8_t* code, uint32_t len, uint32_t literalCount,
+                              const void* const* handlers = nullptr);
   static void destroy(MoxTranslation* t);
   MoxTranslation(const MoxTranslation&) = delete;
   MoxTranslation& operator=(const MoxTranslation&) = delete;
@@ -280,6 +286,7 @@ MOX_API const char* moxFormName(uint8_t form);
 class MoxBuffer;
 // The translation kept with a code buffer for a procedure of literalCount
 // elements, made on first use; null when there is no memory for it.
-const MoxTranslation* moxTranslationOf(MoxBuffer* code, uint32_t literalCount);
+const MoxTranslation* moxTranslationOf(MoxBuffer* code, uint32_t literalCount,
+                                       const void* const* handlers = nullptr);
 
 #endif
