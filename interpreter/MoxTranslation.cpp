@@ -142,10 +142,11 @@ bool takeToken(char token, const Decoded& d, uint32_t literals, MoxCell* cell,
 }
 
 // Can instruction k join the sequence that starts at instruction i? It must
-// be narrow, and none but the first may be a branch target: a jump there
-// must find the instruction itself.
+// be narrow. A branch target may lie inside: the jump there finds the
+// cell of that instruction itself, as every instruction starts one.
 bool joins(const Decoded* d, uint32_t n, uint32_t i, uint32_t k) {
-  return k < n && d[k].narrow && (k == i || !d[k].isTarget);
+  (void)i;
+  return k < n && d[k].narrow;
 }
 
 // Are instructions k .. k + length - 1 there and can they join the

@@ -114,12 +114,13 @@ TEST(Translation, CellsStartWhereTheBytesSay) {
   EXPECT_EQ(formsOf(cut)[0], "MF_NUM_OP");
   EXPECT_EQ(formsOf(cut)[7], "-");  // a cut-off branch: the bytes report it
 
-  // A branch into the middle of a sequence splits it: the target starts a
-  // cell of its own.
+  // A branch into the middle of a sequence leaves it whole: run from its
+  // start it is the same instructions, and the target starts a cell of
+  // its own.
   Bytes split = code;
   emitBranch(split, OP_BR, 2);
   forms = formsOf(split);
-  EXPECT_EQ(forms[0], "MF_VALUE");
+  EXPECT_EQ(forms[0], "MF_NUM_COMPARE_BRANCH");
   EXPECT_EQ(forms[2], "MF_PUSH_VALUE_COMPARE_BRANCH");
   EXPECT_EQ(forms[18], "OP_BR");
 
