@@ -795,6 +795,11 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
     goto dispatch;         \
   } while (0)
 
+// Slots a sequence's room takes beyond its need: the null slots a return
+// leaves above the top cost one test each, a growth by one slot at each of
+// the next pushes costs more.
+const unsigned kCellSlack = 4;
+
 // ROOM for a sequence. When growing the stack went over the memory limit
 // (which fails the run at the next instruction), the bytes take over from
 // the sequence's first instruction, so that the failure comes where they
@@ -803,7 +808,10 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
   do {                                                               \
     if (MOX_UNLIKELY(t + (k) >= E)) {                                \
       const unsigned need_ = unsigned(t - S) + (k) + 1;              \
-      if (MOX_LIKELY(need_ <= capacity())) {                         \
+      if (MOX_LIKELY(need_ + kCellSlack <= capacity())) {            \
+        takeNullTo(need_ + kCellSlack);                              \
+        E = S + need_ + kCellSlack;                                  \
+      } else if (need_ <= capacity()) {                              \
         takeNullTo(need_);                                           \
         E = S + need_;                                               \
       } else {                                                       \
@@ -2032,6 +2040,7 @@ bool MoxInterpreter::run() {
         *R = std::move(*t);
         MoxValue* v = E - 1;
         for (; v > R; --v) {
+          if (v->type() == MVT_NULL) continue;
           if (MOX_UNLIKELY(v->mayHoldObject()) && !moxReleaseIsQuiet(*v)) break;
           v->dispose();
         }
