@@ -361,6 +361,13 @@ int32_t stepTo(uint32_t from, uint32_t to) {
 
 }  // namespace
 
+// Does the sequence form end in a branch (a B token in its pattern)?
+bool endsInBranch(uint8_t form) {
+  for (const FormInfo& f : kForms)
+    if (f.form == form) return strchr(f.pattern, 'B') != nullptr;
+  return false;
+}
+
 // Links between cells. A sequence followed by an unconditional branch goes
 // straight on to its target (the end of a loop's body to its test), which
 // nobody can tell while no hook is on; a few hops at most, so that a branch
@@ -382,8 +389,7 @@ void MoxTranslation::link() {
     MoxCell& c = cells[k];
     const bool sequence = c.form >= MF_FIRST;
     c.nextCell = sequence ? follow(&c.next) : cellAt(c.next);
-    const bool jumps = isBranch(c.form) || c.form == MF_NUM_COMPARE_BRANCH ||
-                       c.form == MF_PUSH_NUM_COMPARE_BRANCH || c.form == MF_COMPARE_BRANCH;
+    const bool jumps = isBranch(c.form) || endsInBranch(c.form);
     const uint32_t targetCell = jumps ? follow(&c.target) : kMoxNoCell;
     c.nextStep = stepTo(k, c.nextCell);
     c.targetStep = stepTo(k, targetCell);

@@ -153,6 +153,35 @@ TEST(Translation, CellsStartWhereTheBytesSay) {
   EXPECT_EQ(forms[5], "MF_PUSH_VALUE");
 }
 
+TEST(Translation, BranchesGoStraightToTheCellTheyJumpTo) {
+  // Every cell that branches to where a cell starts carries the step there,
+  // so a taken branch does not look its target up again: the sequences
+  // ending in a branch of each kind (a compare of numbers, of values, a
+  // test of truth, && and ||) and the single branches.
+  Interp in;
+  ASSERT_TRUE(in.compile(
+      "f(a, b;i, n, s) { s = 0; n = 0;\n"
+      " for (i = 0; i < a; i++) { if (!(i % 3) && i + 1 < b) s = s + i;"
+      " if (s > b || !n) n = n + 1; while (n < i * 2) n = n + 1; }\n"
+      " return s + n; }")) << in.out.a_str();
+  MoxVector* f = static_cast<MoxVector*>(in.vm.symbols().find(MoxString(u"f"))->getValue());
+  MoxBuffer* code = moxProcCode(f);
+  MoxTranslation* x = MoxTranslation::make(code->data(), code->size(), f->size());
+  ASSERT_NE(x, nullptr);
+  int branches = 0;
+  for (uint32_t k = 0; k < x->size(); ++k) {
+    const MoxCell& c = x->cells()[k];
+    const uint32_t to = x->cellAt(c.target);
+    const bool branching = c.form == OP_BR || c.form == OP_BRT || c.form == OP_BRF ||
+                           std::string(moxFormName(c.form)).find("BRANCH") != std::string::npos;
+    if (!branching || to == kMoxNoCell || to == k) continue;
+    ++branches;
+    EXPECT_NE(c.targetStep, 0) << moxFormName(c.form) << " at " << c.pc;
+  }
+  EXPECT_GT(branches, 8);
+  MoxTranslation::destroy(x);
+}
+
 TEST(Translation, BytesOutsideTheOpcodeSetRunAsNothing) {
   Bytes run;
   for (int b = 49; b < 128; ++b) run.push_back(uint8_t(b));
