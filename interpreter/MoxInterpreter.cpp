@@ -2025,14 +2025,16 @@ bool MoxInterpreter::run() {
         // result slot's release is quiet. The slots are emptied as
         // OP_RETURN empties them: from the end down, and the first release
         // that could run a destructor leaves the rest to the general way.
+        // The record's hold on its procedure is not the last one either, so
+        // nothing here runs other code and the stack stays where it is.
         MoxProcInfo* const rec = procInfo_;
         const int result = rec->resultSlot_;
         if (MOX_UNLIKELY(rec->kind_ == MoxProcInfo::kEntry || result < 0 || t <= S + result ||
                          freeCount_ >= kFreeRecords || !moxReleaseIsQuiet(S[result]) ||
+                         !rec->proc_ || rec->proc_->getRefCnt() <= 1 ||
                          hooked_.load(std::memory_order_relaxed)))
           goto anyReturn;
         MoxValue* const R = S + result;
-        SYNC();
         MoxProcInfo* const caller = rec->parent_;
         procInfo_ = caller;
         --depth_;
