@@ -250,10 +250,16 @@ bool MoxVirtualMachine::run(const MoxChar* name, int argc, const MoxChar** argv,
     }
   }
   if (!ok) {
+    // The memory limit crossed while the report is copied must not add to
+    // the text being copied (the addition may move it); the run has failed
+    // already.
+    const bool reported = memoryReported_;
+    memoryReported_ = true;
     IMoxPrinter& out = errorPrinter ? *errorPrinter : *printer_;
     out(u"%s", interp->errors().c_str());
     errorText_ = interp->errors();
     interp->formatErrorTrace(errorTrace_);
+    memoryReported_ = reported;
     releaseStack(*interp);
   }
   // Nothing released after this point sees this interpreter.
