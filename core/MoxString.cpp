@@ -229,11 +229,17 @@ void MoxString::reserve(size_t n) {
   size_t len = length();
   if (text_ && !inBlock_) {
     // A block of our own grows where it lies when it can; a large one is
-    // moved by the system without copying its text.
-    text_ = static_cast<MoxChar*>(mox::reallocmem(text_, (cap + 1) * sizeof(MoxChar)));
-    text_[len] = 0;
-    cap_ = uint32_t(cap);
-    return;
+    // moved by the system without copying its text. The block is charged
+    // once this string holds it: a memory limit crossed then may add to
+    // the machine's error text, which may be this string.
+    size_t counted = 0;
+    if (void* grown = mox::growmem(text_, (cap + 1) * sizeof(MoxChar), &counted)) {
+      text_ = static_cast<MoxChar*>(grown);
+      text_[len] = 0;
+      cap_ = uint32_t(cap);
+      mox::growCharge(grown, counted);
+      return;
+    }
   }
   MoxChar* block = static_cast<MoxChar*>(mox::allocmem((cap + 1) * sizeof(MoxChar)));
   copyUnits(block, text_, len);

@@ -151,6 +151,21 @@ void* reallocmem(void* block, size_t size) {
   return p;
 }
 
+void* growmem(void* block, size_t size, size_t* counted) {
+  if (size == 0) size = 1;
+  *counted = block && countingLedger() ? malloc_usable_size(block) : 0;
+  void* p = realloc(block, size);
+  if (p) adviseLargePages(p, size);
+  return p;
+}
+
+void growCharge(void* block, size_t counted) {
+  if (MoxMemoryLedger* l = countingLedger()) {
+    l->credit(counted);
+    l->charge(malloc_usable_size(block));
+  }
+}
+
 void* callocmem(size_t count, size_t unit) {
   if (count == 0) count = 1;
   if (unit == 0) unit = 1;

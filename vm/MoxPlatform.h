@@ -31,6 +31,13 @@ MOX_API void* reallocmem(void* block, size_t size);
 // calloc with the same guarantee: zeroed memory that costs nothing until it
 // is touched.
 MOX_API void* callocmem(size_t count, size_t unit);
+// realloc that calls nobody back, for an owner whose state is not whole
+// until it holds the new block: null when the system refuses (the block is
+// unchanged then). *counted receives what growCharge needs.
+MOX_API void* growmem(void* block, size_t size, size_t* counted);
+// Charges the block growmem returned to the machine at work, once its owner
+// holds it again: crossing a memory limit calls the machine back.
+MOX_API void growCharge(void* block, size_t counted);
 // Frees a block of the three above (null is ignored). Every block they give
 // is counted by the machine at work on the thread (see MoxMemory.h), so it
 // must come back through here, not through free().

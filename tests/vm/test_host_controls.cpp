@@ -64,6 +64,14 @@ TEST(MemoryLimit, OverTheLimitFailsTheRunAndTheMachineGoesOn) {
   }
   EXPECT_GT(grown[1], grown[0] + 2000 * 200);
 
+  // A text that grows in its own block where it lies counts at its new
+  // size: 200000 units kept in a global hold 400 KB.
+  ASSERT_TRUE(vm.compileText(
+      u"grow(;s, i) { s = \"\"; for (i = 0; i < 200000; i++) s += \"x\"; keptText = s; return 0; }"));
+  const size_t beforeText = vm.getMemoryUsed();
+  EXPECT_TRUE(vm.execute(u"grow"));
+  EXPECT_GT(vm.getMemoryUsed(), beforeText + 400000);
+
   // A single request beyond what is left fails before anything is made.
   errors.clear();
   ASSERT_TRUE(vm.compileText(u"one() { return newbuffer(100000000); }"));
