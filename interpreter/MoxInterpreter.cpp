@@ -570,7 +570,7 @@ static const MoxTranslation* callerCellsInForce(const MoxProcInfo* rec, MoxBuffe
 // one may replace the one that an activation waiting in it noted, so the
 // code epoch moves.
 static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t litCount,
-                                                   uint32_t* epoch,
+                                                   uint64_t* epoch,
                                                    const void* const* handlers) {
   const MoxTranslation* kept = static_cast<const MoxTranslation*>(code->derived());
   if (MOX_LIKELY(kept && kept->literalCount() == litCount)) return kept;

@@ -124,7 +124,7 @@ class MOX_API MoxProcInfo {
   // call: while the epoch has not moved, nothing can have replaced the
   // translation, and the return goes on there without checking it again.
   const MoxTranslation* resumeXl_;
-  uint32_t resumeEpoch_;
+  uint64_t resumeEpoch_;
   // The slot that receives the callee's result (for kLoopCall the function
   // slot, for kLoopSend the receiver slot).
   int resultSlot_;
@@ -443,7 +443,7 @@ class MOX_API MoxInterpreter : public MoxVector {
   // Moves whenever code that could change a procedure's code or its
   // translation may have run: a native function or method, a change of
   // the hooks, a new translation. See MoxProcInfo::resumeEpoch_.
-  uint32_t codeEpoch_;
+  uint64_t codeEpoch_;
   // Native stack position where the outermost run started (0: none); used
   // only when the thread's stack is unknown.
   uintptr_t stackBase_;
