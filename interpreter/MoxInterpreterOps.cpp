@@ -498,12 +498,15 @@ bool MoxInterpreter::doOP_DELETE() {
   return true;
 }
 
-bool moxQuietSlotsSlow(const MoxValue* a, const MoxValue* b, const MoxValue* c) {
-  const MoxValue* slots[3] = {a, b, c};
-  const int n = c ? 3 : 2;
+namespace {
+
+// moxQuietSlotsSlow, with strings and buffers left out of the count when
+// stringsDie: they run no code when they die.
+MOX_ALWAYS_INLINE bool quietSlots(const MoxValue* const* slots, int n, bool stringsDie) {
   for (int i = 0; i < n; ++i) {
     const MoxValue& v = *slots[i];
     if (!v.isCounted() || !v.getRef()) continue;
+    if (stringsDie && (v.type() == MVT_STRING || v.type() == MVT_BUFFER)) continue;
     int held = 0;
     for (int j = 0; j < n; ++j)
       if (slots[j]->isCounted() && slots[j]->getRef() == v.getRef()) ++held;
@@ -512,21 +515,18 @@ bool moxQuietSlotsSlow(const MoxValue* a, const MoxValue* b, const MoxValue* c) 
   return true;
 }
 
+}  // namespace
+
+bool moxQuietSlotsSlow(const MoxValue* a, const MoxValue* b, const MoxValue* c) {
+  const MoxValue* slots[3] = {a, b, c};
+  return quietSlots(slots, c ? 3 : 2, false);
+}
+
 bool moxClearSlotsSlow(MoxValue* a, MoxValue* b, MoxValue* c) {
-  // A string or buffer runs no code when it dies, so only the other kinds
-  // are counted as moxQuietSlotsSlow counts them. Most often the slots hold
-  // the strings of an expression before.
+  // Most often the slots hold the strings of an expression before.
   MoxValue* slots[3] = {a, b, c};
   const int n = c ? 3 : 2;
-  for (int i = 0; i < n; ++i) {
-    const MoxValue& v = *slots[i];
-    if (!v.isCounted() || !v.getRef() || v.type() == MVT_STRING || v.type() == MVT_BUFFER)
-      continue;
-    int held = 0;
-    for (int j = 0; j < n; ++j)
-      if (slots[j]->isCounted() && slots[j]->getRef() == v.getRef()) ++held;
-    if (v.getRef()->getRefCnt() <= held) return false;
-  }
+  if (!quietSlots(slots, n, true)) return false;
   for (int i = 0; i < n; ++i)
     if (slots[i]->mayHoldObject()) slots[i]->dispose();
   return true;

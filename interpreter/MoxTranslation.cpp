@@ -359,14 +359,19 @@ int32_t stepTo(uint32_t from, uint32_t to) {
   return d > INT32_MAX || d < -INT32_MAX ? 0 : int32_t(d);
 }
 
-}  // namespace
+const FormInfo* formInfo(uint8_t form) {
+  for (const FormInfo& f : kForms)
+    if (f.form == form) return &f;
+  return nullptr;
+}
 
 // Does the sequence form end in a branch (a B token in its pattern)?
 bool endsInBranch(uint8_t form) {
-  for (const FormInfo& f : kForms)
-    if (f.form == form) return strchr(f.pattern, 'B') != nullptr;
-  return false;
+  const FormInfo* f = formInfo(form);
+  return f && strchr(f->pattern, 'B') != nullptr;
 }
+
+}  // namespace
 
 // Links between cells. A sequence followed by an unconditional branch goes
 // straight on to its target (the end of a loop's body to its test), which
@@ -397,12 +402,6 @@ void MoxTranslation::link() {
 }
 
 namespace {
-
-const FormInfo* formInfo(uint8_t form) {
-  for (const FormInfo& f : kForms)
-    if (f.form == form) return &f;
-  return nullptr;
-}
 
 const int32_t kNoNeed = INT32_MIN;
 

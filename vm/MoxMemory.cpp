@@ -137,20 +137,6 @@ void* allocmem(size_t size) {
   return p;
 }
 
-void* reallocmem(void* block, size_t size) {
-  if (size == 0) size = 1;
-  MoxMemoryLedger* counted = countingLedger();
-  const size_t old = block && counted ? malloc_usable_size(block) : 0;
-  void* p = realloc(block, size);
-  if (!p) p = exhausted(retryRealloc, block, size, 0);
-  adviseLargePages(p, size);
-  if (MoxMemoryLedger* l = counted) {
-    l->credit(old);
-    l->charge(malloc_usable_size(p));
-  }
-  return p;
-}
-
 void* growmem(void* block, size_t size, size_t* counted) {
   if (size == 0) size = 1;
   *counted = block && countingLedger() ? malloc_usable_size(block) : 0;
@@ -164,6 +150,18 @@ void growCharge(void* block, size_t counted) {
     l->credit(counted);
     l->charge(malloc_usable_size(block));
   }
+}
+
+void* reallocmem(void* block, size_t size) {
+  if (size == 0) size = 1;
+  size_t counted = 0;
+  void* p = growmem(block, size, &counted);
+  if (!p) {
+    p = exhausted(retryRealloc, block, size, 0);
+    adviseLargePages(p, size);
+  }
+  growCharge(p, counted);
+  return p;
 }
 
 void* callocmem(size_t count, size_t unit) {
