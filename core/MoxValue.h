@@ -246,9 +246,11 @@ class MOX_API MoxValue {
   bool isCounted() const { return moxIsCountedType(type_); }
   // Counted, or uncounted over a heap object: overwriting it has to let go.
   bool holdsObject() const { return moxHoldsObject(type_); }
-  // The same by one range test (true also for kinds 14 and 15, whose
-  // dispose has nothing to release): cheap enough for every number store.
-  bool mayHoldObject() const { return uint32_t(type_) - 6u <= 17u; }
+  // The same by one comparison with a constant (true also for kinds 14 and
+  // 15, whose dispose has nothing to release, and for any number past the
+  // last kind): cheap enough for every number store, and one instruction
+  // with its branch where the kind is read from memory.
+  bool mayHoldObject() const { return uint32_t(type_) > uint32_t(MVT_CODE); }
   // An uncounted value whose object has died: it behaves as null.
   bool isDeadRef() const { return moxIsWeakType(type_) && u_.ref && MoxRefObject::isDead(u_.ref); }
   // Turns a dead uncounted value into null.

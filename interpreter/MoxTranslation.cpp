@@ -337,7 +337,10 @@ MoxTranslation* MoxTranslation::make(const uint8_t* code, uint32_t len, uint32_t
   uint32_t* starts = t->starts();
   for (uint32_t pc = 0; pc < len; ++pc) starts[pc] = kMoxNoCell;
   for (uint32_t k = 0; k < count; ++k) starts[cells[k].pc] = k;
-  t->link();
+  if (!t->link()) {
+    destroy(t);
+    return nullptr;
+  }
   t->argsForCells_ = t->frame(code);
   return t;
 }
@@ -371,15 +374,121 @@ bool endsInBranch(uint8_t form) {
   return f && strchr(f->pattern, 'B') != nullptr;
 }
 
+// The loops of the cells: loop[k] names the strongly connected part of the
+// graph of next and target links that cell k lies in, so that two cells
+// with the same name can each reach the other. Tarjan's search, with its
+// own stack instead of recursion, since code may be long. False when
+// memory runs out.
+bool findLoops(uint32_t n, const uint32_t* next, const uint32_t* target, uint32_t* loop) {
+  uint32_t* number = static_cast<uint32_t*>(malloc(sizeof(uint32_t) * n));
+  uint32_t* low = static_cast<uint32_t*>(malloc(sizeof(uint32_t) * n));
+  uint32_t* open = static_cast<uint32_t*>(malloc(sizeof(uint32_t) * n));   // cells not yet in a part
+  uint32_t* path = static_cast<uint32_t*>(malloc(sizeof(uint32_t) * n));   // the search's own stack
+  uint8_t* edge = static_cast<uint8_t*>(malloc(n));                        // next link to look at
+  const bool ok = number && low && open && path && edge;
+  if (ok) {
+    const uint32_t kUnseen = kMoxNoCell;
+    for (uint32_t k = 0; k < n; ++k) number[k] = kUnseen, loop[k] = kUnseen;
+    uint32_t counter = 0, opened = 0;
+    for (uint32_t root = 0; root < n; ++root) {
+      if (number[root] != kUnseen) continue;
+      uint32_t depth = 0;
+      path[depth++] = root;
+      number[root] = low[root] = counter++;
+      open[opened++] = root;
+      edge[root] = 0;
+      while (depth) {
+        const uint32_t k = path[depth - 1];
+        if (edge[k] < 2) {
+          const uint32_t s = edge[k]++ == 0 ? next[k] : target[k];
+          if (s == kMoxNoCell) continue;
+          if (number[s] == kUnseen) {
+            number[s] = low[s] = counter++;
+            open[opened++] = s;
+            edge[s] = 0;
+            path[depth++] = s;
+          } else if (loop[s] == kUnseen && number[s] < low[k]) {
+            low[k] = number[s];
+          }
+          continue;
+        }
+        --depth;
+        if (depth && low[k] < low[path[depth - 1]]) low[path[depth - 1]] = low[k];
+        if (low[k] == number[k]) {
+          uint32_t m;
+          do {
+            m = open[--opened];
+            loop[m] = k;
+          } while (m != k);
+        }
+      }
+    }
+  }
+  free(number);
+  free(low);
+  free(open);
+  free(path);
+  free(edge);
+  return ok;
+}
+
+// The order the cells are laid out in: order[i] is the cell that goes to
+// place i. Going from a cell to the one right after it lets the loop add a
+// constant instead of a distance it has to load first, so the run goes on
+// at once (see GO_CELL); the cells are laid out in chains that follow the
+// way a run most likely takes. A chain starts with the first cell and
+// goes on to the next cell, or to the branch target where only the target
+// lies in the cell's loop (a loop's test goes on into its body rather than
+// to its exit). The successor not taken starts a chain of its own later;
+// cells no link reaches come last, in the order of their offsets. False
+// when memory runs out.
+bool layOut(uint32_t n, uint32_t first, const uint32_t* next, const uint32_t* target,
+            uint32_t* order) {
+  uint32_t* loop = static_cast<uint32_t*>(malloc(sizeof(uint32_t) * n));
+  uint32_t* later = static_cast<uint32_t*>(malloc(sizeof(uint32_t) * n));
+  uint8_t* placed = static_cast<uint8_t*>(calloc(n, 1));
+  const bool ok = loop && later && placed && findLoops(n, next, target, loop);
+  if (ok) {
+    uint32_t count = 0, waiting = 0;
+    auto unplaced = [&](uint32_t k) { return k != kMoxNoCell && !placed[k]; };
+    auto chain = [&](uint32_t k) {
+      while (unplaced(k)) {
+        placed[k] = 1;
+        order[count++] = k;
+        uint32_t go = unplaced(next[k]) ? next[k] : kMoxNoCell;
+        uint32_t other = unplaced(target[k]) ? target[k] : kMoxNoCell;
+        if (go == kMoxNoCell ||
+            (other != kMoxNoCell && loop[other] == loop[k] && loop[go] != loop[k])) {
+          const uint32_t swap = go;
+          go = other;
+          other = swap;
+        }
+        if (other != kMoxNoCell) later[waiting++] = other;
+        k = go;
+      }
+    };
+    chain(first);
+    while (waiting) chain(later[--waiting]);
+    for (uint32_t k = 0; k < n; ++k) chain(k);
+  }
+  free(loop);
+  free(later);
+  free(placed);
+  return ok;
+}
+
 }  // namespace
 
 // Links between cells. A sequence followed by an unconditional branch goes
 // straight on to its target (the end of a loop's body to its test), which
 // nobody can tell while no hook is on; a few hops at most, so that a branch
 // to itself does not keep the translator busy. A single instruction keeps
-// its own next offset: a failure there is reported at its line.
-void MoxTranslation::link() {
+// its own next offset: a failure there is reported at its line. Then the
+// cells take the places layOut gives them, and each notes the distances
+// to its successors' new places. False when memory runs out.
+bool MoxTranslation::link() {
   MoxCell* cells = const_cast<MoxCell*>(this->cells());
+  const uint32_t n = count_;
   auto follow = [&](uint32_t* pc) {
     uint32_t cell = cellAt(*pc);
     for (int hop = 0; hop < 4 && cell != kMoxNoCell; ++hop) {
@@ -390,15 +499,43 @@ void MoxTranslation::link() {
     }
     return cell;
   };
-  for (uint32_t k = 0; k < count_; ++k) {
+  uint32_t* next = static_cast<uint32_t*>(malloc(sizeof(uint32_t) * (n + 1)));
+  uint32_t* target = static_cast<uint32_t*>(malloc(sizeof(uint32_t) * (n + 1)));
+  uint32_t* order = static_cast<uint32_t*>(malloc(sizeof(uint32_t) * (n + 1)));
+  uint32_t* place = static_cast<uint32_t*>(malloc(sizeof(uint32_t) * (n + 1)));
+  MoxCell* old = static_cast<MoxCell*>(malloc(sizeof(MoxCell) * (n + 1)));
+  bool ok = next && target && order && place && old;
+  for (uint32_t k = 0; ok && k < n; ++k) {
     MoxCell& c = cells[k];
     const bool sequence = c.form >= MF_FIRST;
-    c.nextCell = sequence ? follow(&c.next) : cellAt(c.next);
+    next[k] = sequence ? follow(&c.next) : cellAt(c.next);
     const bool jumps = isBranch(c.form) || endsInBranch(c.form);
-    const uint32_t targetCell = jumps ? follow(&c.target) : kMoxNoCell;
-    c.nextStep = stepTo(k, c.nextCell);
-    c.targetStep = stepTo(k, targetCell);
+    target[k] = jumps ? follow(&c.target) : kMoxNoCell;
   }
+  // The cell at offset 0 stays first: a call enters there.
+  const uint32_t first = length_ ? cellAt(0) : kMoxNoCell;
+  ok = ok && (n == 0 || layOut(n, first == kMoxNoCell ? 0 : first, next, target, order));
+  if (ok) {
+    if (n) memcpy(old, cells, sizeof(MoxCell) * n);
+    for (uint32_t i = 0; i < n; ++i) place[order[i]] = i;
+    auto moved = [&](uint32_t k) { return k == kMoxNoCell ? k : place[k]; };
+    for (uint32_t i = 0; i < n; ++i) {
+      const uint32_t k = order[i];
+      MoxCell& c = cells[i];
+      c = old[k];
+      c.nextCell = moved(next[k]);
+      c.nextStep = stepTo(i, c.nextCell);
+      c.targetStep = stepTo(i, moved(target[k]));
+    }
+    uint32_t* starts = this->starts();
+    for (uint32_t pc = 0; pc < length_; ++pc) starts[pc] = moved(starts[pc]);
+  }
+  free(next);
+  free(target);
+  free(order);
+  free(place);
+  free(old);
+  return ok;
 }
 
 namespace {

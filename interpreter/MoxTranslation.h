@@ -269,7 +269,7 @@ class MOX_API MoxTranslation {
   uint32_t* starts() const {
     return reinterpret_cast<uint32_t*>(const_cast<MoxCell*>(cells()) + count_);
   }
-  void link();
+  bool link();
   uint32_t frame(const uint8_t* code) const;
 
   uint32_t count_ = 0;

@@ -182,6 +182,38 @@ TEST(Translation, BranchesGoStraightToTheCellTheyJumpTo) {
   MoxTranslation::destroy(x);
 }
 
+TEST(Translation, ALoopRunsFromEachCellToTheOneLaidOutAfterIt) {
+  // The cells lie in the order a run takes them: the loop's test goes on
+  // into the body, the body into the step, and only the jump back to the
+  // test goes elsewhere. Each offset still finds its own cell, the first
+  // one first.
+  Interp in;
+  ASSERT_TRUE(in.compile("f(a;i, s) { s = 0; for (i = 0; i < a; i++) s = s + i; return s; }"))
+      << in.out.a_str();
+  MoxVector* f = static_cast<MoxVector*>(in.vm.symbols().find(MoxString(u"f"))->getValue());
+  MoxBuffer* code = moxProcCode(f);
+  MoxTranslation* x = MoxTranslation::make(code->data(), code->size(), f->size());
+  ASSERT_NE(x, nullptr);
+  EXPECT_EQ(x->cells()[0].pc, 0u);
+  uint32_t test = kMoxNoCell;
+  for (uint32_t k = 0; k < x->size(); ++k) {
+    EXPECT_EQ(x->cellAt(x->cells()[k].pc), k);
+    if (std::string(moxFormName(x->cells()[k].form)).find("COMPARE_BRANCH") != std::string::npos &&
+        test == kMoxNoCell)
+      test = k;
+  }
+  ASSERT_NE(test, kMoxNoCell);
+  ASSERT_LT(test + 2, x->size());
+  const MoxCell* c = x->cells() + test;
+  const int32_t one = int32_t(sizeof(MoxCell));
+  EXPECT_EQ(c[0].targetStep, one);
+  EXPECT_STREQ(moxFormName(c[1].form), "MF_NUM_ARITH_SET");
+  EXPECT_EQ(c[1].nextStep, one);
+  EXPECT_STREQ(moxFormName(c[2].form), "MF_TEMP_STEP");
+  EXPECT_EQ(c[2].nextStep, -2 * one);
+  MoxTranslation::destroy(x);
+}
+
 TEST(Translation, BytesOutsideTheOpcodeSetRunAsNothing) {
   Bytes run;
   for (int b = 49; b < 128; ++b) run.push_back(uint8_t(b));
