@@ -14,6 +14,11 @@
 # lie in memory moves its time by up to a third, and every run of one file
 # gets the same pages from the page cache, so one copy alone can be lucky
 # or unlucky for the whole measurement (bench/README.md).
+# CPU, when set (a number as taskset takes it), runs every program on that
+# processor alone. On a virtual machine the processors need not be alike:
+# on the one these figures come from, one of the two ran some programs 1.6
+# times slower than the other, every time, so that an unpinned run's time
+# depended on where the scheduler put it (bench/README.md).
 # PYTHON names the Python to compare with. By default it is the system's own
 # /usr/bin/python3 (Debian's package): a python3 found first on PATH may be a
 # version manager's shim, which adds about 0.45 s to every start and would
@@ -62,9 +67,18 @@ done
 # memory in KiB to $work/$1.rss (with GNU time, package "time"), and leaves
 # its output in $work/$1.out.
 gnutime=$([ -x /usr/bin/time ] && echo /usr/bin/time || true)
+pin=()
+if [ -n "${CPU:-}" ]; then
+  if ! command -v taskset >/dev/null; then
+    echo "CPU needs taskset (apt-get install -y util-linux)" >&2
+    exit 1
+  fi
+  pin=(taskset -c "$CPU")
+fi
 timed() {
   local key=$1 start end
   shift
+  set -- "${pin[@]}" "$@"
   start=$(date +%s%N)
   if [ -n "$gnutime" ]; then
     "$gnutime" -o "$work/$key.mem" -f %M "$@" > "$work/$key.out" 2>&1
@@ -78,7 +92,7 @@ timed() {
 peak() { [ -s "$1" ] && sort -n "$1" | tail -1 || echo 0; }
 median() { sort -n "$1" | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)   runs: $runs   copies: $copies   mx2: $mx2"
+echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)   runs: $runs   copies: $copies   cpu: ${CPU:-any}   mx2: $mx2"
 echo "lua: $lua ($("$lua" -v 2>&1 | cut -d' ' -f1-2))   python: $python ($("$python" --version 2>&1))"
 printf '%-9s %8s %8s %8s %8s %8s %9s %9s\n' bench mox lua python mox/lua mox/py "mox KiB" "lua KiB"
 status=0

@@ -300,6 +300,13 @@ class MOX_API MoxValue {
     type_ = o.type_;
     u_ = o.u_;
   }
+  // A copy of any o into a value known to hold no object: o's hold is
+  // taken, and there is nothing to release.
+  MOX_ALWAYS_INLINE void putCopy(const MoxValue& o) {
+    type_ = o.type_;
+    u_ = o.u_;
+    takeHold(type_, u_);
+  }
   // An MVT_INTEGER whose payload holds a whole 64-bit number (an address or
   // a handle); its integer conversion gives the low 32 bits.
   static MoxValue fromInt64(int64_t v) {

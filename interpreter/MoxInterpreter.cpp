@@ -1081,7 +1081,10 @@ const unsigned kCellSlack = 4;
     if (var.type() != MVT_VAR || !var.ptr() || !moxReleaseIsHarmless(t[push]))    \
       FALLBACK();                                                                 \
     t += (push);                                                                  \
-    *t = static_cast<const MoxDictionaryEntry*>(var.ptr())->getValue();           \
+    const MoxValue& value_ = static_cast<const MoxDictionaryEntry*>(var.ptr())->getValue(); \
+    /* Most often a procedure over a number or nothing. */                        \
+    if (MOX_LIKELY(!t->mayHoldObject())) t->putCopy(value_);                      \
+    else *t = value_;                                                             \
     NEXT_CELL();                                                                  \
   }
 
