@@ -245,7 +245,10 @@ class MOX_API MoxTranslation {
   // The cell that starts at offset pc, or kMoxNoCell.
   uint32_t cellAt(uint32_t pc) const { return pc < length_ ? starts()[pc] : kMoxNoCell; }
   // The cells follow the header directly, so that the first cell of a
-  // procedure is one step from its translation, not two.
+  // procedure is one step from its translation, not two. They lie in the
+  // order a run most likely takes them, not in the order of their offsets
+  // (see link): the cell at offset 0 first, a loop's cells one after the
+  // other.
   const MoxCell* cells() const { return reinterpret_cast<const MoxCell*>(this + 1); }
   uint32_t size() const { return count_; }
   uint32_t literalCount() const { return literals_; }
