@@ -714,15 +714,16 @@ static MOX_ALWAYS_INLINE const MoxCell* cellAfter(const MoxCell* cell) {
 #define NEXT()                                                                   \
   do {                                                                           \
     if (I) {                                                                     \
-      if (MOX_LIKELY(I->nextStep == kOneCell &&                                  \
-                     !hooked_.load(std::memory_order_relaxed))) {                \
-        I = cellAfter(I);                                                        \
-        DISPATCH_CELL();                                                         \
-      }                                                                          \
-      const uint32_t k_ = I->nextCell;                                           \
-      if (MOX_LIKELY(k_ != kMoxNoCell && !hooked_.load(std::memory_order_relaxed))) { \
-        I = cells + k_;                                                          \
-        DISPATCH_CELL();                                                         \
+      if (MOX_LIKELY(!hooked_.load(std::memory_order_relaxed))) {                \
+        if (MOX_LIKELY(I->nextStep == kOneCell)) {                               \
+          I = cellAfter(I);                                                      \
+          DISPATCH_CELL();                                                       \
+        }                                                                        \
+        const uint32_t k_ = I->nextCell;                                         \
+        if (MOX_LIKELY(k_ != kMoxNoCell)) {                                      \
+          I = cells + k_;                                                        \
+          DISPATCH_CELL();                                                       \
+        }                                                                        \
       }                                                                          \
       pc = I->next;                                                              \
       I = nullptr;                                                               \
