@@ -22,6 +22,26 @@ MoxDictionary* dictArg(const MoxValue& v) {
                                                                              : nullptr;
 }
 
+// The separator units of strsplit: a bit for each ASCII unit, the others
+// in a list.
+class Separators {
+ public:
+  explicit Separators(const MoxChar* units) {
+    for (; *units; ++units) {
+      if (*units < 128) ascii_[*units >> 6] |= uint64_t(1) << (*units & 63);
+      else others_.push_back(*units);
+    }
+  }
+  bool operator()(MoxChar c) const {
+    if (c < 128) return (ascii_[c >> 6] >> (c & 63)) & 1;
+    return others_.find(c) != std::u16string::npos;
+  }
+
+ private:
+  uint64_t ascii_[2] = {0, 0};
+  std::u16string others_;
+};
+
 MoxValue intValue(int32_t n) { return MoxValue(n); }
 
 MoxChar charArg(const MoxValue& v) { return static_cast<MoxChar>(static_cast<int32_t>(v) & 0xFFFF); }
@@ -58,29 +78,40 @@ bool MoxDefaultFunctions::Mox_strsplit(MoxVirtualMachine* vm, int argc, ValPtr& 
   MoxString* s = stringArg(a[1]);
   MoxString* delims = stringArg(a[2]);
   if (!s || !delims) return fail(vm, u"invalid argument type");
-  const std::u16string separators(delims->c_str());
-  const MoxChar* const sep = separators.c_str();
-  const size_t seps = separators.size();
+  const Separators cut(delims->c_str());
+  const MoxChar* const text = s->c_str();
+  // The words are counted first, so that the vector is made once at its
+  // final size: grown by doubling, it cleared and copied about twice as
+  // many slots as the text has words.
+  unsigned words = 0;
+  bool inWord = false;
+  unsigned n = 0;
+  for (const MoxChar* p = text; *p; ++p) {
+    if (++n == kWorkChunk) {
+      if (!work(vm, n)) return false;
+      n = 0;
+    }
+    const bool sep = cut(*p);
+    words += !sep && !inWord;
+    inWord = !sep;
+  }
   MoxVector* v = new MoxVector();
   MoxValue made(v, false, false);
+  if (words) v->setCapacity(words);
   // Each word is copied once, from where it lies in the text, into a string
   // made in one block with its text.
-  const MoxChar* p = s->c_str();
-  const MoxChar* word = p;
-  for (unsigned n = 0;; ++p, ++n) {
-    if (n == kWorkChunk) {
+  const MoxChar* word = text;
+  for (const MoxChar* p = text;; ++p) {
+    if (++n == kWorkChunk) {
       if (!work(vm, n)) return false;
       n = 0;
     }
     const MoxChar c = *p;
-    bool cut = c == 0;
-    for (size_t k = 0; !cut && k < seps; ++k) cut = c == sep[k];
-    if (!cut) continue;
+    if (c != 0 && !cut(c)) continue;
     if (p > word) v->push_back(MoxValue(MoxString::create(word, unsigned(p - word)), false));
     if (c == 0) break;
     word = p + 1;
   }
-  v->shrink();
   return result(args, argc, made);
 }
 

@@ -122,6 +122,11 @@ TEST(StdlibScripts, ConversionsAndStrings) {
   EXPECT_EQ(run(u"main(;v) { v = strsplit(\";ab,,cd;\", \",;\"); print(vecsize(v), v[0], v[1], \" \","
                 u" strsplit(\"xyz\", \",\")[0], vecsize(strsplit(\"xyz\", \"\"))); }"),
             "2abcd xyz1");
+  // Separators past ASCII (U+00E9, U+4E00) beside ASCII ones; units that
+  // share the low bits of an ASCII separator ('A' + 0x80) do not cut.
+  EXPECT_EQ(run(u"main(;v) { v = strsplit(\"x\u00e9y\u4e00\u00c1z w\", \"\u00e9\u4e00 \"); print(vecsize(v), \" \","
+                u" strlen(v[2]), \" \", v[3]); }"),
+            "4 2 w");
   EXPECT_EQ(run(u"main() { print(abs(-2147483647 - 1), \" \", abs(-5)); }"), "-2147483648 5");
 }
 
