@@ -565,6 +565,17 @@ static const MoxTranslation* callerCellsInForce(const MoxProcInfo* rec, MoxBuffe
   return x;
 }
 
+MOX_ALWAYS_INLINE const MoxTranslation* MoxInterpreter::callerCells(const MoxProcInfo* caller,
+                                                                   MoxBuffer** cb) const {
+  *cb = moxProcCode(caller->proc_);
+  const MoxTranslation* cx = caller->resumeXl_;
+  if (MOX_UNLIKELY(caller->resumeEpoch_ != codeEpoch_ || !cx)) cx = callerCellsInForce(caller, *cb);
+  if (MOX_LIKELY(cx && *cb && caller->resumeCell_ < cx->size() && caller->resumeWidth_ == 1 &&
+                 translation_))
+    return cx;
+  return nullptr;
+}
+
 // The translation of a code buffer for a procedure of litCount elements;
 // null when there is no memory for one (the bytes run alone then). A new
 // one may replace the one that an activation waiting in it noted, so the
@@ -655,6 +666,20 @@ static inline const MoxTranslation* translationFor(MoxBuffer* code, uint32_t lit
     width = 1;                                                    \
     I = cells;                                                    \
     DISPATCH_CELL();                                              \
+  } while (0)
+
+// After leaveQuietly: the caller goes on at the cell it noted, in its
+// translation cx of code buffer cb (callerCells).
+#define RESUME_AT_CELL(rec, cb, cx)                                               \
+  do {                                                                            \
+    SET_FRAME((rec)->proc_, (cb), (cx), (rec)->bp_.current(), uint32_t((rec)->nargs_)); \
+    fpi = (rec)->resumeFp_;                                                       \
+    BASES();                                                                      \
+    ntemps = (rec)->resumeTemps_;                                                 \
+    pc = (rec)->resumePc_;                                                        \
+    width = 1;                                                                    \
+    I = cells + (rec)->resumeCell_;                                               \
+    DISPATCH_CELL();                                                              \
   } while (0)
 
 // After returnToCaller: the loop takes up the caller where it stopped.
@@ -2060,61 +2085,24 @@ bool MoxInterpreter::run() {
       }
 
       CASE(MR_RETURN): {
-        // A return from a cell to a caller that waits at one, when the
-        // record can go back on the free list, no hook is on and the
-        // result slot's release is quiet. The slots are emptied as
-        // OP_RETURN empties them: from the end down, and the first release
-        // that could run a destructor leaves the rest to the general way.
-        // The record's hold on its procedure is not the last one either, so
-        // nothing here runs other code and the stack stays where it is.
+        // A return from a cell that needs no general work (returnsQuietly).
+        // Where a release stops the emptying, finishSendSlow does the rest;
+        // otherwise the caller goes on at the cell it noted.
         MoxProcInfo* const rec = procInfo_;
-        const int result = rec->resultSlot_;
-        if (MOX_UNLIKELY(rec->kind_ == MoxProcInfo::kEntry || result < 0 || t <= S + result ||
-                         freeCount_ >= kFreeRecords || !moxReleaseIsQuiet(S[result]) ||
-                         !rec->proc_ || rec->proc_->getRefCnt() <= 1 ||
-                         hooked_.load(std::memory_order_relaxed)))
-          goto anyReturn;
-        MoxValue* const R = S + result;
+        if (MOX_UNLIKELY(!returnsQuietly(rec, S, t))) goto anyReturn;
         MoxProcInfo* const caller = rec->parent_;
-        procInfo_ = caller;
-        --depth_;
-        recycleRecord(rec);
-        *R = std::move(*t);
-        MoxValue* v = E - 1;
-        for (; v > R; --v) {
-          if (v->type() == MVT_NULL) continue;
-          if (MOX_UNLIKELY(v->mayHoldObject()) && !moxReleaseIsQuiet(*v)) break;
-          v->dispose();
-        }
-        dropEmptyFrom(unsigned(v - S) + 1);
-        sp_ = ValPtr(this, result);
-        if (MOX_UNLIKELY(v > R)) {
-          finishSendSlow(result);
+        MoxValue* const R = S + rec->resultSlot_;
+        if (MOX_UNLIKELY(leaveQuietly(rec, S, R, t, E) > R)) {
+          finishSendSlow(int(R - S));
           RESUME_CALLER(caller);
           RELOAD();
           RESUME_CELLS(caller);
         }
         t = R;
         E = R + 1;
-        // The caller's cell. While the code epoch has not moved since the
-        // call, the translation the caller noted is still the one in force
-        // for its code; otherwise it is looked up and checked again.
-        MoxVector* const cp = caller->proc_;
-        MoxBuffer* const cb = moxProcCode(cp);
-        const uint32_t k = caller->resumeCell_;
-        const MoxTranslation* cx = caller->resumeXl_;
-        if (MOX_UNLIKELY(caller->resumeEpoch_ != codeEpoch_ || !cx))
-          cx = callerCellsInForce(caller, cb);
-        if (MOX_LIKELY(cx && cb && k < cx->size() && caller->resumeWidth_ == 1 && translation_)) {
-          SET_FRAME(cp, cb, cx, caller->bp_.current(), uint32_t(caller->nargs_));
-          fpi = caller->resumeFp_;
-          BASES();
-          ntemps = caller->resumeTemps_;
-          pc = caller->resumePc_;
-          width = 1;
-          I = cells + k;
-          DISPATCH_CELL();
-        }
+        MoxBuffer* cb;
+        const MoxTranslation* cx = callerCells(caller, &cb);
+        if (MOX_LIKELY(cx)) RESUME_AT_CELL(caller, cb, cx);
         RESUME_CALLER(caller);
         RESUME_CELLS(caller);
       }
@@ -2393,6 +2381,7 @@ unwind:
 #undef FALLBACK
 #undef ENTER_CALLEE
 #undef RESUME_CALLER
+#undef RESUME_AT_CELL
 #undef ROOM
 #undef CELL_ROOM
 #undef ARG

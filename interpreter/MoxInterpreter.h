@@ -319,6 +319,26 @@ class MOX_API MoxInterpreter : public MoxVector {
   // moves its result into the caller's result slot, releasing the slots
   // above. procInfo_ is then the caller.
   inline bool returnToCaller();
+  // The return from a cell that MR_RETURN makes itself, leaving the rest to
+  // OP_RETURN: true when the activation rec, whose result is at t (S is
+  // the stack's first slot, as the loop keeps it), has a
+  // caller of this loop, a record can go on the free list, no hook is on,
+  // and neither the result slot's release nor the record's release of its
+  // procedure can run other code.
+  inline bool returnsQuietly(const MoxProcInfo* rec, const MoxValue* S, const MoxValue* t) const;
+  // Then: the record goes back on the free list, the result moves from t to
+  // R and the slots above R up to end are emptied from the end down, as
+  // OP_RETURN empties them. The first release that could run a destructor
+  // stops it; the slot it stopped at is returned (R when all are empty),
+  // and the stack ends right above it, with sp_ at R.
+  inline MoxValue* leaveQuietly(MoxProcInfo* rec, MoxValue* S, MoxValue* R, MoxValue* t,
+                                 MoxValue* end);
+  // The translation in which caller goes on at the cell it noted, with *cb
+  // its code buffer; null when the loop must find its place again. While
+  // the code epoch has not moved since the call, the translation the caller
+  // noted is still the one in force for its code; otherwise it is looked up
+  // and checked again.
+  inline const MoxTranslation* callerCells(const MoxProcInfo* caller, MoxBuffer** cb) const;
   // Depth and native stack checks made before a new activation starts.
   bool checkCallDepth();
   // The budget rides on the per-instruction hook test, so an unbudgeted run

@@ -381,6 +381,32 @@ MOX_ALWAYS_INLINE void MoxInterpreter::enterFromCell(MoxVector* callee, int argc
   ++depth_;
 }
 
+MOX_ALWAYS_INLINE bool MoxInterpreter::returnsQuietly(const MoxProcInfo* rec, const MoxValue* S,
+                                                      const MoxValue* t) const {
+  const int result = rec->resultSlot_;
+  return rec->kind_ != MoxProcInfo::kEntry && result >= 0 && t > S + result &&
+         freeCount_ < kFreeRecords && moxReleaseIsQuiet(S[result]) && rec->proc_ &&
+         rec->proc_->getRefCnt() > 1 && !hooked_.load(std::memory_order_relaxed);
+}
+
+MOX_ALWAYS_INLINE MoxValue* MoxInterpreter::leaveQuietly(MoxProcInfo* rec, MoxValue* S,
+                                                         MoxValue* R, MoxValue* t,
+                                                         MoxValue* end) {
+  procInfo_ = rec->parent_;
+  --depth_;
+  recycleRecord(rec);
+  *R = std::move(*t);
+  MoxValue* v = end - 1;
+  for (; v > R; --v) {
+    if (v->type() == MVT_NULL) continue;
+    if (MOX_UNLIKELY(v->mayHoldObject()) && !moxReleaseIsQuiet(*v)) break;
+    v->dispose();
+  }
+  dropEmptyFrom(unsigned(v - S) + 1);
+  sp_ = ValPtr(this, int(R - S));
+  return v;
+}
+
 // The translation an activation of proc with argc arguments starts in at
 // its first cell: kept for the procedure's literals, framed for argc
 // arguments, with a cell at offset 0. Null when the bytes must start it (a
