@@ -238,6 +238,7 @@ void MoxInterpreter::trimTo(unsigned int n) {
 
 void MoxInterpreter::reset() {
   while (procInfo_) leaveProc();
+  trimFreeRecords();
   trimTo(0);
   push_back(MoxValue());
   sp_ = ValPtr(this, 0);
@@ -276,10 +277,17 @@ void MoxInterpreter::leaveProcSlow() {
   old->parent_ = nullptr;
   --depth_;
   if ((trace_ || step_) && debugger_) debugger_->setCurrentProc(procInfo_);
-  if (freeCount_ < kFreeRecords)
-    recycleRecord(old);
-  else
-    delete old;
+  recycleRecord(old);
+}
+
+void MoxInterpreter::trimFreeRecords() {
+  while (freeCount_ > kFreeRecords) {
+    MoxProcInfo* r = freeRecords_;
+    freeRecords_ = r->parent_;
+    --freeCount_;
+    r->parent_ = nullptr;
+    delete r;
+  }
 }
 
 bool MoxInterpreter::enterBytecodeSlow(MoxVector* callee, int argc, int top,
@@ -2112,6 +2120,7 @@ bool MoxInterpreter::run() {
         SYNC();
         if (procInfo_->kind_ == MoxProcInfo::kEntry) {
           leaveProc();
+          if (!procInfo_) trimFreeRecords();
           return true;
         }
         const bool ok = returnToCaller();
@@ -2349,6 +2358,7 @@ unwind:
   // Unwind every activation this loop started, down to its entry record.
   while (procInfo_ && procInfo_->kind_ != MoxProcInfo::kEntry) leaveProc();
   leaveProc();
+  if (!procInfo_) trimFreeRecords();
   return false;
 }
 

@@ -301,8 +301,11 @@ class MOX_API MoxInterpreter : public MoxVector {
   void leaveProcSlow();
   // Puts a left activation record on the free list for reuse.
   inline void recycleRecord(MoxProcInfo* old);
-  // Records kept on the free list at most.
+  // While a run goes on, every record it leaves waits on the free list, so
+  // that a recursion deeper than any before takes new records only once;
+  // when the outermost run ends, the list is cut back to kFreeRecords.
   static const int kFreeRecords = 64;
+  void trimFreeRecords();
   // The one way into a bytecode activation (OP_CALL, sends and call()): the
   // function slot lies argc slots below top. kind says who resumes the
   // caller: this loop (kLoopCall, kLoopSend, result into resultSlot) or the

@@ -340,7 +340,7 @@ MOX_ALWAYS_INLINE void MoxInterpreter::enterProc(MoxVector* proc, int argc, ValP
 
 inline void MoxInterpreter::leaveProc() {
   MoxProcInfo* old = procInfo_;
-  if (MOX_UNLIKELY(!old || freeCount_ >= kFreeRecords || trace_ || step_)) {
+  if (MOX_UNLIKELY(!old || trace_ || step_)) {
     leaveProcSlow();
     return;
   }
@@ -385,7 +385,7 @@ MOX_ALWAYS_INLINE bool MoxInterpreter::returnsQuietly(const MoxProcInfo* rec, co
                                                       const MoxValue* t) const {
   const int result = rec->resultSlot_;
   return rec->kind_ != MoxProcInfo::kEntry && result >= 0 && t > S + result &&
-         freeCount_ < kFreeRecords && moxReleaseIsQuiet(S[result]) && rec->proc_ &&
+         moxReleaseIsQuiet(S[result]) && rec->proc_ &&
          rec->proc_->getRefCnt() > 1 && !hooked_.load(std::memory_order_relaxed);
 }
 
