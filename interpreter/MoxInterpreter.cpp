@@ -219,14 +219,17 @@ void MoxInterpreter::setDebugger(MoxDebugger* debugger) {
 }
 
 void MoxInterpreter::trimTo(unsigned int n) {
-  if (size() <= n) return;
   while (size() > n) {
-    MoxValue* v = data() + size() - 1;
-    if (MOX_LIKELY(moxReleaseIsQuiet(*v))) {
-      v->dispose();
-      dropEmptyLast();
-      continue;
+    // The slots from the end down whose release runs no code go at once.
+    MoxValue* const keep = data() + n;
+    MoxValue* v = data() + size();
+    for (; v > keep; --v) {
+      if (v[-1].type() == MVT_NULL) continue;
+      if (!moxReleaseIsQuiet(v[-1])) break;
+      v[-1].dispose();
     }
+    dropEmptyFrom(unsigned(v - data()));
+    if (v == keep) break;
     // sp stays on the last kept slot: a destructor that runs while a value
     // is released pushes above it.
     sp_ = ValPtr(this, int(n) - 1);

@@ -160,6 +160,11 @@ class MOX_API MoxInterpreter : public MoxVector {
   // send moves it up; whatever it pushes it pops again.
   ValPtr& sp() { return sp_; }
   const ValPtr& sp() const { return sp_; }
+  // Pops the stack vector down to size n, releasing values one at a time
+  // with sp kept below them (a destructor that runs meanwhile finds a
+  // consistent stack); sp is then on slot n - 1. Native code that called
+  // back into the script above the stack removes the call's slots so.
+  void trimTo(unsigned int n);
 
   // Attaches a tracer (null detaches). The tracer's trace switch becomes the
   // interpreter's trace flag.
@@ -411,10 +416,6 @@ class MOX_API MoxInterpreter : public MoxVector {
   void finishSendSlow(int base);
   // After OP_CALL: the OP_CALL clean-up rules for the function slot base.
   bool finishCall(int base);
-  // Pops the stack vector down to size n, releasing values one at a time
-  // with sp kept below them (a destructor that runs meanwhile finds a
-  // consistent stack).
-  void trimTo(unsigned int n);
 
   // Error trace, kept only while a failure unwinds. startTrace drops the
   // frames of an earlier failure that was not passed on (its error text is

@@ -61,10 +61,7 @@ bool valueText(MoxVirtualMachine* vm, const MoxValue& value, std::u16string& out
     // The call's slots above the stack go again (one at a time, the cursor
     // below them), so that a long run of objects does not grow the stack.
     const ValPtr saved = in->sp();
-    in->sp() = ValPtr(in, int(base) - 1);
-    while (in->size() > base) {
-      MoxValue gone = in->pop_back();
-    }
+    in->trimTo(base);
     in->sp() = saved;
     if (s) return true;
     if (in->errors().length() != before) return false;

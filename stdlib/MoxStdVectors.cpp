@@ -38,18 +38,15 @@ class CallSlots {
  public:
   explicit CallSlots(MoxInterpreter* in) : in_(in), saved_(in->sp()), base_(in->size()) { in->sp() = in->last(); }
   ~CallSlots() {
-    in_->sp() = ValPtr(in_, int(base_) - 1);
-    while (in_->size() > base_) {
-      MoxValue gone = in_->pop_back();
-    }
+    in_->trimTo(base_);
     in_->sp() = saved_;
   }
   CallSlots(const CallSlots&) = delete;
   CallSlots& operator=(const CallSlots&) = delete;
+  // The cursor is on the last slot of the stack, so the value goes at its end.
   void push(const MoxValue& v) {
-    ValPtr& sp = in_->sp();
-    ++sp;
-    *sp = v;
+    in_->push_back(v);
+    ++in_->sp();
   }
   // The value on the top after the call, or null.
   MoxValue* top() const { return in_->sp().get(); }
