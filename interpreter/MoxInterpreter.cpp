@@ -1933,7 +1933,14 @@ bool MoxInterpreter::run() {
         fpi = int(t - S);
         BASES();
         ntemps = n;
-        for (uint32_t k = 0; k < n; ++k) {
+        // Room for all at once; the slots that hold no object (most often
+        // all: nulls, or numbers an earlier call left) are emptied in
+        // place, and from the first that may hold one on, each goes as
+        // CLEAR empties it, which may run a destructor.
+        ROOM(n);
+        uint32_t k = 0;
+        while (k < n && !t[1].mayHoldObject()) (++t)->putNull(), ++k;
+        for (; k < n; ++k) {
           PUSH_SLOT();
           CLEAR(t);
         }
