@@ -56,13 +56,20 @@ void* retryCalloc(void*, size_t count, size_t unit) { return calloc(count, unit)
 
 std::atomic<size_t> blockLimit{0};
 
-size_t defaultBlockLimit() {
+size_t physicalBlockLimit() {
   const size_t kCap = size_t(1) << 30;
   const long pages = sysconf(_SC_PHYS_PAGES);
   const long pageSize = sysconf(_SC_PAGESIZE);
   if (pages <= 0 || pageSize <= 0) return kCap;
   const size_t physical = size_t(pages) * size_t(pageSize);
   return physical < kCap ? physical : kCap;
+}
+
+// Asked of the system once: sysconf(_SC_PHYS_PAGES) is a system call, and
+// every growth of a vector or string checks the limit.
+size_t defaultBlockLimit() {
+  static const size_t limit = physicalBlockLimit();
+  return limit;
 }
 
 }  // namespace
