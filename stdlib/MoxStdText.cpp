@@ -6,6 +6,7 @@
 #include <cwctype>
 #include <locale.h>
 #include <string>
+#include <string_view>
 #include <wctype.h>
 
 #include "core/MoxFormat.h"
@@ -120,9 +121,10 @@ bool affix(MoxVirtualMachine* vm, int argc, ValPtr& args, bool atEnd) {
   MoxString* s = stringArg(a[1]);
   MoxString* p = stringArg(a[2]);
   if (!s || !p) return fail(vm, u"invalid argument type");
-  const std::u16string text(s->c_str(), s->length()), part(p->c_str(), p->length());
-  bool match = part.size() <= text.size() &&
-               text.compare(atEnd ? text.size() - part.size() : 0, part.size(), part) == 0;
+  // Compared where they lie: a long text is not copied for a short part.
+  const std::u16string_view text(s->c_str(), s->length()), part(p->c_str(), p->length());
+  const bool match = part.size() <= text.size() &&
+                     text.compare(atEnd ? text.size() - part.size() : 0, part.size(), part) == 0;
   return result(args, argc, MoxValue(int32_t(match ? 1 : 0)));
 }
 
