@@ -1201,6 +1201,26 @@ static MOX_ALWAYS_INLINE MoxValue* slotOf(MoxValue* slot) {
 // also in *dst. False, with nothing changed, for other values and when a
 // release could delete an object. a and b may be dst, not top or the slot
 // above it.
+// Two strings in a comparison: compared as the byte loop compares them, and
+// stored as it stores: the result over top, the right string in the slot
+// above. False, with nothing changed, for any other pair, for a step that
+// also stores elsewhere, or where releasing what the two slots hold could
+// run code.
+static MOX_NOINLINE bool stringCompareStep(uint8_t op, const MoxValue& a, const MoxValue& b,
+                                           MoxValue* top, MoxValue* dst, NumberResult* res) {
+  if (a.type() != MVT_STRING || b.type() != MVT_STRING || !a.getRef() || !b.getRef() || dst ||
+      !moxReleaseIsHarmless(top[0]) || !moxReleaseIsHarmless(top[1]))
+    return false;
+  const int d = static_cast<MoxString*>(a.getRef())->compare(*static_cast<MoxString*>(b.getRef()));
+  res->isDouble = false;
+  res->i = moxCompareResult(op, d < 0 ? -1 : (d > 0 ? 1 : 0));
+  // a and b may be the slots themselves: b is held before either changes.
+  MoxValue right(b);
+  top[1] = std::move(right);
+  *top = MoxValue(res->i);
+  return true;
+}
+
 static MOX_ALWAYS_INLINE bool numberStep(uint8_t op, const MoxValue& a, const MoxValue& b,
                                          MoxValue* top, MoxValue* dst, NumberResult* res,
                                          NumberOps ops = kAnyOps) {
@@ -1220,7 +1240,8 @@ static MOX_ALWAYS_INLINE bool numberStep(uint8_t op, const MoxValue& a, const Mo
   }
   // A double with a double or an integer: a comparison gives an integer.
   double x, y;
-  if (!moxDoublePair(a, b, &x, &y) || !moxClearSlots(top, top + 1, dst)) return false;
+  if (!moxDoublePair(a, b, &x, &y)) return compare && stringCompareStep(op, a, b, top, dst, res);
+  if (!moxClearSlots(top, top + 1, dst)) return false;
   putNumber(top + 1, b);
   if (compare) {
     const double diff = x - y;
