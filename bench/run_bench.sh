@@ -30,7 +30,7 @@ runs=${RUNS:-3}
 # The first ten are the set the figures in bench/README.md began with; the
 # six after them (sieve to shapes) are a second set written later, to check
 # that what speeds up the first is not shaped after it.
-benches=${BENCHES:-"fib loop send strings vector dict trees nbody spectral fannkuch sieve sort queens mandel words shapes deep sortfn"}
+benches=${BENCHES:-"fib loop send strings vector dict trees nbody spectral fannkuch sieve sort queens mandel words shapes deep sortfn stack compare"}
 if [ ! -x "$mx2" ]; then
   echo "mx2 not found at $mx2; build first or pass its path" >&2
   exit 1
