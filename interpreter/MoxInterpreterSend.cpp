@@ -288,12 +288,23 @@ bool MoxInterpreter::invokeMethod(const MoxValue& method, const MoxChar* name, i
 bool MoxInterpreter::sendFrom(int argc, const MoxChar* selector, MoxClass* bcClass) {
   if (!checkNativeStack()) return false;
   const int base = sp_.current() - argc;
+  // A name given here (an operator's method, compare, toString, a
+  // destructor) is looked up through a send site of its own, keyed by the
+  // name's address and the receiver's class, as a script's send site is.
+  SendSite* site = nullptr;
+  if (selector && base >= 0 && unsigned(base) < size()) {
+    const MoxValue& receiver = data()[base];
+    const MoxClass* cls = receiver.type() == MVT_OBJECT && receiver.getRef()
+                              ? static_cast<MoxObject*>(receiver.getRef())->getClass()
+                              : nullptr;
+    site = classSiteFor(reinterpret_cast<const MoxVector*>(selector), 0, cls);
+  }
   MoxValue method;
   MoxValue nameHolder;
   int methodArgc = 0;
   const MoxChar* name = nullptr;
   const SendSetup setup =
-      prepareSend(argc, selector, bcClass, &method, &methodArgc, &name, &nameHolder, nullptr);
+      prepareSend(argc, selector, bcClass, &method, &methodArgc, &name, &nameHolder, site);
   if (setup == kSendFailed) return false;
   bool ok = true;
   if (setup == kSendCall) ok = invokeMethod(method, name, methodArgc);
