@@ -304,7 +304,7 @@ bool MoxDefaultFunctions::Mox_format(MoxVirtualMachine* vm, int argc, ValPtr& ar
     }
     Conversion c;
     if (!parseConversion(f, i, c)) return fail(vm, u"invalid argument");
-    const std::u16string name = c.written;
+    const std::u16string& name = c.written;
     auto take = [&](MoxValue& v) {
       if (next > argc) return fail(vm, u"missing argument for ", name.c_str());
       v = a[next++];
@@ -373,9 +373,13 @@ bool MoxDefaultFunctions::Mox_format(MoxVirtualMachine* vm, int argc, ValPtr& ar
     }
     // The conversion again, with the stars' values written in.
     std::u16string piece = u"%" + c.flags;
-    if (c.hasWidth) piece += MoxString::format(u"%ld", int32_t(c.width > INT32_MAX ? INT32_MAX : c.width)).c_str();
-    if (c.hasPrecision && precisionApplies)
-      piece += u"." + std::u16string(MoxString::format(u"%ld", int32_t(c.precision)).c_str());
+    MoxChar digits[kMoxIntTextUnits];
+    if (c.hasWidth)
+      piece.append(digits, moxIntText(int32_t(c.width > INT32_MAX ? INT32_MAX : c.width), digits));
+    if (c.hasPrecision && precisionApplies) {
+      piece += u'.';
+      piece.append(digits, moxIntText(int32_t(c.precision), digits));
+    }
     piece += letter;
     bool beyond = false;
     const uint64_t units = moxFormatFieldUnits(piece.c_str(), &beyond) + text.size() + kNumberUnits;
