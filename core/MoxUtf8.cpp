@@ -50,10 +50,12 @@ void moxUtf8Decode(const char* s, size_t len, std::u16string& out) {
   out.reserve(out.size() + len);
   size_t i = 0;
   while (i < len) {
-    // ASCII runs are the common case.
+    // ASCII runs are the common case: widened some units at a time.
     if (p[i] < 0x80) {
-      out.push_back(static_cast<MoxChar>(p[i]));
-      ++i;
+      MoxChar run[128];
+      size_t n = 0;
+      while (n < 128 && i < len && p[i] < 0x80) run[n++] = static_cast<MoxChar>(p[i++]);
+      out.append(run, n);
       continue;
     }
     uint32_t cp = 0;

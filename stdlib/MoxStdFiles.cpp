@@ -53,6 +53,12 @@ bool readText(MoxVirtualMachine* vm, const std::string& path, std::u16string& te
   FILE* f = fopen(path.c_str(), "rb");
   if (!f) return true;
   std::string bytes;
+  // Room for the whole file at once where its size is known and fits, so
+  // that the bytes are not copied again as they grow.
+  struct stat st;
+  if (fstat(fileno(f), &st) == 0 && st.st_size > 0 &&
+      mox::blockFits(size_t(st.st_size) + 1, sizeof(MoxChar) + 1))
+    bytes.reserve(size_t(st.st_size) + 1);
   std::vector<char> chunk(kWorkChunk);
   bool failed = false;
   for (;;) {
@@ -121,6 +127,7 @@ bool MoxDefaultFunctions::Mox_readlines(MoxVirtualMachine* vm, int argc, ValPtr&
   if (!work(vm, lines)) return false;
   MoxVector* v = new MoxVector();
   MoxValue held(v, false, false);
+  if (lines) v->setCapacity(unsigned(lines));
   size_t start = 0;
   while (start < text.size()) {
     size_t end = text.find(u'\n', start);
@@ -128,7 +135,8 @@ bool MoxDefaultFunctions::Mox_readlines(MoxVirtualMachine* vm, int argc, ValPtr&
     if (end == std::u16string::npos) end = text.size();
     size_t stop = end;
     if (stop > start && text[stop - 1] == u'\r' && end < text.size()) --stop;
-    v->push_back(newString(text.substr(start, stop - start)));
+    // Each line in one block with its object (the text holds no zero unit).
+    v->push_back(MoxValue(MoxString::create(text.data() + start, unsigned(stop - start)), false));
     start = next;
   }
   return result(args, argc, held);
