@@ -1196,14 +1196,10 @@ static MOX_ALWAYS_INLINE MoxValue* slotOf(MoxValue* slot) {
   return slot;
 }
 
-// The numeric sequences: *top := a op b for two numbers, b in the slot
-// above it (as the operator leaves it) and, unless dst is null, the result
-// also in *dst. False, with nothing changed, for other values and when a
-// release could delete an object. a and b may be dst, not top or the slot
-// above it.
-// Two strings in a comparison: compared as the byte loop compares them, and
-// stored as it stores: the result over top, the right string in the slot
-// above. False, with nothing changed, for any other pair, for a step that
+// Two strings in a numeric sequence's comparison: compared as the byte loop
+// compares them, and stored as it stores: the result over top, the right
+// string in the slot above. a may be top itself: both are read before the
+// stores. False, with nothing changed, for any other pair, for a step that
 // also stores elsewhere, or where releasing what the two slots hold could
 // run code.
 static MOX_NOINLINE bool stringCompareStep(uint8_t op, const MoxValue& a, const MoxValue& b,
@@ -1214,13 +1210,18 @@ static MOX_NOINLINE bool stringCompareStep(uint8_t op, const MoxValue& a, const 
   const int d = static_cast<MoxString*>(a.getRef())->compare(*static_cast<MoxString*>(b.getRef()));
   res->isDouble = false;
   res->i = moxCompareResult(op, d < 0 ? -1 : (d > 0 ? 1 : 0));
-  // a and b may be the slots themselves: b is held before either changes.
+  // b is held first: what the slots held may be its last other holds.
   MoxValue right(b);
   top[1] = std::move(right);
   *top = MoxValue(res->i);
   return true;
 }
 
+// The numeric sequences: *top := a op b for two numbers, b in the slot
+// above it (as the operator leaves it) and, unless dst is null, the result
+// also in *dst. False, with nothing changed, for other values and when a
+// release could delete an object. a and b may be dst, not top or the slot
+// above it.
 static MOX_ALWAYS_INLINE bool numberStep(uint8_t op, const MoxValue& a, const MoxValue& b,
                                          MoxValue* top, MoxValue* dst, NumberResult* res,
                                          NumberOps ops = kAnyOps) {

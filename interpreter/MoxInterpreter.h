@@ -329,10 +329,9 @@ class MOX_API MoxInterpreter : public MoxVector {
   inline bool returnToCaller();
   // The return from a cell that MR_RETURN makes itself, leaving the rest to
   // OP_RETURN: true when the activation rec, whose result is at t (S is
-  // the stack's first slot, as the loop keeps it), has a
-  // caller of this loop, a record can go on the free list, no hook is on,
-  // and neither the result slot's release nor the record's release of its
-  // procedure can run other code.
+  // the stack's first slot, as the loop keeps it), has a caller of this
+  // loop, no hook is on, and neither the result slot's release nor the
+  // record's release of its procedure can run other code.
   inline bool returnsQuietly(const MoxProcInfo* rec, const MoxValue* S, const MoxValue* t) const;
   // Then: the record goes back on the free list, the result moves from t to
   // R and the slots above R up to end are emptied from the end down, as
