@@ -1,6 +1,7 @@
 // Text helpers: joining, trimming, case mapping, prefix and suffix tests,
 // repetition, splitting at a separator string, and printf-style formatting
 // of script values.
+#include <algorithm>
 #include <clocale>
 #include <cstdint>
 #include <cwctype>
@@ -245,10 +246,12 @@ bool MoxDefaultFunctions::Mox_strrepeat(MoxVirtualMachine* vm, int argc, ValPtr&
   out.reserve(total);
   if (!text.empty() &&
       !inChunks(vm, total, [&out, &text](unsigned k) {
-        // k units more: whole copies, then the start of one.
+        // k units more, going on in the copy where the last chunk stopped.
         const size_t end = out.size() + k;
-        while (out.size() + text.size() <= end) out += text;
-        if (out.size() < end) out.append(text, 0, end - out.size());
+        while (out.size() < end) {
+          const size_t at = out.size() % text.size();
+          out.append(text, at, std::min(text.size() - at, end - out.size()));
+        }
       }))
     return false;
   return result(args, argc, newString(out));

@@ -158,6 +158,11 @@ TEST(AdditionsStrings, RepeatAndSplitAll) {
                  "v = strsplitall(\"a, b,, c, \", \", \"); print(vecsize(v), \"[\", strjoin(v, \"][\"), \"]\");"
                  "print(vecsize(strsplitall(\"\", \"x\")), vecsize(strsplitall(\"abc\", \"abc\")));"),
             "ababab|||4[a][b,][c][]12");
+  // Longer than one chunk of work (65536 units), which ends inside a copy.
+  EXPECT_EQ(body("s = strrepeat(\"abcdefghij\", 10000); bad = 0;"
+                 "for (i = 0; i < strlen(s); i++) if (s[i] != 'a' + i % 10) bad++;"
+                 "print(strlen(s), \" \", bad, \" \", substr(s, 65530, 12));"),
+            "100000 0 abcdefghijab");
   EXPECT_EQ(body("strrepeat(\"a\", -1);"), "invalid argument\n");
   EXPECT_EQ(body("strrepeat(\"abc\", 2000000000);"), "not enough memory\n");
   EXPECT_EQ(body("strrepeat(\"a\", \"2\");"), "invalid argument type\n");
