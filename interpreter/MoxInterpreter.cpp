@@ -222,14 +222,9 @@ void MoxInterpreter::trimTo(unsigned int n) {
   while (size() > n) {
     // The slots from the end down whose release runs no code go at once.
     MoxValue* const keep = data() + n;
-    MoxValue* v = data() + size();
-    for (; v > keep; --v) {
-      if (v[-1].type() == MVT_NULL) continue;
-      if (!moxReleaseIsQuiet(v[-1])) break;
-      v[-1].dispose();
-    }
-    dropEmptyFrom(unsigned(v - data()));
-    if (v == keep) break;
+    MoxValue* const rest = moxEmptyDown(keep, data() + size());
+    dropEmptyFrom(unsigned(rest - data()));
+    if (rest == keep) break;
     // sp stays on the last kept slot: a destructor that runs while a value
     // is released pushes above it.
     sp_ = ValPtr(this, int(n) - 1);
@@ -2132,7 +2127,7 @@ bool MoxInterpreter::run() {
         if (MOX_UNLIKELY(!returnsQuietly(rec, S, t))) goto anyReturn;
         MoxProcInfo* const caller = rec->parent_;
         MoxValue* const R = S + rec->resultSlot_;
-        if (MOX_UNLIKELY(leaveQuietly(rec, S, R, t, E) > R)) {
+        if (MOX_UNLIKELY(!leaveQuietly(rec, S, R, t, E))) {
           finishSendSlow(int(R - S));
           RESUME_CALLER(caller);
           RELOAD();

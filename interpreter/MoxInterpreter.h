@@ -336,10 +336,10 @@ class MOX_API MoxInterpreter : public MoxVector {
   // Then: the record goes back on the free list, the result moves from t to
   // R and the slots above R up to end are emptied from the end down, as
   // OP_RETURN empties them. The first release that could run a destructor
-  // stops it; the slot it stopped at is returned (R when all are empty),
-  // and the stack ends right above it, with sp_ at R.
-  inline MoxValue* leaveQuietly(MoxProcInfo* rec, MoxValue* S, MoxValue* R, MoxValue* t,
-                                 MoxValue* end);
+  // stops it (false: the stack then ends right above that slot), with sp_
+  // at R either way.
+  inline bool leaveQuietly(MoxProcInfo* rec, MoxValue* S, MoxValue* R, MoxValue* t,
+                           MoxValue* end);
   // The translation in which caller goes on at the cell it noted, with *cb
   // its code buffer; null when the loop must find its place again. While
   // the code epoch has not moved since the call, the translation the caller

@@ -202,6 +202,19 @@ MOX_ALWAYS_INLINE bool moxReleaseIsHarmless(const MoxValue& v) {
   return moxReleaseIsQuiet(v) || v.type() == MVT_STRING || v.type() == MVT_BUFFER;
 }
 
+// Empties the slots [from, end) from the end down, as a return or the end of
+// a send empties what lies above its result; the first release that could
+// run a destructor stops it. Returns the new end: from when all are empty,
+// else one past the slot that stopped it.
+MOX_ALWAYS_INLINE MoxValue* moxEmptyDown(MoxValue* from, MoxValue* end) {
+  for (; end > from; --end) {
+    MoxValue& v = end[-1];
+    if (MOX_UNLIKELY(v.mayHoldObject()) && !moxReleaseIsQuiet(v)) break;
+    v.dispose();
+  }
+  return end;
+}
+
 // The same for a step that overwrites several slots: true when releasing
 // what the distinct slots a, b and c (c may be null) hold cannot delete an
 // object. An object that two of them hold must have a reference besides
@@ -389,22 +402,16 @@ MOX_ALWAYS_INLINE bool MoxInterpreter::returnsQuietly(const MoxProcInfo* rec, co
          rec->proc_->getRefCnt() > 1 && !hooked_.load(std::memory_order_relaxed);
 }
 
-MOX_ALWAYS_INLINE MoxValue* MoxInterpreter::leaveQuietly(MoxProcInfo* rec, MoxValue* S,
-                                                         MoxValue* R, MoxValue* t,
-                                                         MoxValue* end) {
+MOX_ALWAYS_INLINE bool MoxInterpreter::leaveQuietly(MoxProcInfo* rec, MoxValue* S, MoxValue* R,
+                                                    MoxValue* t, MoxValue* end) {
   procInfo_ = rec->parent_;
   --depth_;
   recycleRecord(rec);
   *R = std::move(*t);
-  MoxValue* v = end - 1;
-  for (; v > R; --v) {
-    if (v->type() == MVT_NULL) continue;
-    if (MOX_UNLIKELY(v->mayHoldObject()) && !moxReleaseIsQuiet(*v)) break;
-    v->dispose();
-  }
-  dropEmptyFrom(unsigned(v - S) + 1);
+  MoxValue* const rest = moxEmptyDown(R + 1, end);
+  dropEmptyFrom(unsigned(rest - S));
   sp_ = ValPtr(this, int(R - S));
-  return v;
+  return rest == R + 1;
 }
 
 // The translation an activation of proc with argc arguments starts in at
@@ -435,18 +442,11 @@ MOX_ALWAYS_INLINE void MoxInterpreter::finishSend(int base) {
     return;
   }
   S[base] = std::move(S[cur]);
-  MoxValue* v = S + n - 1;
-  MoxValue* keep = S + base;
-  // Most of these slots hold numbers: one test of the kind tells that
-  // emptying them releases nothing.
-  for (; v > keep; --v) {
-    if (MOX_UNLIKELY(v->mayHoldObject()) && !moxReleaseIsQuiet(*v)) break;
-    v->dispose();
-  }
-  dropEmptyFrom(unsigned(v - S) + 1);
+  MoxValue* const rest = moxEmptyDown(S + base + 1, S + n);
+  dropEmptyFrom(unsigned(rest - S));
   sp_ = ValPtr(this, base);
   // The result is in place: the slow path only empties what is left.
-  if (MOX_UNLIKELY(v > keep)) finishSendSlow(base);
+  if (MOX_UNLIKELY(rest > S + base + 1)) finishSendSlow(base);
 }
 
 // The end of an activation this loop started: its record goes, and the
