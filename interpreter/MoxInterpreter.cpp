@@ -173,7 +173,6 @@ MoxInterpreter::MoxInterpreter(MoxVirtualMachine& vm)
       hooked_(false),
       depth_(0),
       freeRecords_(nullptr),
-      freeCount_(0),
       codeEpoch_(0),
       stackBase_(0),
       stackLimit_(moxNativeStackLimit()),
@@ -257,7 +256,6 @@ void MoxInterpreter::enterProcSlow(MoxVector* proc, int argc, ValPtr bp, ValPtr 
   MoxProcInfo* rec = freeRecords_;
   if (rec) {
     freeRecords_ = rec->parent_;
-    --freeCount_;
     rec->reuse(proc, argc, bp, fp);
   } else {
     rec = new MoxProcInfo(proc, argc, bp, fp);
@@ -279,12 +277,18 @@ void MoxInterpreter::leaveProcSlow() {
 }
 
 void MoxInterpreter::trimFreeRecords() {
-  while (freeCount_ > kFreeRecords) {
-    MoxProcInfo* r = freeRecords_;
-    freeRecords_ = r->parent_;
-    --freeCount_;
+  // The list keeps no count: a call and a return then touch one word less,
+  // and this walk runs once per outermost run.
+  MoxProcInfo* last = freeRecords_;
+  for (int kept = 1; last && kept < kFreeRecords; ++kept) last = last->parent_;
+  if (!last) return;
+  MoxProcInfo* r = last->parent_;
+  last->parent_ = nullptr;
+  while (r) {
+    MoxProcInfo* next = r->parent_;
     r->parent_ = nullptr;
     delete r;
+    r = next;
   }
 }
 
@@ -2046,9 +2050,9 @@ bool MoxInterpreter::run() {
           if (!ok) goto fail;
           NEXT();
         }
-        const int top = int(t - S);
-        SYNC();
-        ENTER_READY(callee, cb, cx, argc, top, MoxProcInfo::kLoopCall);
+        // Entering runs no code of others: sp_ can wait for the callee's
+        // first instruction that needs it.
+        ENTER_READY(callee, cb, cx, argc, int(t - S), MoxProcInfo::kLoopCall);
       }
 
       CASE(OP_CALL):

@@ -81,6 +81,10 @@ class MOX_API MoxProcInfo {
  private:
   friend class MoxInterpreter;
 
+  // An activation that the execution loop started for an OP_CALL or OP_SEND
+  // runs in the same loop as its caller.
+  enum Kind : unsigned char { kEntry = 0, kLoopCall = 1, kLoopSend = 2 };
+
   // Makes a record from the free list fresh for a new activation of proc,
   // as the constructor would (the parent is set by the caller).
   void reuse(MoxVector* proc, int nargs, ValPtr bp, ValPtr fp) {
@@ -100,6 +104,23 @@ class MOX_API MoxProcInfo {
     resumeEpoch_ = 0;
     resultSlot_ = 0;
   }
+  // The same for an activation the loop enters from a cell. The fields a
+  // return reads to take up the caller are left as they are: this record
+  // is nobody's caller yet, and a call from it sets them all first.
+  // resumePc_ is still cleared, because the tracer shows it for a caller
+  // that a native function interrupted.
+  void reuseForCell(MoxVector* proc, int nargs, ValPtr bp, ValPtr fp, Kind kind,
+                    int resultSlot) {
+    proc->addRef();
+    proc_ = proc;
+    bp_ = bp;
+    fp_ = fp;
+    nargs_ = nargs;
+    ownsParent_ = true;
+    kind_ = kind;
+    resumePc_ = 0;
+    resultSlot_ = resultSlot;
+  }
 
   MoxVector* proc_;
   ValPtr bp_;
@@ -108,10 +129,8 @@ class MOX_API MoxProcInfo {
   MoxProcInfo* parent_;
   bool ownsParent_;
 
-  // Loop bookkeeping. An activation that the execution loop started for an
-  // OP_CALL or OP_SEND runs in the same loop as its caller; the caller's
-  // program counter, operand width and temporaries pointer wait here.
-  enum Kind : unsigned char { kEntry = 0, kLoopCall = 1, kLoopSend = 2 };
+  // Loop bookkeeping: see Kind. The caller's program counter, operand width
+  // and temporaries pointer wait here.
   Kind kind_;
   unsigned char resumeWidth_;
   unsigned int resumePc_;
@@ -462,7 +481,6 @@ class MOX_API MoxInterpreter : public MoxVector {
   int depth_;
   // Records of finished activations, kept for reuse (linked through parent).
   MoxProcInfo* freeRecords_;
-  int freeCount_;
   // Moves whenever code that could change a procedure's code or its
   // translation may have run: a native function or method, a change of
   // the hooks, a new translation. See MoxProcInfo::resumeEpoch_.

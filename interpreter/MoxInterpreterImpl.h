@@ -344,7 +344,6 @@ MOX_ALWAYS_INLINE void MoxInterpreter::enterProc(MoxVector* proc, int argc, ValP
     return;
   }
   freeRecords_ = rec->parent_;
-  --freeCount_;
   rec->reuse(proc, argc, bp, fp);
   rec->parent_ = procInfo_;
   procInfo_ = rec;
@@ -367,7 +366,6 @@ inline void MoxInterpreter::recycleRecord(MoxProcInfo* old) {
   old->proc_ = nullptr;
   old->parent_ = freeRecords_;
   freeRecords_ = old;
-  ++freeCount_;
   if (proc) proc->release();
 }
 
@@ -385,10 +383,7 @@ MOX_ALWAYS_INLINE void MoxInterpreter::enterFromCell(MoxVector* callee, int argc
                                                      MoxProcInfo::Kind kind) {
   MoxProcInfo* rec = freeRecords_;
   freeRecords_ = rec->parent_;
-  --freeCount_;
-  rec->reuse(callee, argc, ValPtr(this, top - argc), ValPtr(this, top));
-  rec->kind_ = kind;
-  rec->resultSlot_ = top - argc;
+  rec->reuseForCell(callee, argc, ValPtr(this, top - argc), ValPtr(this, top), kind, top - argc);
   rec->parent_ = procInfo_;
   procInfo_ = rec;
   ++depth_;
