@@ -1198,22 +1198,23 @@ static MOX_ALWAYS_INLINE MoxValue* slotOf(MoxValue* slot) {
 // Two strings in a numeric sequence's comparison: compared as the byte loop
 // compares them, and stored as it stores: the result over top, the right
 // string in the slot above. a may be top itself: both are read before the
-// stores. False, with nothing changed, for any other pair, for a step that
-// also stores elsewhere, or where releasing what the two slots hold could
-// run code.
-static MOX_NOINLINE bool stringCompareStep(uint8_t op, const MoxValue& a, const MoxValue& b,
-                                           MoxValue* top, MoxValue* dst, NumberResult* res) {
+// stores. Returns the result, 0 or 1; -1, with nothing changed, for any
+// other pair, for a step that also stores elsewhere, or where releasing
+// what the two slots hold could run code. (The result comes back as a
+// value, not through the caller's NumberResult, so that the caller's
+// result can stay in registers.)
+static MOX_NOINLINE int32_t stringCompareStep(uint8_t op, const MoxValue& a, const MoxValue& b,
+                                              MoxValue* top, MoxValue* dst) {
   if (a.type() != MVT_STRING || b.type() != MVT_STRING || !a.getRef() || !b.getRef() || dst ||
       !moxReleaseIsHarmless(top[0]) || !moxReleaseIsHarmless(top[1]))
-    return false;
+    return -1;
   const int d = static_cast<MoxString*>(a.getRef())->compare(*static_cast<MoxString*>(b.getRef()));
-  res->isDouble = false;
-  res->i = moxCompareResult(op, d < 0 ? -1 : (d > 0 ? 1 : 0));
+  const int32_t r = moxCompareResult(op, d < 0 ? -1 : (d > 0 ? 1 : 0));
   // b is held first: what the slots held may be its last other holds.
   MoxValue right(b);
   top[1] = std::move(right);
-  *top = MoxValue(res->i);
-  return true;
+  *top = MoxValue(r);
+  return r;
 }
 
 // The numeric sequences: *top := a op b for two numbers, b in the slot
@@ -1240,7 +1241,13 @@ static MOX_ALWAYS_INLINE bool numberStep(uint8_t op, const MoxValue& a, const Mo
   }
   // A double with a double or an integer: a comparison gives an integer.
   double x, y;
-  if (!moxDoublePair(a, b, &x, &y)) return compare && stringCompareStep(op, a, b, top, dst, res);
+  if (!moxDoublePair(a, b, &x, &y)) {
+    const int32_t r = compare ? stringCompareStep(op, a, b, top, dst) : -1;
+    if (r < 0) return false;
+    res->isDouble = false;
+    res->i = r;
+    return true;
+  }
   if (!moxClearSlots(top, top + 1, dst)) return false;
   putNumber(top + 1, b);
   if (compare) {

@@ -355,8 +355,9 @@ class MOX_API MoxInterpreter : public MoxVector {
   // Then: the record goes back on the free list, the result moves from t to
   // R and the slots above R up to end are emptied from the end down, as
   // OP_RETURN empties them. The first release that could run a destructor
-  // stops it (false: the stack then ends right above that slot), with sp_
-  // at R either way.
+  // stops it (false: the stack then ends right above that slot, and sp_ is
+  // at R for finishSendSlow). When all are empty the loop goes on with R as
+  // its top and sets sp_ when it next needs it.
   inline bool leaveQuietly(MoxProcInfo* rec, MoxValue* S, MoxValue* R, MoxValue* t,
                            MoxValue* end);
   // The translation in which caller goes on at the cell it noted, with *cb

@@ -405,8 +405,9 @@ MOX_ALWAYS_INLINE bool MoxInterpreter::leaveQuietly(MoxProcInfo* rec, MoxValue* 
   *R = std::move(*t);
   MoxValue* const rest = moxEmptyDown(R + 1, end);
   dropEmptyFrom(unsigned(rest - S));
+  if (MOX_LIKELY(rest == R + 1)) return true;
   sp_ = ValPtr(this, int(R - S));
-  return rest == R + 1;
+  return false;
 }
 
 // The translation an activation of proc with argc arguments starts in at
@@ -419,8 +420,7 @@ MOX_ALWAYS_INLINE const MoxTranslation* moxReadyTranslation(MoxVector* proc, uin
   *code = moxProcCode(proc);
   const MoxTranslation* x =
       *code ? static_cast<const MoxTranslation*>((*code)->derived()) : nullptr;
-  if (!x || x->literalCount() != proc->size() || argc < x->argsForCells() || x->cells()->pc != 0)
-    return nullptr;
+  if (!x || x->literalCount() != proc->size() || argc < x->argsToEnter()) return nullptr;
   return x;
 }
 

@@ -342,6 +342,7 @@ MoxTranslation* MoxTranslation::make(const uint8_t* code, uint32_t len, uint32_t
     return nullptr;
   }
   t->argsForCells_ = t->frame(code);
+  t->argsToEnter_ = count && t->cells()->pc == 0 ? t->argsForCells_ : kMoxNoCell;
   return t;
 }
 

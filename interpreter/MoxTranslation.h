@@ -265,6 +265,10 @@ class MOX_API MoxTranslation {
   // reads its temporaries and arguments without checks: compiled code is
   // always framed, hand-made code that is not runs from the bytes alone.
   uint32_t argsForCells() const { return argsForCells_; }
+  // The same for an activation that starts in the cells at its first
+  // instruction: kMoxNoCell when no cell starts at offset 0 (the code
+  // begins with a width prefix), so that a call tests one number.
+  uint32_t argsToEnter() const { return argsToEnter_; }
 
  private:
   MoxTranslation() = default;
@@ -275,10 +279,12 @@ class MOX_API MoxTranslation {
   bool link();
   uint32_t frame(const uint8_t* code) const;
 
-  uint32_t count_ = 0;
+  // Aligned as a cell, so that the cells can follow the header.
+  alignas(MoxCell) uint32_t count_ = 0;
   uint32_t length_ = 0;  // code bytes, one start entry each
   uint32_t literals_ = 0;
   uint32_t argsForCells_ = kMoxNoCell;
+  uint32_t argsToEnter_ = kMoxNoCell;
 };
 static_assert(sizeof(MoxTranslation) % alignof(MoxCell) == 0, "cells follow the header");
 
