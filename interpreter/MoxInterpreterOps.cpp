@@ -515,6 +515,13 @@ MOX_ALWAYS_INLINE bool quietSlots(const MoxValue* const* slots, int n, bool stri
   return true;
 }
 
+// True for a value whose release runs no code whatever else holds it: no
+// object, a string or a buffer. (An object that two slots hold may die
+// when both let go, however many holders it has.)
+MOX_ALWAYS_INLINE bool diesWithoutCode(const MoxValue& v) {
+  return !v.mayHoldObject() || v.type() == MVT_STRING || v.type() == MVT_BUFFER;
+}
+
 }  // namespace
 
 bool moxQuietSlotsSlow(const MoxValue* a, const MoxValue* b, const MoxValue* c) {
@@ -523,7 +530,16 @@ bool moxQuietSlotsSlow(const MoxValue* a, const MoxValue* b, const MoxValue* c) 
 }
 
 bool moxClearSlotsSlow(MoxValue* a, MoxValue* b, MoxValue* c) {
-  // Most often the slots hold the strings of an expression before.
+  // Most often the slots hold numbers and the strings of an expression
+  // before (a comparison with a literal leaves it above its result). No
+  // release of a string or a buffer runs code, however often the slots
+  // hold it, so these need no count of holders.
+  if (MOX_LIKELY(diesWithoutCode(*a) && diesWithoutCode(*b) && (!c || diesWithoutCode(*c)))) {
+    if (a->mayHoldObject()) a->dispose();
+    if (b->mayHoldObject()) b->dispose();
+    if (c && c->mayHoldObject()) c->dispose();
+    return true;
+  }
   MoxValue* slots[3] = {a, b, c};
   const int n = c ? 3 : 2;
   if (!quietSlots(slots, n, true)) return false;
