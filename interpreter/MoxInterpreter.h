@@ -89,29 +89,25 @@ class MOX_API MoxProcInfo {
   // as the constructor would (the parent is set by the caller).
   void reuse(MoxVector* proc, int nargs, ValPtr bp, ValPtr fp) {
     if (proc) proc->addRef();
-    proc_ = proc;
-    bp_ = bp;
-    fp_ = fp;
-    nargs_ = nargs;
-    ownsParent_ = true;
-    kind_ = kEntry;
+    begin(proc, nargs, bp, fp, kEntry, 0);
     resumeWidth_ = 1;
-    resumePc_ = 0;
     resumeFp_ = 0;
     resumeTemps_ = 0;
     resumeCell_ = 0xFFFFFFFFu;
     resumeXl_ = nullptr;
     resumeEpoch_ = 0;
-    resultSlot_ = 0;
   }
   // The same for an activation the loop enters from a cell. The fields a
   // return reads to take up the caller are left as they are: this record
   // is nobody's caller yet, and a call from it sets them all first.
-  // resumePc_ is still cleared, because the tracer shows it for a caller
-  // that a native function interrupted.
   void reuseForCell(MoxVector* proc, int nargs, ValPtr bp, ValPtr fp, Kind kind,
                     int resultSlot) {
     proc->addRef();
+    begin(proc, nargs, bp, fp, kind, resultSlot);
+  }
+  // What both set; proc's hold is taken. resumePc_ is cleared too, because
+  // the tracer shows it for a caller that a native function interrupted.
+  void begin(MoxVector* proc, int nargs, ValPtr bp, ValPtr fp, Kind kind, int resultSlot) {
     proc_ = proc;
     bp_ = bp;
     fp_ = fp;
