@@ -500,26 +500,26 @@ bool MoxInterpreter::doOP_DELETE() {
 
 namespace {
 
+// True for a value whose release runs no code whatever else holds it: no
+// object, a string or a buffer. (An object that two slots hold may die
+// when both let go, however many holders it has.)
+MOX_ALWAYS_INLINE bool diesWithoutCode(const MoxValue& v) {
+  return !v.mayHoldObject() || v.type() == MVT_STRING || v.type() == MVT_BUFFER;
+}
+
 // moxQuietSlotsSlow, with strings and buffers left out of the count when
 // stringsDie: they run no code when they die.
 MOX_ALWAYS_INLINE bool quietSlots(const MoxValue* const* slots, int n, bool stringsDie) {
   for (int i = 0; i < n; ++i) {
     const MoxValue& v = *slots[i];
     if (!v.isCounted() || !v.getRef()) continue;
-    if (stringsDie && (v.type() == MVT_STRING || v.type() == MVT_BUFFER)) continue;
+    if (stringsDie && diesWithoutCode(v)) continue;
     int held = 0;
     for (int j = 0; j < n; ++j)
       if (slots[j]->isCounted() && slots[j]->getRef() == v.getRef()) ++held;
     if (v.getRef()->getRefCnt() <= held) return false;
   }
   return true;
-}
-
-// True for a value whose release runs no code whatever else holds it: no
-// object, a string or a buffer. (An object that two slots hold may die
-// when both let go, however many holders it has.)
-MOX_ALWAYS_INLINE bool diesWithoutCode(const MoxValue& v) {
-  return !v.mayHoldObject() || v.type() == MVT_STRING || v.type() == MVT_BUFFER;
 }
 
 }  // namespace
